@@ -1,0 +1,28 @@
+// Vector arithmetic of the book builder. Every rounding step is part of the
+// result: the same inputs must give the same bits on every build.
+#pragma once
+
+#include <array>
+
+namespace varlobooks {
+
+using Vector3 = std::array<double, 3>;
+// Nine values in row order: m[3 * row + column].
+using Matrix3 = std::array<double, 9>;
+
+void setMatrix3(Matrix3 &m, double m0, double m1, double m2, double m3, double m4, double m5,
+                double m6, double m7, double m8);
+
+// out[i] = v.x*m[0][i] + v.y*m[1][i] + v.z*m[2][i], summed left to right: v is
+// a row vector. out may be v.
+void vectorTimesMatrix3(const Vector3 &v, const Matrix3 &m, Vector3 &out);
+
+// Rescales v to length (single precision, as the factor is). A zero vector
+// stays zero whatever the length.
+void setVectorLength(Vector3 &v, float length);
+
+// Turns v right-handedly by degrees about world axis 0 X, 1 Y or 2 Z through
+// the origin. Only those three axes are defined.
+void rotateAboutAxis(Vector3 &v, float degrees, int axis);
+
+}  // namespace varlobooks

@@ -1,0 +1,142 @@
+#include "imagemaps/image_maps.h"
+
+#include <cstring>
+
+#include "host/xpanel.h"
+#include "imagemaps/directory_stream.h"
+#include "module/service_handles.h"
+#include "tool/book_tool.h"
+
+namespace varlobooks {
+namespace {
+
+constexpr const char *kTitle = "book tool: Add ImageMaps to new surfaces";
+constexpr const char *kBaseColor = "BaseColor";
+
+LWXPanelControl kFolderControls[] = {
+    {kImageFolderId, "Image Folder", "sFileName"},
+    {0, nullptr, nullptr},
+};
+
+LWXPanelDataDesc kFolderData[] = {
+    {kImageFolderId, "Image Folder", "string"},
+    {0, nullptr, nullptr},
+};
+
+LWXPanelHint kFolderHints[] = {
+    XPHINT_LABEL,
+    0,
+    reinterpret_cast<LWXPanelHint>(kTitle),
+    0,
+    XPHINT_CONTROL_LIST,
+    kImageFolderId,
+    0,
+    XPHINT_FILE_REQUEST,
+    kImageFolderId,
+    2,
+    reinterpret_cast<LWXPanelHint>("Image Folder"),
+    0,
+    0,
+    0,
+};
+
+// Asks the user for the folder. False when cancelled.
+bool askForFolder(const LWXPanelFuncs &xpanel, LWXPanelID panel, std::string &folder) {
+    xpanel.describe(panel, kFolderData, nullptr, nullptr);
+    xpanel.hint(panel, 0, kFolderHints);
+    char none[] = "none";
+    xpanel.formSet(panel, kImageFolderId, none);
+    if (!xpanel.post(panel)) return false;
+    const auto *text = static_cast<const char *>(xpanel.formGet(panel, kImageFolderId));
+    folder = text ? text : "";
+    return true;
+}
+
+struct ImageMapServices {
+    const LWStateQueryFuncs &stateQuery;
+    const LWSurfaceFuncs &surfaces;
+    const LWTextureFuncs &textures;
+    const LWImageList &images;
+};
+
+// Gives surface an image layer of image through the cover map on BaseColor.
+void applyImage(const ImageMapServices &services, LWSurfaceID surface, LWImageID image,
+                const std::string &textureName, void *coverUVMap) {
+    const LWTextureFuncs &textures = services.textures;
+    LWTxtrContextID context = textures.contextCreate(LWTxtrParamFuncs{nullptr, nullptr, nullptr});
+    LWTextureID texture = textures.create(TRT_COLOR, textureName.c_str(), context, nullptr);
+    LWTLayerID layer = textures.layerAdd(texture, TLT_IMAGE);
+    textures.setParam(layer, TXTAG_IMAGE, &image);
+    int projection = TXPRJ_UV;
+    textures.setParam(layer, TXTAG_PROJ, &projection);
+    if (coverUVMap) textures.setParam(layer, TXTAG_VMAP, &coverUVMap);
+    services.surfaces.setChannelTexture(surface, kBaseColor, texture);
+    textures.contextDestroy(context);
+}
+
+void assignImages(const ImageMapServices &services, BookTool &tool, const std::string &folder,
+                  const std::vector<std::string> &names) {
+    const int imageCount = static_cast<int>(names.size());
+    for (int book = 0; book < tool.bookCount; ++book) {
+        const std::string coverName = tool.surfacePrefix + std::to_string(book);
+        const char *object = services.stateQuery.object();
+        LWSurfaceID *surfaces = services.surfaces.byObject(object);
+        for (int i = 0; surfaces && surfaces[i]; ++i) {
+            // Only the book's own cover: book_1 must not take book_10 or a
+            // surface of the user's that merely begins with the name.
+            const char *name = services.surfaces.name(surfaces[i]);
+            if (!name || coverName != name) continue;
+            const int draw = tool.random.draw();
+            int slot = static_cast<int>(imageCount * (draw / 32767.0));
+            if (slot == imageCount) slot = imageCount - 1;
+            const std::string path = folder + "/" + names[slot];
+            LWImageID image = findOrLoadImage(services.images, path.c_str());
+            if (!image) continue;
+            applyImage(services, surfaces[i], image, names[slot], tool.coverUVMap);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> listImageFolder(const char *folder) {
+    std::vector<std::string> names;
+    DirectoryStream *stream = opendir(folder);
+    if (!stream) return names;
+    while (const DirectoryEntry *entry = readdir(stream)) {
+        if (!isFolder(*entry)) names.emplace_back(entry->d_name);
+    }
+    closedir(stream);
+    return names;
+}
+
+LWImageID findOrLoadImage(const LWImageList &images, const char *path) {
+    for (LWImageID image = images.first(); image; image = images.next(image)) {
+        const char *file = images.filename(image, 0);
+        if (file && std::strcmp(file, path) == 0) return image;
+    }
+    return images.load(path);
+}
+
+void offerImageMaps(BookTool &tool) {
+    const ServiceHandles &handles = serviceHandles();
+    if (!handles.xpanel || !handles.stateQuery || !handles.surfaces || !handles.textures ||
+        !handles.images) {
+        return;
+    }
+    const LWXPanelFuncs &xpanel = *handles.xpanel;
+    LWXPanelID panel = xpanel.create(LWXP_FORM, kFolderControls);
+    if (!panel) return;
+    std::string folder;
+    if (askForFolder(xpanel, panel, folder)) {
+        const std::vector<std::string> names = listImageFolder(folder.c_str());
+        if (!names.empty()) {
+            const ImageMapServices services{*handles.stateQuery, *handles.surfaces,
+                                            *handles.textures, *handles.images};
+            assignImages(services, tool, folder, names);
+        }
+    }
+    xpanel.destroy(panel);
+}
+
+}  // namespace varlobooks

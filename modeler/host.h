@@ -1,0 +1,63 @@
+// Our stand-in for the modeller: the global services a tool looks up, the
+// scene they serve, and the record of what the plug-in did wrong.
+#pragma once
+
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/module.h"
+#include "modeler/panels.h"
+#include "modeler/scene.h"
+
+namespace modeler {
+
+// The names a tool of this host may look up.
+inline const std::vector<std::string> &serviceNames() {
+    static const std::vector<std::string> names = {
+        "LWM: State Query 3", "Surface Functions 4",     "Texture Functions 3",
+        "LW Image List 6",    "SurfaceEditor Functions", "Scene Objects 6",
+        "LWXPanel",           "Info Messages 2",
+    };
+    return names;
+}
+
+// One host per process at a time: the services are plain C functions with
+// no context of their own, so they reach the host that is running.
+class Host {
+  public:
+    Host();
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+
+    // The running host; aborts with a message when there is none.
+    static Host &current();
+
+    Scene &scene() { return scene_; }
+    Panels &panels() { return panels_; }
+
+    // The lookup a module's activation is given.
+    GlobalFunc *globalLookup() const;
+    // Makes the lookup answer null for service name.
+    void withhold(std::string_view name) { withheld_.emplace(name); }
+    // Every name asked for, in order.
+    const std::vector<std::string> &lookups() const { return lookups_; }
+    void clearLookups() { lookups_.clear(); }
+
+    // A plug-in misbehaviour: recorded and reported, never ignored.
+    void fault(std::string message);
+    const std::vector<std::string> &faults() const { return faults_; }
+
+    void *lookup(const char *name, int useMode);
+
+  private:
+    Scene scene_;
+    Panels panels_{*this};
+    std::set<std::string, std::less<>> withheld_;
+    std::vector<std::string> lookups_;
+    std::vector<std::string> faults_;
+};
+
+}  // namespace modeler

@@ -1,0 +1,236 @@
+#include "modeler/json_export.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "modeler/atomic_file.h"
+
+namespace modeler {
+namespace {
+
+class JsonText {
+  public:
+    std::string text;
+
+    void raw(std::string_view s) { text.append(s); }
+    // Shortest form that reads back to the same double.
+    void number(double value) {
+        char buffer[32];
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+        text.append(buffer, end);
+    }
+    // Shortest form that reads back to the same float.
+    void number(float value) {
+        char buffer[32];
+        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+        text.append(buffer, end);
+    }
+    void integer(std::size_t value) { text.append(std::to_string(value)); }
+    void string(std::string_view s) {
+        text.push_back('"');
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const auto c = static_cast<unsigned char>(s[i]);
+            if (c == '"' || c == '\\') {
+                text.push_back('\\');
+                text.push_back(static_cast<char>(c));
+            } else if (c < 0x20) {
+                escape(c);
+            } else if (c < 0x80) {
+                text.push_back(static_cast<char>(c));
+            } else {
+                const std::size_t length = utf8Length(s, i);
+                if (length == 0) {
+                    escape(c);  // a byte that is not UTF-8 stands for U+0000 + byte
+                } else {
+                    text.append(s.substr(i, length));
+                    i += length - 1;
+                }
+            }
+        }
+        text.push_back('"');
+    }
+
+  private:
+    void escape(unsigned char c) {
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+        text.append(buffer);
+    }
+    static std::size_t utf8Length(std::string_view s, std::size_t i) {
+        const auto lead = static_cast<unsigned char>(s[i]);
+        const std::size_t length = lead >= 0xF0 && lead < 0xF5   ? 4
+                                   : lead >= 0xE0                ? 3
+                                   : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                                 : 0;
+        if (length == 0 || i + length > s.size()) return 0;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+        }
+        return length;
+    }
+};
+
+std::string typeText(uint32_t type) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        text.push_back(static_cast<char>(type >> shift));
+    return text;
+}
+
+void writeGeometry(JsonText &out, const Layer &layer) {
+    out.raw("  \"points\": [");
+    const auto &points = layer.points();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        out.raw(i ? ",\n    [" : "\n    [");
+        for (int c = 0; c < 3; ++c) {
+            if (c) out.raw(", ");
+            out.number(points[i][c]);
+        }
+        out.raw("]");
+    }
+    out.raw(points.empty() ? "],\n" : "\n  ],\n");
+
+    out.raw("  \"polygons\": [");
+    const auto &polygons = layer.polygons();
+    for (std::size_t i = 0; i < polygons.size(); ++i) {
+        out.raw(i ? ",\n    {\"surface\": " : "\n    {\"surface\": ");
+        out.string(layer.surfaceNames()[polygons[i].surface]);
+        out.raw(", \"points\": [");
+        const auto corners = layer.polygonPoints(static_cast<uint32_t>(i));
+        for (std::size_t c = 0; c < corners.size(); ++c) {
+            if (c) out.raw(", ");
+            out.integer(corners[c]);
+        }
+        out.raw("]}");
+    }
+    out.raw(polygons.empty() ? "],\n" : "\n  ],\n");
+}
+
+void writeValues(JsonText &out, const VertexMap &map, std::size_t point, const char *polygon,
+                 const float *values, bool &first) {
+    out.raw(first ? "\n      [" : ",\n      [");
+    first = false;
+    out.integer(point);
+    out.raw(", ");
+    out.raw(polygon);
+    for (int d = 0; d < map.dimension(); ++d) {
+        out.raw(", ");
+        out.number(values[d]);
+    }
+    out.raw("]");
+}
+
+void writeMaps(JsonText &out, const Layer &layer) {
+    out.raw("  \"vmaps\": [");
+    bool firstMap = true;
+    for (const auto &map : layer.vertexMaps()) {
+        out.raw(firstMap ? "\n    {\"type\": " : ",\n    {\"type\": ");
+        firstMap = false;
+        out.string(typeText(map->type()));
+        out.raw(", \"name\": ");
+        out.string(map->name());
+        out.raw(", \"dimension\": ");
+        out.integer(static_cast<std::size_t>(map->dimension()));
+        out.raw(", \"values\": [");
+        bool first = true;
+        for (std::size_t p = 0; p < layer.points().size(); ++p) {
+            if (const float *v = map->pointValue(static_cast<uint32_t>(p))) {
+                writeValues(out, *map, p, "null", v, first);
+            }
+        }
+        const auto &polygons = layer.polygons();
+        for (std::size_t poly = 0; poly < polygons.size(); ++poly) {
+            const std::string polygonText = std::to_string(poly);
+            for (uint32_t c = 0; c < polygons[poly].cornerCount; ++c) {
+                const uint32_t corner = polygons[poly].firstCorner + c;
+                if (const float *v = map->cornerValue(corner)) {
+                    writeValues(out, *map, layer.corners()[corner], polygonText.c_str(), v, first);
+                }
+            }
+        }
+        out.raw(first ? "]}" : "\n    ]}");
+    }
+    out.raw(firstMap ? "],\n" : "\n  ],\n");
+}
+
+void writeSurfaces(JsonText &out, Scene &scene) {
+    out.raw("  \"surfaces\": [");
+    bool firstSurface = true;
+    for (const auto &surface : scene.surfaces()) {
+        out.raw(firstSurface ? "\n    {\"name\": " : ",\n    {\"name\": ");
+        firstSurface = false;
+        out.string(scene.surfaceName(*surface));
+        out.raw(", \"textures\": [");
+        bool firstTexture = true;
+        for (const auto &[channel, texture] : surface->channels) {
+            out.raw(firstTexture ? "{\"channel\": " : ", {\"channel\": ");
+            firstTexture = false;
+            out.string(channel);
+            out.raw(", \"name\": ");
+            out.string(texture->name);
+            out.raw(", \"layers\": [");
+            for (std::size_t l = 0; l < texture->layers.size(); ++l) {
+                const TextureLayer &layer = *texture->layers[l];
+                out.raw(l ? ", {\"type\": " : "{\"type\": ");
+                out.integer(static_cast<std::size_t>(layer.type));
+                out.raw(", \"image\": ");
+                if (layer.image)
+                    out.string(layer.image->path);
+                else
+                    out.raw("null");
+                out.raw(", \"projection\": ");
+                if (layer.projection)
+                    out.raw(std::to_string(*layer.projection));
+                else
+                    out.raw("null");
+                out.raw(", \"uvmap\": ");
+                if (layer.uvMap)
+                    out.string(layer.uvMap->name());
+                else
+                    out.raw("null");
+                out.raw("}");
+            }
+            out.raw("]}");
+        }
+        out.raw("]}");
+    }
+    out.raw(firstSurface ? "],\n" : "\n  ],\n");
+}
+
+void writeImages(JsonText &out, const Scene &scene) {
+    out.raw("  \"images\": [");
+    const auto &images = scene.images();
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        out.raw(i ? ",\n    {\"path\": " : "\n    {\"path\": ");
+        out.string(images[i]->path);
+        out.raw(", \"width\": ");
+        out.integer(static_cast<std::size_t>(images[i]->width));
+        out.raw(", \"height\": ");
+        out.integer(static_cast<std::size_t>(images[i]->height));
+        out.raw("}");
+    }
+    out.raw(images.empty() ? "]\n" : "\n  ]\n");
+}
+
+}  // namespace
+
+std::string sceneToJson(Scene &scene) {
+    JsonText out;
+    const Layer &layer = scene.layer();
+    out.text.reserve(layer.points().size() * 64 + layer.valueCount() * 40 + 1024);
+    out.raw("{\n  \"object\": ");
+    out.string(scene.objectName());
+    out.raw(",\n");
+    writeGeometry(out, layer);
+    writeMaps(out, layer);
+    writeSurfaces(out, scene);
+    writeImages(out, scene);
+    out.raw("}\n");
+    return std::move(out.text);
+}
+
+std::optional<std::string> writeJson(Scene &scene, const std::string &path) {
+    return writeFileAtomically(path, sceneToJson(scene));
+}
+
+}  // namespace modeler

@@ -1,0 +1,126 @@
+// The edited layer: points, polygons, surfaces by name and vertex maps with
+// per-point and per-polygon-corner values, with edit transactions so that a
+// tool's result can be rebuilt, kept or taken back.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace modeler {
+
+using Point = std::array<double, 3>;
+
+struct Polygon {
+    uint32_t surface;      // index into surfaceNames()
+    uint32_t firstCorner;  // into corners()
+    uint32_t cornerCount;
+};
+
+inline constexpr int kMaxMapDimension = 4;
+
+// One vertex map: values of dimension floats per point and per polygon
+// corner. Owned by its layer; its address is its handle and never changes.
+class VertexMap {
+  public:
+    VertexMap(uint32_t type, std::string name, int dimension)
+        : type_(type), name_(std::move(name)), dimension_(dimension) {}
+
+    uint32_t type() const { return type_; }
+    const std::string &name() const { return name_; }
+    int dimension() const { return dimension_; }
+
+    // Null when the corner (global corner index) or point has no value here.
+    const float *cornerValue(uint32_t corner) const;
+    const float *pointValue(uint32_t point) const;
+    std::size_t valueCount() const { return valueCount_; }
+
+  private:
+    friend class Layer;
+    uint32_t type_;
+    std::string name_;
+    int dimension_;
+    std::vector<float> cornerValues_;  // dimension per corner
+    std::vector<uint8_t> cornerSet_;
+    std::vector<float> pointValues_;  // dimension per point
+    std::vector<uint8_t> pointSet_;
+    std::size_t valueCount_ = 0;
+};
+
+class Layer {
+  public:
+    Layer() = default;
+    Layer(const Layer &) = delete;
+    Layer &operator=(const Layer &) = delete;
+
+    uint32_t addPoint(const Point &point);
+    // points must be valid point indices; surface an index of surfaceNames().
+    uint32_t addPolygon(uint32_t surface, std::span<const uint32_t> points);
+    // The index of the surface name, added at the end when new. Names are
+    // never removed: a surface stays once a polygon or the user named it.
+    uint32_t internSurface(std::string_view name);
+
+    // The map (type, name, dimension), created empty when missing. Maps are
+    // never removed; their values follow the edits.
+    VertexMap &vertexMap(uint32_t type, std::string_view name, int dimension);
+    const VertexMap *findVertexMap(uint32_t type, std::string_view name, int dimension) const;
+    bool ownsVertexMap(const void *handle) const;
+
+    // corner: the index of the corner within polygon (0..cornerCount-1).
+    void setCornerValue(VertexMap &map, uint32_t polygon, uint32_t corner, const float *values);
+    void setPointValue(VertexMap &map, uint32_t point, const float *values);
+
+    // Edit transactions. beginEdit marks the layer as it is; takeBackEdit
+    // returns to that mark and keeps the edit open for the next result;
+    // commitEdit keeps what was added; discardEdit takes it back and closes.
+    void beginEdit();
+    void takeBackEdit();
+    void commitEdit();
+    void discardEdit();
+    bool editOpen() const { return edit_.open; }
+
+    const std::vector<Point> &points() const { return points_; }
+    const std::vector<Polygon> &polygons() const { return polygons_; }
+    const std::vector<uint32_t> &corners() const { return corners_; }
+    std::span<const uint32_t> polygonPoints(uint32_t polygon) const;
+    const std::vector<std::string> &surfaceNames() const { return surfaceNames_; }
+    std::span<const std::unique_ptr<VertexMap>> vertexMaps() const { return maps_; }
+    std::size_t valueCount() const;
+
+  private:
+    struct Overwrite {
+        VertexMap *map;
+        bool corner;
+        uint32_t index;
+        bool wasSet;
+        std::array<float, kMaxMapDimension> old;
+    };
+    struct Edit {
+        bool open = false;
+        std::size_t points = 0, polygons = 0, corners = 0;
+        std::vector<std::size_t> valueCounts;  // per map at the mark
+        std::vector<Overwrite> overwrites;     // values of older geometry replaced
+    };
+    void rememberOverwrite(VertexMap &map, bool corner, uint32_t index);
+    void rollBack();
+
+    std::vector<Point> points_;
+    std::vector<Polygon> polygons_;
+    std::vector<uint32_t> corners_;
+    std::vector<std::string> surfaceNames_;
+    std::unordered_map<std::string, uint32_t> surfaceIndex_;
+    std::vector<std::unique_ptr<VertexMap>> maps_;
+    std::unordered_map<std::string, uint32_t> mapIndex_;
+    Edit edit_;
+};
+
+// Connected groups among the polygons from firstPolygon on, joined through
+// shared points: one per book, as every book is one closed shell.
+std::size_t countShells(const Layer &layer, std::size_t firstPolygon = 0);
+
+}  // namespace modeler

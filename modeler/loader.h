@@ -1,0 +1,56 @@
+// Loading a plug-in module as the modeller does: open the shared object,
+// read and check its descriptor, start it, list its servers; shut it down
+// and unload it at the end.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "host/clock.h"
+#include "host/module.h"
+
+namespace modeler {
+
+struct ServerInfo {
+    std::string className;
+    std::string name;
+    const ServerRecord *record;  // valid while the module is loaded
+};
+
+class LoadedModule {
+  public:
+    // The module at path, started; or a one-line error naming the file and
+    // the reason.
+    static std::variant<std::unique_ptr<LoadedModule>, std::string> load(const std::string &path);
+    ~LoadedModule();
+    LoadedModule(const LoadedModule &) = delete;
+    LoadedModule &operator=(const LoadedModule &) = delete;
+
+    const std::string &path() const { return path_; }
+    const std::vector<ServerInfo> &servers() const { return servers_; }
+    // The server of that class and name, or null.
+    const ServerRecord *find(const std::string &className, const std::string &name) const;
+
+    // Whether the module lets the host set the clock a press reads.
+    bool hasClock() const { return setClock_ != nullptr; }
+    // Makes the module's clock read seconds; nullopt restores the calendar.
+    void setClock(std::optional<int64_t> seconds);
+
+  private:
+    LoadedModule() = default;
+    static int64_t readFixedClock(void *data);
+
+    std::string path_;
+    void *handle_ = nullptr;
+    const ModuleDescriptor *descriptor_ = nullptr;
+    void *moduleData_ = nullptr;
+    std::vector<ServerInfo> servers_;
+    VarlobooksSetClockFunc *setClock_ = nullptr;
+    int64_t fixedSeconds_ = 0;
+};
+
+}  // namespace modeler

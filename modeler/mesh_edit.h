@@ -1,0 +1,57 @@
+// The mesh-edit operations the host hands one build: points, faces and
+// vertex map values go into the scene's layer, checked as a careful host
+// checks a plug-in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/meshedit.h"
+
+namespace modeler {
+
+class Host;
+class VertexMap;
+
+// What one build added.
+struct BuildReport {
+    std::size_t shells = 0;  // connected groups of polygons: one per book
+    std::size_t points = 0;
+    std::size_t polygons = 0;
+    std::size_t values = 0;  // vertex map values set
+};
+
+class MeshEdit {
+  public:
+    explicit MeshEdit(Host &host);
+    MeshEdit(const MeshEdit &) = delete;
+    MeshEdit &operator=(const MeshEdit &) = delete;
+
+    MeshEditOp *op() { return &op_; }
+    // The build has returned: any later call through op is a fault.
+    void close() { open_ = false; }
+    BuildReport report() const;
+
+  private:
+    static MeshEdit *from(EDStateRef state);
+    static LWPntID addPoint(EDStateRef state, double *xyz);
+    static LWPolID addFace(EDStateRef state, const char *surface, int count, const LWPntID *points);
+    static EDError pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
+                            const char *name, int dimension, float *values);
+    static void *selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension);
+
+    VertexMap &mapFor(LWID type, const char *name, int dimension);
+    bool usable(const char *operation);
+
+    Host &host_;
+    MeshEditOp op_;
+    bool open_ = true;
+    std::size_t firstPoint_, firstPolygon_;
+    std::size_t values_ = 0;
+    VertexMap *recentMaps_[2] = {nullptr, nullptr};
+    std::vector<uint32_t> pointScratch_;
+};
+
+}  // namespace modeler

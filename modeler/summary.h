@@ -1,0 +1,21 @@
+// One line that says what the scene holds: books, points, polygons and how
+// many cover surfaces carry an image.
+#pragma once
+
+#include <string>
+
+#include "modeler/scene.h"
+
+namespace modeler {
+
+struct SceneSummary {
+    std::size_t books = 0;  // closed shells of polygons
+    std::size_t points = 0;
+    std::size_t polygons = 0;
+    std::size_t texturedSurfaces = 0;  // a BaseColor texture with an image layer
+};
+
+SceneSummary summarizeScene(Scene &scene);
+std::string summarize(Scene &scene);
+
+}  // namespace modeler
