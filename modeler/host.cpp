@@ -2,13 +2,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "modeler/services.h"
 
 namespace modeler {
 namespace {
 
-Host *gCurrent = nullptr;
+// Hosts nest: the newest serves every call until it ends.
+std::vector<Host *> gHosts;
 
 void *lookupInCurrent(const char *name, int useMode) {
     return Host::current().lookup(name, useMode);
@@ -16,24 +18,22 @@ void *lookupInCurrent(const char *name, int useMode) {
 
 }  // namespace
 
-Host::Host() {
-    if (gCurrent) {
-        std::fputs("modeler: a second host was started while one is running\n", stderr);
-        std::abort();
-    }
-    gCurrent = this;
-}
+Host::Host() { gHosts.push_back(this); }
 
 Host::~Host() {
-    gCurrent = nullptr;
+    if (gHosts.empty() || gHosts.back() != this) {
+        std::fputs("modeler: hosts must end in the reverse order of their start\n", stderr);
+        std::abort();
+    }
+    gHosts.pop_back();
 }
 
 Host &Host::current() {
-    if (!gCurrent) {
+    if (gHosts.empty()) {
         std::fputs("modeler: the plug-in called a host service while no host runs\n", stderr);
         std::abort();
     }
-    return *gCurrent;
+    return *gHosts.back();
 }
 
 GlobalFunc *Host::globalLookup() const {
@@ -53,7 +53,9 @@ void *Host::lookup(const char *name, int useMode) {
     if (useMode != 0)
         fault(std::string("global lookup of \"") + name + "\" with use mode " +
               std::to_string(useMode));
+    const int occurrence = ++occurrences_[name];
     if (withheld_.count(std::string_view(name))) return nullptr;
+    if (filter_ && filter_(name, occurrence)) return nullptr;
     return serviceTable(name);
 }
 

@@ -2,6 +2,8 @@
 // scene they serve, and the record of what the plug-in did wrong.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -23,8 +25,9 @@ inline const std::vector<std::string> &serviceNames() {
     return names;
 }
 
-// One host per process at a time: the services are plain C functions with
-// no context of their own, so they reach the host that is running.
+// The services are plain C functions with no context of their own, so they
+// reach the running host. Hosts may nest (a scratch host inside another);
+// the newest serves every call until it ends, and they end newest first.
 class Host {
   public:
     Host();
@@ -42,6 +45,10 @@ class Host {
     GlobalFunc *globalLookup() const;
     // Makes the lookup answer null for service name.
     void withhold(std::string_view name) { withheld_.emplace(name); }
+    // Makes the lookup answer null for name on its occurrence-th lookup
+    // (from 1) when withheld(name, occurrence) is true.
+    using LookupFilter = std::function<bool(std::string_view name, int occurrence)>;
+    void setLookupFilter(LookupFilter filter) { filter_ = std::move(filter); }
     // Every name asked for, in order.
     const std::vector<std::string> &lookups() const { return lookups_; }
     void clearLookups() { lookups_.clear(); }
@@ -56,6 +63,8 @@ class Host {
     Scene scene_;
     Panels panels_{*this};
     std::set<std::string, std::less<>> withheld_;
+    LookupFilter filter_;
+    std::map<std::string, int, std::less<>> occurrences_;
     std::vector<std::string> lookups_;
     std::vector<std::string> faults_;
 };

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the exports need,
+# when any is missing. Safe to run again: it installs nothing that is there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libbenchmark-dev      # tests and benchmarks
+  libcli11-dev                       # the modeler command line
+  libstb-dev                         # decoding cover images, writing PNG
+  libtinygltf-dev nlohmann-json3-dev # glTF export; JSON in the tests
+  libtinyobjloader-dev               # reading OBJ back in the tests
+  nodejs                             # the glTF validator in the tests
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  [[ $package == \#* ]] && continue
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ $status == "install ok installed" ]] || missing+=("$package")
+done
+if ! command -v npm >/dev/null 2>&1; then missing+=(npm); fi
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}" >&2
+  sudo=""
+  if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi

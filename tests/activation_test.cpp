@@ -1,0 +1,166 @@
+// Activation through the real module: which services it asks for and when,
+// what it fills, and how it fails.
+#include <cstring>
+
+#include "module/activation.h"
+#include "modeler/host.h"
+#include "support.h"
+
+using modeler::Host;
+using modeler::ToolDriver;
+using testing_support::loadModule;
+
+namespace {
+
+const std::vector<std::string> kRows1To6 = {
+    "LWM: State Query 3", "Surface Functions 4",     "Texture Functions 3",
+    "LW Image List 6",    "SurfaceEditor Functions", "Scene Objects 6"};
+const std::vector<std::string> kRows6To9 = {"Scene Objects 6", "LWXPanel", "Info Messages 2",
+                                            "LWM: State Query 3"};
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+int activateRaw(const ServerRecord &server, Host &host, LWMeshEditTool &record, LWToolFuncs &funcs,
+                int version = 1) {
+    std::memset(&record, 0, sizeof record);
+    std::memset(&funcs, 0, sizeof funcs);
+    record.tool = &funcs;
+    return server.activate(version, host.globalLookup(), &record, nullptr);
+}
+
+}  // namespace
+
+TEST(Activation, HostWithoutAnyServiceFailsAfterAskingRowsOneToSix) {
+    auto module = loadModule();
+    Host host;
+    for (const std::string &name : modeler::serviceNames()) host.withhold(name);
+    LWMeshEditTool record;
+    LWToolFuncs funcs;
+    EXPECT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs), AFUNC_BADGLOBAL);
+    EXPECT_EQ(host.lookups(), kRows1To6);
+    EXPECT_EQ(record.instance, nullptr);
+    EXPECT_EQ(record.test, nullptr);
+    EXPECT_EQ(funcs.done, nullptr);
+}
+
+TEST(Activation, WithoutPanelServiceFillsEverySlotButHelpUpAndPanel) {
+    auto module = loadModule();
+    Host host;
+    host.withhold("LWXPanel");
+    ToolDriver driver(host, testing_support::bookServer(*module));
+    ASSERT_EQ(driver.activate(), AFUNC_OK);
+    const LWToolFuncs &f = driver.funcs();
+    EXPECT_TRUE(driver.instance() && driver.record().test && driver.record().build && driver.record().end);
+    EXPECT_TRUE(f.done && f.draw && f.dirty && f.count && f.handle && f.start && f.adjust && f.down &&
+                f.move && f.event);
+    EXPECT_EQ(f.start, f.down);
+    EXPECT_EQ(f.help, nullptr);
+    EXPECT_EQ(f.up, nullptr);
+    EXPECT_EQ(f.panel, nullptr);
+    // Leaving it without a panel service still releases the instance.
+    EXPECT_TRUE(driver.done(std::string("/tmp")));
+    EXPECT_TRUE(host.panels().posted().empty());
+    EXPECT_TRUE(host.faults().empty());
+}
+
+TEST(Activation, SecondActivationAsksAgainOnlyForRowsThatCameBackNull) {
+    auto module = loadModule();
+    Host host;
+    host.withhold("Texture Functions 3");
+    host.withhold("SurfaceEditor Functions");
+    ToolDriver driver(host, testing_support::bookServer(*module));
+    ASSERT_EQ(driver.activate(), AFUNC_OK);
+    EXPECT_EQ(host.lookups(), concat({"LWM: State Query 3", "Surface Functions 4",
+                                      "Texture Functions 3", "LW Image List 6",
+                                      "SurfaceEditor Functions"},
+                                     {"Scene Objects 6", "LWXPanel", "Info Messages 2",
+                                      "LWM: State Query 3"}));
+    driver.done(std::nullopt);
+    host.clearLookups();
+    ASSERT_EQ(driver.activate(), AFUNC_OK);
+    EXPECT_EQ(host.lookups(), concat({"Texture Functions 3", "SurfaceEditor Functions"}, kRows6To9));
+    driver.done(std::nullopt);
+    host.clearLookups();
+    ASSERT_EQ(driver.activate(), AFUNC_OK);
+    EXPECT_EQ(host.lookups(), concat({"Texture Functions 3", "SurfaceEditor Functions"}, kRows6To9));
+}
+
+TEST(Activation, AnyVersionGivesTheSameResult) {
+    auto module = loadModule();
+    Host host;
+    for (int version : {-1, 0, 1, 6, 1 << 30}) {
+        LWMeshEditTool record;
+        LWToolFuncs funcs;
+        ASSERT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs, version), AFUNC_OK);
+        ASSERT_NE(record.instance, nullptr);
+        funcs.done(record.instance);
+    }
+}
+
+TEST(Activation, MissingSecondStateQueryFailsWithNothingFilled) {
+    auto module = loadModule();
+    Host host;
+    host.setLookupFilter([](std::string_view name, int occurrence) {
+        return name == "LWM: State Query 3" && occurrence == 2;
+    });
+    LWMeshEditTool record;
+    LWToolFuncs funcs;
+    EXPECT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs), AFUNC_BADGLOBAL);
+    EXPECT_EQ(host.lookups(), concat({"LWM: State Query 3", "Surface Functions 4",
+                                      "Texture Functions 3", "LW Image List 6",
+                                      "SurfaceEditor Functions"},
+                                     kRows6To9));
+    const LWToolFuncs empty{};
+    EXPECT_EQ(record.instance, nullptr);
+    EXPECT_EQ(std::memcmp(&funcs, &empty, sizeof funcs), 0);
+}
+
+TEST(Activation, MissingSceneObjectsFails) {
+    auto module = loadModule();
+    Host host;
+    host.withhold("Scene Objects 6");
+    ToolDriver driver(host, testing_support::bookServer(*module));
+    EXPECT_EQ(driver.activate(), AFUNC_BADGLOBAL);
+    EXPECT_FALSE(driver.inUse());
+    EXPECT_TRUE(host.faults().empty());
+}
+
+TEST(Activation, FailedAllocationIsReportedAsFailureAndFillsNothing) {
+    // The module's code linked into this test, so that the allocation can fail.
+    Host host;
+    varlobooks::setBookToolAllocator([](std::size_t) -> void * { return nullptr; });
+    LWMeshEditTool record{};
+    LWToolFuncs funcs{};
+    record.tool = &funcs;
+    const int result = varlobooks::activateBookTool(1, host.globalLookup(), &record, nullptr);
+    varlobooks::setBookToolAllocator(nullptr);
+    EXPECT_EQ(result, AFUNC_NOMEMORY);
+    EXPECT_EQ(record.instance, nullptr);
+    EXPECT_EQ(record.build, nullptr);
+    EXPECT_EQ(funcs.done, nullptr);
+}
+
+TEST(Activation, ModuleExportsOnlyItsDescriptorAndClock) {
+    const std::string command = "nm -D --defined-only '" VARLOBOOKS_MODULE_PATH "' 2>&1";
+    std::FILE *pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<std::string> symbols;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string text(line);
+        const std::size_t space = text.rfind(' ');
+        symbols.push_back(text.substr(space + 1, text.size() - space - 2));
+    }
+    pclose(pipe);
+    std::vector<std::string> ours;
+    for (const std::string &s : symbols) {
+        // The sanitizers add their own entries to an instrumented module.
+        if (s.rfind("__asan", 0) != 0 && s.rfind("__ubsan", 0) != 0 && s.rfind("__odr_asan", 0) != 0) {
+            ours.push_back(s);
+        }
+    }
+    EXPECT_EQ(ours, (std::vector<std::string>{"_mod_descrip", "varlobooksSetClock"}));
+}

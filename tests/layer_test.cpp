@@ -1,0 +1,136 @@
+// The host's edited layer: edit transactions, the lossless JSON export and
+// atomic writes.
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <fstream>
+
+#include "layer_support.h"
+#include "modeler/atomic_file.h"
+#include "modeler/json_export.h"
+#include "support.h"
+
+using modeler::Layer;
+using testing_support::ToolSession;
+
+TEST(LayerEdits, EachBuildReplacesThePreviousResultOfTheEdit) {
+    ToolSession s;
+    s.buildBox({0, 0, 0}, {1, 0.5f, 0.3f});
+    const std::size_t first = s.layer().points().size();
+    s.tool().boxMax[0] = 0.5f;
+    s.driver.event(LWTOOL_EVENT_ACTIVATE);
+    EXPECT_EQ(s.layer().points().size(), s.driver.builds().back().points);
+    EXPECT_LT(s.layer().points().size(), first);
+    EXPECT_EQ(s.layer().polygons().size(), s.driver.builds().back().polygons);
+    EXPECT_EQ(s.layer().valueCount(), s.driver.builds().back().values);
+}
+
+TEST(LayerEdits, KeepCommitsAndDiscardTakesBack) {
+    ToolSession s;
+    s.buildBox({0, 0, 0}, {1, 0.5f, 0.3f});
+    s.driver.end(true);
+    const std::string kept = modeler::sceneToJson(s.host.scene());
+    const std::size_t keptPoints = s.layer().points().size();
+    ASSERT_GT(keptPoints, 0u);
+    // A second edit on top: discarding it leaves the kept shelf exactly.
+    s.tool().boxMin[2] = 5;
+    s.tool().boxMax[2] = 5.3f;
+    s.driver.event(LWTOOL_EVENT_ACTIVATE);
+    EXPECT_GT(s.layer().points().size(), keptPoints);
+    s.driver.end(false);
+    EXPECT_EQ(modeler::sceneToJson(s.host.scene()), kept);
+}
+
+TEST(LayerEdits, TakingBackRestoresValuesOfOlderGeometry) {
+    Layer layer;
+    const uint32_t a = layer.addPoint({0, 0, 0});
+    const uint32_t b = layer.addPoint({1, 0, 0});
+    const uint32_t surface = layer.internSurface("s");
+    const uint32_t pts[] = {a, b};
+    const uint32_t poly = layer.addPolygon(surface, pts);
+    modeler::VertexMap &map = layer.vertexMap(LWVMAP_TXUV, "uv", 2);
+    const float before[2] = {0.25f, 0.5f};
+    layer.setCornerValue(map, poly, 1, before);
+    layer.beginEdit();
+    const float after[2] = {0.75f, 1};
+    layer.setCornerValue(map, poly, 1, after);
+    layer.setPointValue(map, a, after);
+    layer.addPoint({2, 0, 0});
+    layer.discardEdit();
+    ASSERT_NE(map.cornerValue(1), nullptr);
+    EXPECT_EQ(map.cornerValue(1)[0], 0.25f);
+    EXPECT_EQ(map.pointValue(a), nullptr);
+    EXPECT_EQ(layer.points().size(), 2u);
+    EXPECT_EQ(map.valueCount(), 1u);
+}
+
+TEST(JsonExport, WorkedExampleReadsBackBitIdentical) {
+    ToolSession s;
+    s.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, 0);
+    const std::string path = testing_support::freshFolder("json") + "/shelf.json";
+    ASSERT_FALSE(modeler::writeJson(s.host.scene(), path));
+    const auto json = nlohmann::json::parse(testing_support::readFile(path));
+    const Layer &layer = s.layer();
+    ASSERT_EQ(json["points"].size(), 456u);
+    ASSERT_EQ(json["polygons"].size(), 336u);
+    for (std::size_t i = 0; i < layer.points().size(); ++i) {
+        for (int c = 0; c < 3; ++c) {
+            const double read = json["points"][i][c].get<double>();
+            EXPECT_EQ(std::memcmp(&read, &layer.points()[i][c], sizeof read), 0) << i;
+        }
+    }
+    for (std::size_t p = 0; p < layer.polygons().size(); ++p) {
+        EXPECT_EQ(json["polygons"][p]["surface"], testing_support::surfaceOf(layer, p));
+        const auto corners = layer.polygonPoints(static_cast<uint32_t>(p));
+        EXPECT_EQ(json["polygons"][p]["points"].get<std::vector<uint32_t>>(),
+                  std::vector<uint32_t>(corners.begin(), corners.end()));
+    }
+    std::size_t values = 0;
+    for (const auto &map : json["vmaps"]) {
+        EXPECT_EQ(map["type"], "TXUV");
+        EXPECT_EQ(map["dimension"], 2);
+        const modeler::VertexMap *m = layer.findVertexMap(LWVMAP_TXUV, map["name"].get<std::string>(), 2);
+        ASSERT_NE(m, nullptr);
+        for (const auto &entry : map["values"]) {
+            const auto polygon = entry[1].get<uint32_t>();
+            const auto corners = layer.polygonPoints(polygon);
+            const uint32_t corner = layer.polygons()[polygon].firstCorner +
+                static_cast<uint32_t>(std::find(corners.begin(), corners.end(), entry[0].get<uint32_t>()) - corners.begin());
+            const float *value = m->cornerValue(corner);
+            ASSERT_NE(value, nullptr);
+            EXPECT_EQ(static_cast<float>(entry[2].get<double>()), value[0]);
+            EXPECT_EQ(static_cast<float>(entry[3].get<double>()), value[1]);
+            ++values;
+        }
+    }
+    EXPECT_EQ(values, layer.valueCount());
+    EXPECT_EQ(values, std::size_t(15 * 76 + 12 * 28));
+}
+
+TEST(AtomicFile, FailedWritesLeaveNoPartialFileAndKeepTheOldOne) {
+    const std::string folder = testing_support::freshFolder("atomic");
+    const std::string blocker = folder + "/plain-file";
+    std::ofstream(blocker) << "x";
+    // A folder that is a file cannot take the output.
+    EXPECT_TRUE(modeler::writeFileAtomically(blocker + "/shelf.json", "{}"));
+    // A vanished folder likewise.
+    EXPECT_TRUE(modeler::writeFileAtomically(folder + "/gone/shelf.json", "{}"));
+    const std::string target = folder + "/shelf.json";
+    std::ofstream(target) << "old";
+    {
+        modeler::AtomicFile file(target);
+        ASSERT_FALSE(file.error());
+        file.write("half of the new");
+        // Dropped without commit: as a failure half-way would.
+    }
+    EXPECT_EQ(testing_support::readFile(target), "old");
+    EXPECT_FALSE(modeler::writeFileAtomically(target, "new"));
+    EXPECT_EQ(testing_support::readFile(target), "new");
+    // Nothing but the two files is left in the folder.
+    std::FILE *list = popen(("ls -A '" + folder + "'").c_str(), "r");
+    std::string names;
+    char line[256];
+    while (std::fgets(line, sizeof line, list)) names += line;
+    pclose(list);
+    EXPECT_EQ(names, "plain-file\nshelf.json\n");
+}

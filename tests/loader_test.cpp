@@ -1,0 +1,83 @@
+// The loader on good and bad module files, and the modeler command's errors.
+#include <sys/wait.h>
+
+#include <fstream>
+
+#include "support.h"
+
+using modeler::LoadedModule;
+
+namespace {
+
+std::string loadError(const std::string &path) {
+    auto loaded = LoadedModule::load(path);
+    auto *error = std::get_if<std::string>(&loaded);
+    return error ? *error : std::string("loaded");
+}
+
+struct CommandResult {
+    int status;
+    std::string output;  // stdout and stderr together
+};
+
+CommandResult runModeler(const std::string &arguments) {
+    const std::string command = std::string("'") + MODELER_PATH + "' " + arguments + " 2>&1";
+    std::FILE *pipe = popen(command.c_str(), "r");
+    CommandResult result{-1, {}};
+    if (!pipe) return result;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+}  // namespace
+
+TEST(Loader, ListsTheOneBookServer) {
+    auto module = testing_support::loadModule();
+    ASSERT_TRUE(module);
+    ASSERT_EQ(module->servers().size(), 1u);
+    EXPECT_EQ(module->servers()[0].className, "MeshEditTool");
+    EXPECT_EQ(module->servers()[0].name, "varlobooks");
+    EXPECT_TRUE(module->hasClock());
+    EXPECT_EQ(module->find("MeshEditTool", "other"), nullptr);
+}
+
+TEST(Loader, BadFilesGetOneLineErrorsNamingFileAndReason) {
+    const std::string folder = testing_support::freshFolder("loader");
+    const std::string text = folder + "/notes.so";
+    std::ofstream(text) << "not a shared object\n";
+    struct Case {
+        std::string path;
+        std::string reason;
+    } cases[] = {
+        {text, "not a loadable shared object"},
+        {folder + "/missing.so", "no such file"},
+        {folder, "not a file"},
+        {FIXTURE_DIR "/fixture_no_descriptor.so", "no module descriptor"},
+        {FIXTURE_DIR "/fixture_bad_sync.so", "wrong synchronisation word 0x12345678"},
+        {FIXTURE_DIR "/fixture_bad_version.so", "unsupported system version 7"},
+    };
+    for (const Case &c : cases) {
+        const std::string error = loadError(c.path);
+        EXPECT_EQ(error.rfind(c.path + ": ", 0), 0u) << error;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+TEST(Loader, ModelerCommandFailsCleanlyOnBadModules) {
+    const CommandResult other = runModeler("fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR "/fixture_other_server.so'");
+    EXPECT_EQ(other.status, 1);
+    EXPECT_NE(other.output.find("no MeshEditTool server \"varlobooks\""), std::string::npos) << other.output;
+    const CommandResult bad = runModeler("info '" FIXTURE_DIR "/fixture_bad_sync.so'");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.output, "modeler: " FIXTURE_DIR "/fixture_bad_sync.so: wrong synchronisation word 0x12345678, expected 0x04121994\n");
+    const CommandResult info = runModeler("info");
+    EXPECT_EQ(info.status, 0);
+    EXPECT_NE(info.output.find("MeshEditTool  \"varlobooks\""), std::string::npos) << info.output;
+    const CommandResult usage = runModeler("fill --seed x");
+    EXPECT_EQ(usage.status, 2) << usage.output;
+}

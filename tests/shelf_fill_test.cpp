@@ -1,0 +1,196 @@
+// Filling the box through the real module's build slot into the host's layer.
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "books/limits.h"
+#include "layer_support.h"
+#include "modeler/json_export.h"
+#include "support.h"
+
+using testing_support::surfaceOf;
+using testing_support::ToolSession;
+using testing_support::uvCorners;
+
+namespace {
+
+// The points of each book, found through its cover surface.
+std::map<std::string, std::set<uint32_t>> pointsByCover(const modeler::Layer &layer) {
+    std::map<std::string, std::set<uint32_t>> books;
+    for (uint32_t p = 0; p < layer.polygons().size(); ++p) {
+        if (surfaceOf(layer, p) == "bookpages") continue;
+        for (uint32_t point : layer.polygonPoints(p)) books[surfaceOf(layer, p)].insert(point);
+    }
+    return books;
+}
+
+}  // namespace
+
+TEST(ShelfFill, WorkedExampleThroughTheRealModule) {
+    ToolSession s;
+    s.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, 0);
+    EXPECT_EQ(s.tool().bookCount, 27);
+    ASSERT_EQ(s.driver.builds().size(), 1u);
+    const modeler::BuildReport &build = s.driver.builds().back();
+    EXPECT_EQ(build.points, 456u);
+    EXPECT_EQ(build.polygons, 336u);
+    EXPECT_EQ(build.shells, 27u);
+    const auto &pts = s.layer().points();
+    // Book 0: A = (0, 0, 0.0044624), B = (0.005, 0.4764428, 0.2918928), 8 segments.
+    EXPECT_NEAR(pts[0][0], 0, 1e-12);
+    EXPECT_NEAR(pts[3][2] - 0.0, 0.2918928, 1e-7);
+    EXPECT_NEAR(pts[6][0], 0.005, 1e-9);
+    EXPECT_NEAR(pts[6][1], 0.4764428, 1e-7);
+    EXPECT_NEAR(pts[0][2], 0.0044624 + 0.0025, 1e-7);
+    // Book 1 is a hardcover book from x 0.005 to 0.0838232; book 2 is softcover.
+    const auto books = pointsByCover(s.layer());
+    EXPECT_EQ(books.at("book_0").size(), 24u);
+    const uint32_t book1 = 24;
+    EXPECT_NEAR(pts[book1][0], 0.005, 1e-9);
+    EXPECT_NEAR(pts[book1 + 1][0], 0.0838232, 1e-7);
+    EXPECT_EQ(s.layer().polygons()[16 + 16 + 5].cornerCount, 4u);
+    EXPECT_EQ(s.layer().polygons()[16 + 16 + 6].cornerCount, 2u) << "book 2's caps are two-point";
+    EXPECT_NE(s.tool().coverUVMap, nullptr);
+    EXPECT_EQ(s.tool().coverUVMap, s.layer().findVertexMap(LWVMAP_TXUV, "bookcover", 2));
+}
+
+TEST(ShelfFill, UnorderedBoxMakesTheOrderedShelf) {
+    ToolSession ordered, unordered;
+    ordered.buildBox({-1, 0, 2}, {1, 0.5f, 2.3f}, 77);
+    unordered.buildBox({1, 0.5f, 2}, {-1, 0, 2.3f}, 77);
+    EXPECT_EQ(modeler::sceneToJson(ordered.host.scene()), modeler::sceneToJson(unordered.host.scene()));
+    unordered.driver.event(LWTOOL_EVENT_ACTIVATE);
+    std::swap(unordered.tool().boxMin[2], unordered.tool().boxMax[2]);
+    unordered.driver.event(LWTOOL_EVENT_ACTIVATE);
+    EXPECT_EQ(modeler::sceneToJson(ordered.host.scene()), modeler::sceneToJson(unordered.host.scene()));
+}
+
+TEST(ShelfFill, BoxNoLongerThanMinSizeMakesNoBookButSelectsTheMap) {
+    ToolSession s;
+    s.buildBox({0, 0, 0}, {0.005f, 1, 1});
+    EXPECT_EQ(s.tool().bookCount, 0);
+    EXPECT_EQ(s.layer().points().size(), 0u);
+    EXPECT_NE(s.tool().coverUVMap, nullptr);
+}
+
+TEST(ShelfFill, ZeroThicknessDrawStandsForwards) {
+    // A seed whose first draw is 0.
+    int32_t seed = 0;
+    for (;; ++seed) {
+        varlobooks::BookRandom r;
+        r.seed(static_cast<uint32_t>(seed));
+        if (r.draw() == 0) break;
+    }
+    ToolSession s;
+    s.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, seed);
+    const auto &pts = s.layer().points();
+    EXPECT_EQ(pts[0][0], 0.0);
+    EXPECT_NEAR(pts[1][0], 0.005, 1e-9) << "book 0 runs forwards by MinSize";
+    // No book starts before the box.
+    for (const auto &p : pts) EXPECT_GE(p[0], -1e-12);
+}
+
+TEST(ShelfFill, FillAlwaysEndsAndIsBounded) {
+    {
+        ToolSession s;
+        s.tool().maxSize = 0;
+        s.buildBox({0, 0, 0}, {1, 1, 1});
+        EXPECT_EQ(s.tool().bookCount, 0) << "books that do not advance end the fill";
+    }
+    {
+        ToolSession s;
+        // A box flat along the fill axis with a negative MinSize: every thickness is 0.
+        s.tool().minSize = -0.01;
+        s.buildBox({0, 0, 0}, {0, 1, 1});
+        EXPECT_EQ(s.tool().bookCount, 0);
+    }
+    {
+        ToolSession s;
+        s.tool().bookType = 1;
+        s.tool().minSize = s.tool().maxSize = 1e-3;
+        s.buildBox({0, 0, 0}, {1e6f, 1, 1});
+        EXPECT_EQ(s.tool().bookCount, varlobooks::kMaxBooksPerBuild);
+    }
+    {
+        ToolSession s;
+        s.tool().bookType = 0;
+        s.tool().segments = 1 << 30;
+        s.buildBox({0, 0, 0}, {0.01f, 1, 1});
+        EXPECT_EQ(s.driver.builds().back().points,
+                  std::size_t(8 + 2 * varlobooks::kMaxSpineSegments) * s.tool().bookCount);
+    }
+}
+
+TEST(ShelfFill, NonFiniteBoxOrParametersMakeNoBooks) {
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    auto books = [](auto change) {
+        ToolSession s;
+        s.tool().boxMax[0] = 1;
+        s.tool().boxMax[1] = s.tool().boxMax[2] = 0.5f;
+        change(s.tool());
+        s.driver.event(LWTOOL_EVENT_ACTIVATE);
+        EXPECT_EQ(s.layer().points().size() > 0, s.tool().bookCount > 0);
+        return s.tool().bookCount;
+    };
+    using varlobooks::BookTool;
+    EXPECT_GT(books([](BookTool &) {}), 0);
+    EXPECT_EQ(books([&](BookTool &t) { t.boxMin[1] = static_cast<float>(nan); }), 0);
+    EXPECT_EQ(books([&](BookTool &t) { t.boxMax[2] = static_cast<float>(inf); }), 0);
+    EXPECT_EQ(books([&](BookTool &t) { t.minSize = nan; }), 0);
+    EXPECT_EQ(books([&](BookTool &t) { t.maxSize = inf; }), 0);
+    EXPECT_EQ(books([&](BookTool &t) { t.rotation = 1e300; }), 0);
+    EXPECT_EQ(books([&](BookTool &t) { t.randomTop = nan; }), 0);
+    EXPECT_EQ(books([&](BookTool &t) { t.axis = 3; }), 0);
+}
+
+// Every book is one closed shell with consistent winding, books do not
+// overlap along the fill axis, and every UV value lies in [0, 1].
+TEST(ShelfFill, InvariantsOverSeedsAxesAndTypes) {
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int type = 0; type < 3; ++type) {
+            for (int32_t seed : {1, 99, 123456, 1700000000}) {
+                ToolSession s;
+                s.tool().axis = axis;
+                s.tool().bookType = type;
+                s.tool().rotation = 0.3;
+                s.tool().segments = 5;
+                s.tool().randomBottom = 0.3;
+                s.buildBox({0.2f, -0.5f, 1}, {0.9f, 0.4f, 1.7f}, seed);
+                SCOPED_TRACE("axis " + std::to_string(axis) + " type " + std::to_string(type) +
+                             " seed " + std::to_string(seed));
+                const modeler::Layer &layer = s.layer();
+                ASSERT_GT(s.tool().bookCount, 3);
+                EXPECT_EQ(s.driver.builds().back().shells, std::size_t(s.tool().bookCount));
+                std::map<std::pair<uint32_t, uint32_t>, int> directed;
+                for (uint32_t p = 0; p < layer.polygons().size(); ++p) {
+                    const auto points = layer.polygonPoints(p);
+                    for (const auto &corner : uvCorners(layer, p, surfaceOf(layer, p) == "bookpages" ? "bookpages" : "bookcover")) {
+                        ASSERT_TRUE(corner.hasValue);
+                        EXPECT_TRUE(corner.u >= 0 && corner.u <= 1 && corner.v >= 0 && corner.v <= 1);
+                    }
+                    if (points.size() < 3) continue;
+                    for (std::size_t i = 0; i < points.size(); ++i) {
+                        ++directed[{points[i], points[(i + 1) % points.size()]}];
+                    }
+                }
+                for (const auto &[edge, uses] : directed) {
+                    EXPECT_EQ(uses, 1);
+                    EXPECT_EQ(directed.count({edge.second, edge.first}), 1u) << "open edge";
+                }
+                const int T = axis == 1 ? 1 : axis == 2 ? 2 : 0;
+                double previousEnd = -HUGE_VAL;
+                const auto books = pointsByCover(layer);
+                for (int book = 0; book < s.tool().bookCount; ++book) {
+                    double lo = HUGE_VAL, hi = -HUGE_VAL;
+                    for (uint32_t point : books.at("book_" + std::to_string(book))) {
+                        lo = std::min(lo, layer.points()[point][T]);
+                        hi = std::max(hi, layer.points()[point][T]);
+                    }
+                    EXPECT_GE(lo, previousEnd - 1e-12);
+                    previousEnd = hi;
+                }
+            }
+        }
+    }
+}
