@@ -18,7 +18,9 @@ void *lookupInCurrent(const char *name, int useMode) {
 
 }  // namespace
 
-Host::Host() { gHosts.push_back(this); }
+Host::Host() {
+    gHosts.push_back(this);
+}
 
 Host::~Host() {
     if (gHosts.empty() || gHosts.back() != this) {

@@ -153,6 +153,7 @@ int main(int argc, char **argv) {
         "shelf it makes as JSON (lossless), OBJ or glTF."};
     app.set_version_flag("--version", std::string("modeler ") + VARLOBOOKS_VERSION);
     app.require_subcommand(1);
+    app.fallthrough();  // --quiet is taken after the command too
     Common common;
     app.add_flag("-q,--quiet", common.quiet, "Print nothing but errors");
 

@@ -2,8 +2,8 @@
 // what it fills, and how it fails.
 #include <cstring>
 
-#include "module/activation.h"
 #include "modeler/host.h"
+#include "module/activation.h"
 #include "support.h"
 
 using modeler::Host;
@@ -12,9 +12,9 @@ using testing_support::loadModule;
 
 namespace {
 
-const std::vector<std::string> kRows1To6 = {
-    "LWM: State Query 3", "Surface Functions 4",     "Texture Functions 3",
-    "LW Image List 6",    "SurfaceEditor Functions", "Scene Objects 6"};
+const std::vector<std::string> kRows1To6 = {"LWM: State Query 3",      "Surface Functions 4",
+                                            "Texture Functions 3",     "LW Image List 6",
+                                            "SurfaceEditor Functions", "Scene Objects 6"};
 const std::vector<std::string> kRows6To9 = {"Scene Objects 6", "LWXPanel", "Info Messages 2",
                                             "LWM: State Query 3"};
 
@@ -36,10 +36,12 @@ int activateRaw(const ServerRecord &server, Host &host, LWMeshEditTool &record, 
 TEST(Activation, HostWithoutAnyServiceFailsAfterAskingRowsOneToSix) {
     auto module = loadModule();
     Host host;
-    for (const std::string &name : modeler::serviceNames()) host.withhold(name);
+    for (const std::string &name : modeler::serviceNames())
+        host.withhold(name);
     LWMeshEditTool record;
     LWToolFuncs funcs;
-    EXPECT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs), AFUNC_BADGLOBAL);
+    EXPECT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs),
+              AFUNC_BADGLOBAL);
     EXPECT_EQ(host.lookups(), kRows1To6);
     EXPECT_EQ(record.instance, nullptr);
     EXPECT_EQ(record.test, nullptr);
@@ -53,9 +55,10 @@ TEST(Activation, WithoutPanelServiceFillsEverySlotButHelpUpAndPanel) {
     ToolDriver driver(host, testing_support::bookServer(*module));
     ASSERT_EQ(driver.activate(), AFUNC_OK);
     const LWToolFuncs &f = driver.funcs();
-    EXPECT_TRUE(driver.instance() && driver.record().test && driver.record().build && driver.record().end);
-    EXPECT_TRUE(f.done && f.draw && f.dirty && f.count && f.handle && f.start && f.adjust && f.down &&
-                f.move && f.event);
+    EXPECT_TRUE(driver.instance() && driver.record().test && driver.record().build &&
+                driver.record().end);
+    EXPECT_TRUE(f.done && f.draw && f.dirty && f.count && f.handle && f.start && f.adjust &&
+                f.down && f.move && f.event);
     EXPECT_EQ(f.start, f.down);
     EXPECT_EQ(f.help, nullptr);
     EXPECT_EQ(f.up, nullptr);
@@ -73,19 +76,20 @@ TEST(Activation, SecondActivationAsksAgainOnlyForRowsThatCameBackNull) {
     host.withhold("SurfaceEditor Functions");
     ToolDriver driver(host, testing_support::bookServer(*module));
     ASSERT_EQ(driver.activate(), AFUNC_OK);
-    EXPECT_EQ(host.lookups(), concat({"LWM: State Query 3", "Surface Functions 4",
-                                      "Texture Functions 3", "LW Image List 6",
-                                      "SurfaceEditor Functions"},
-                                     {"Scene Objects 6", "LWXPanel", "Info Messages 2",
-                                      "LWM: State Query 3"}));
+    EXPECT_EQ(host.lookups(),
+              concat({"LWM: State Query 3", "Surface Functions 4", "Texture Functions 3",
+                      "LW Image List 6", "SurfaceEditor Functions"},
+                     {"Scene Objects 6", "LWXPanel", "Info Messages 2", "LWM: State Query 3"}));
     driver.done(std::nullopt);
     host.clearLookups();
     ASSERT_EQ(driver.activate(), AFUNC_OK);
-    EXPECT_EQ(host.lookups(), concat({"Texture Functions 3", "SurfaceEditor Functions"}, kRows6To9));
+    EXPECT_EQ(host.lookups(),
+              concat({"Texture Functions 3", "SurfaceEditor Functions"}, kRows6To9));
     driver.done(std::nullopt);
     host.clearLookups();
     ASSERT_EQ(driver.activate(), AFUNC_OK);
-    EXPECT_EQ(host.lookups(), concat({"Texture Functions 3", "SurfaceEditor Functions"}, kRows6To9));
+    EXPECT_EQ(host.lookups(),
+              concat({"Texture Functions 3", "SurfaceEditor Functions"}, kRows6To9));
 }
 
 TEST(Activation, AnyVersionGivesTheSameResult) {
@@ -94,7 +98,8 @@ TEST(Activation, AnyVersionGivesTheSameResult) {
     for (int version : {-1, 0, 1, 6, 1 << 30}) {
         LWMeshEditTool record;
         LWToolFuncs funcs;
-        ASSERT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs, version), AFUNC_OK);
+        ASSERT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs, version),
+                  AFUNC_OK);
         ASSERT_NE(record.instance, nullptr);
         funcs.done(record.instance);
     }
@@ -108,11 +113,12 @@ TEST(Activation, MissingSecondStateQueryFailsWithNothingFilled) {
     });
     LWMeshEditTool record;
     LWToolFuncs funcs;
-    EXPECT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs), AFUNC_BADGLOBAL);
-    EXPECT_EQ(host.lookups(), concat({"LWM: State Query 3", "Surface Functions 4",
-                                      "Texture Functions 3", "LW Image List 6",
-                                      "SurfaceEditor Functions"},
-                                     kRows6To9));
+    EXPECT_EQ(activateRaw(testing_support::bookServer(*module), host, record, funcs),
+              AFUNC_BADGLOBAL);
+    EXPECT_EQ(host.lookups(),
+              concat({"LWM: State Query 3", "Surface Functions 4", "Texture Functions 3",
+                      "LW Image List 6", "SurfaceEditor Functions"},
+                     kRows6To9));
     const LWToolFuncs empty{};
     EXPECT_EQ(record.instance, nullptr);
     EXPECT_EQ(std::memcmp(&funcs, &empty, sizeof funcs), 0);
@@ -158,7 +164,8 @@ TEST(Activation, ModuleExportsOnlyItsDescriptorAndClock) {
     std::vector<std::string> ours;
     for (const std::string &s : symbols) {
         // The sanitizers add their own entries to an instrumented module.
-        if (s.rfind("__asan", 0) != 0 && s.rfind("__ubsan", 0) != 0 && s.rfind("__odr_asan", 0) != 0) {
+        if (s.rfind("__asan", 0) != 0 && s.rfind("__ubsan", 0) != 0 &&
+            s.rfind("__odr_asan", 0) != 0) {
             ours.push_back(s);
         }
     }

@@ -31,7 +31,8 @@ struct OneBook {
 };
 
 void expectNear(const modeler::Point &p, Vector3 expected, double tolerance = 1e-6) {
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(p[i], expected[i], tolerance) << "coordinate " << i;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(p[i], expected[i], tolerance) << "coordinate " << i;
 }
 
 }  // namespace
@@ -74,8 +75,11 @@ TEST(BookMesh, NegativeSegmentsBuildTheFlatSpine) {
     EXPECT_EQ(negative.layer().points(), flat.layer().points());
     ASSERT_EQ(negative.layer().polygons().size(), flat.layer().polygons().size());
     for (uint32_t p = 0; p < flat.layer().polygons().size(); ++p) {
-        const auto a = uvCorners(negative.layer(), p, surfaceOf(flat.layer(), p) == "bookpages" ? "bookpages" : "bookcover");
-        const auto b = uvCorners(flat.layer(), p, surfaceOf(flat.layer(), p) == "bookpages" ? "bookpages" : "bookcover");
+        const auto a =
+            uvCorners(negative.layer(), p,
+                      surfaceOf(flat.layer(), p) == "bookpages" ? "bookpages" : "bookcover");
+        const auto b = uvCorners(
+            flat.layer(), p, surfaceOf(flat.layer(), p) == "bookpages" ? "bookpages" : "bookcover");
         ASSERT_EQ(a.size(), b.size());
         for (std::size_t i = 0; i < a.size(); ++i) {
             EXPECT_EQ(a[i].point, b[i].point);
@@ -114,10 +118,11 @@ TEST(BookMesh, FlatSpineIsOneQuadWithTwoPointCaps) {
 TEST(BookMesh, SurfacesAndSingleArcPointCaps) {
     OneBook book(1, 0, 0, "shelf", 12);
     const Layer &layer = book.layer();
-    const char *expected[] = {"bookpages", "bookpages", "shelf12", "shelf12", "bookpages",
+    const char *expected[] = {"bookpages", "bookpages", "shelf12",   "shelf12",  "bookpages",
                               "shelf12",   "shelf12",   "bookpages", "bookpages"};
     ASSERT_EQ(layer.polygons().size(), 9u);
-    for (uint32_t p = 0; p < 9; ++p) EXPECT_EQ(surfaceOf(layer, p), expected[p]) << p;
+    for (uint32_t p = 0; p < 9; ++p)
+        EXPECT_EQ(surfaceOf(layer, p), expected[p]) << p;
     // n = 1: the lone arc point sits half-way in u.
     EXPECT_EQ(uvCorners(layer, 7, "bookpages")[1].u, 0.5f);
     EXPECT_EQ(uvCorners(layer, 8, "bookpages")[1].u, 0.5f);

@@ -26,7 +26,8 @@ TEST(Geometry, RotateAboutEachAxisIsRightHanded) {
     for (int axis = 0; axis < 3; ++axis) {
         Vector3 v = start;
         rotateAboutAxis(v, 30.0f, axis);
-        for (int i = 0; i < 3; ++i) EXPECT_NEAR(v[i], expected[axis][i], 1e-7) << axis << " " << i;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(v[i], expected[axis][i], 1e-7) << axis << " " << i;
         EXPECT_EQ(v[axis], start[axis]) << "the coordinate along the axis stays";
     }
     Vector3 x{1, 0, 0};
@@ -42,5 +43,6 @@ TEST(Geometry, GeneratorGivesTheKnownSequence) {
     varlobooks::BookRandom random;
     random.seed(0);
     const int expected[] = {38, 7719, 21238, 2437, 8855, 11797, 8365};
-    for (int draw : expected) EXPECT_EQ(random.draw(), draw);
+    for (int draw : expected)
+        EXPECT_EQ(random.draw(), draw);
 }

@@ -89,13 +89,16 @@ TEST(JsonExport, WorkedExampleReadsBackBitIdentical) {
     for (const auto &map : json["vmaps"]) {
         EXPECT_EQ(map["type"], "TXUV");
         EXPECT_EQ(map["dimension"], 2);
-        const modeler::VertexMap *m = layer.findVertexMap(LWVMAP_TXUV, map["name"].get<std::string>(), 2);
+        const modeler::VertexMap *m =
+            layer.findVertexMap(LWVMAP_TXUV, map["name"].get<std::string>(), 2);
         ASSERT_NE(m, nullptr);
         for (const auto &entry : map["values"]) {
             const auto polygon = entry[1].get<uint32_t>();
             const auto corners = layer.polygonPoints(polygon);
             const uint32_t corner = layer.polygons()[polygon].firstCorner +
-                static_cast<uint32_t>(std::find(corners.begin(), corners.end(), entry[0].get<uint32_t>()) - corners.begin());
+                                    static_cast<uint32_t>(std::find(corners.begin(), corners.end(),
+                                                                    entry[0].get<uint32_t>()) -
+                                                          corners.begin());
             const float *value = m->cornerValue(corner);
             ASSERT_NE(value, nullptr);
             EXPECT_EQ(static_cast<float>(entry[2].get<double>()), value[0]);
@@ -130,7 +133,8 @@ TEST(AtomicFile, FailedWritesLeaveNoPartialFileAndKeepTheOldOne) {
     std::FILE *list = popen(("ls -A '" + folder + "'").c_str(), "r");
     std::string names;
     char line[256];
-    while (std::fgets(line, sizeof line, list)) names += line;
+    while (std::fgets(line, sizeof line, list))
+        names += line;
     pclose(list);
     EXPECT_EQ(names, "plain-file\nshelf.json\n");
 }

@@ -27,7 +27,8 @@ CommandResult runModeler(const std::string &arguments) {
     if (!pipe) return result;
     char buffer[4096];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, n);
     const int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
@@ -69,12 +70,17 @@ TEST(Loader, BadFilesGetOneLineErrorsNamingFileAndReason) {
 }
 
 TEST(Loader, ModelerCommandFailsCleanlyOnBadModules) {
-    const CommandResult other = runModeler("fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR "/fixture_other_server.so'");
+    const CommandResult other =
+        runModeler("fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR
+                   "/fixture_other_server.so'");
     EXPECT_EQ(other.status, 1);
-    EXPECT_NE(other.output.find("no MeshEditTool server \"varlobooks\""), std::string::npos) << other.output;
+    EXPECT_NE(other.output.find("no MeshEditTool server \"varlobooks\""), std::string::npos)
+        << other.output;
     const CommandResult bad = runModeler("info '" FIXTURE_DIR "/fixture_bad_sync.so'");
     EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.output, "modeler: " FIXTURE_DIR "/fixture_bad_sync.so: wrong synchronisation word 0x12345678, expected 0x04121994\n");
+    EXPECT_EQ(bad.output,
+              "modeler: " FIXTURE_DIR
+              "/fixture_bad_sync.so: wrong synchronisation word 0x12345678, expected 0x04121994\n");
     const CommandResult info = runModeler("info");
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.output.find("MeshEditTool  \"varlobooks\""), std::string::npos) << info.output;

@@ -19,7 +19,8 @@ std::map<std::string, std::set<uint32_t>> pointsByCover(const modeler::Layer &la
     std::map<std::string, std::set<uint32_t>> books;
     for (uint32_t p = 0; p < layer.polygons().size(); ++p) {
         if (surfaceOf(layer, p) == "bookpages") continue;
-        for (uint32_t point : layer.polygonPoints(p)) books[surfaceOf(layer, p)].insert(point);
+        for (uint32_t point : layer.polygonPoints(p))
+            books[surfaceOf(layer, p)].insert(point);
     }
     return books;
 }
@@ -58,11 +59,13 @@ TEST(ShelfFill, UnorderedBoxMakesTheOrderedShelf) {
     ToolSession ordered, unordered;
     ordered.buildBox({-1, 0, 2}, {1, 0.5f, 2.3f}, 77);
     unordered.buildBox({1, 0.5f, 2}, {-1, 0, 2.3f}, 77);
-    EXPECT_EQ(modeler::sceneToJson(ordered.host.scene()), modeler::sceneToJson(unordered.host.scene()));
+    EXPECT_EQ(modeler::sceneToJson(ordered.host.scene()),
+              modeler::sceneToJson(unordered.host.scene()));
     unordered.driver.event(LWTOOL_EVENT_ACTIVATE);
     std::swap(unordered.tool().boxMin[2], unordered.tool().boxMax[2]);
     unordered.driver.event(LWTOOL_EVENT_ACTIVATE);
-    EXPECT_EQ(modeler::sceneToJson(ordered.host.scene()), modeler::sceneToJson(unordered.host.scene()));
+    EXPECT_EQ(modeler::sceneToJson(ordered.host.scene()),
+              modeler::sceneToJson(unordered.host.scene()));
 }
 
 TEST(ShelfFill, BoxNoLongerThanMinSizeMakesNoBookButSelectsTheMap) {
@@ -87,7 +90,8 @@ TEST(ShelfFill, ZeroThicknessDrawStandsForwards) {
     EXPECT_EQ(pts[0][0], 0.0);
     EXPECT_NEAR(pts[1][0], 0.005, 1e-9) << "book 0 runs forwards by MinSize";
     // No book starts before the box.
-    for (const auto &p : pts) EXPECT_GE(p[0], -1e-12);
+    for (const auto &p : pts)
+        EXPECT_GE(p[0], -1e-12);
 }
 
 TEST(ShelfFill, FillAlwaysEndsAndIsBounded) {
@@ -165,9 +169,12 @@ TEST(ShelfFill, InvariantsOverSeedsAxesAndTypes) {
                 std::map<std::pair<uint32_t, uint32_t>, int> directed;
                 for (uint32_t p = 0; p < layer.polygons().size(); ++p) {
                     const auto points = layer.polygonPoints(p);
-                    for (const auto &corner : uvCorners(layer, p, surfaceOf(layer, p) == "bookpages" ? "bookpages" : "bookcover")) {
+                    for (const auto &corner : uvCorners(
+                             layer, p,
+                             surfaceOf(layer, p) == "bookpages" ? "bookpages" : "bookcover")) {
                         ASSERT_TRUE(corner.hasValue);
-                        EXPECT_TRUE(corner.u >= 0 && corner.u <= 1 && corner.v >= 0 && corner.v <= 1);
+                        EXPECT_TRUE(corner.u >= 0 && corner.u <= 1 && corner.v >= 0 &&
+                                    corner.v <= 1);
                     }
                     if (points.size() < 3) continue;
                     for (std::size_t i = 0; i < points.size(); ++i) {

@@ -16,7 +16,8 @@
 
 namespace testing_support {
 
-inline std::unique_ptr<modeler::LoadedModule> loadModule(const std::string &path = VARLOBOOKS_MODULE_PATH) {
+inline std::unique_ptr<modeler::LoadedModule> loadModule(
+    const std::string &path = VARLOBOOKS_MODULE_PATH) {
     auto loaded = modeler::LoadedModule::load(path);
     if (auto *error = std::get_if<std::string>(&loaded)) {
         ADD_FAILURE() << *error;
@@ -65,7 +66,8 @@ inline std::string readFile(const std::string &path) {
     if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
         char buffer[65536];
         std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+            text.append(buffer, n);
         std::fclose(f);
     }
     return text;

@@ -25,7 +25,8 @@ TEST(UpdateCycle, FreshToolHasDefaultsAndNothingToDo) {
     EXPECT_EQ(c.test(), 0);
     EXPECT_EQ(c.dirty(), 0);
     EXPECT_EQ(t.seed, 0);
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(t.boxMin[i] == 0 && t.boxMax[i] == 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(t.boxMin[i] == 0 && t.boxMax[i] == 0);
     EXPECT_EQ(t.active, 0);
     EXPECT_EQ(t.boxStage, 0);
     EXPECT_EQ(t.segments, 8);
@@ -73,7 +74,8 @@ TEST(UpdateCycle, ResetAndUnknownCodesChangeNothingInAnyState) {
         if (state == 1) c.event(LWTOOL_EVENT_ACTIVATE);
         if (state == 2) c.event(LWTOOL_EVENT_DROP);
         const BookTool before = s.tool();
-        for (int code : {1, 3, 7, -1, 1 << 20}) c.event(code);
+        for (int code : {1, 3, 7, -1, 1 << 20})
+            c.event(code);
         EXPECT_EQ(std::memcmp(&before, &s.tool(), sizeof before), 0) << "state " << state;
     }
 }

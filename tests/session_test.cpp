@@ -1,0 +1,176 @@
+// Sessions: parsing, checking against the tool's panel, and running through
+// the real module; and the modeler command's fill and run.
+#include <sys/wait.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "modeler/json_export.h"
+#include "modeler/session.h"
+#include "support.h"
+
+using modeler::Session;
+
+namespace {
+
+std::string parseError(const std::string &text) {
+    auto parsed = modeler::parseSession(text, "s.session", "");
+    auto *error = std::get_if<std::string>(&parsed);
+    return error ? *error : "parsed";
+}
+
+std::optional<std::vector<modeler::PanelControl>> toolPanel() {
+    auto module = testing_support::loadModule();
+    auto probed = modeler::probeNumericPanel(*module, testing_support::bookServer(*module));
+    return std::get<0>(probed);
+}
+
+std::string checkError(const std::string &text) {
+    auto parsed = modeler::parseSession(text, "s.session", "");
+    if (auto *error = std::get_if<std::string>(&parsed)) return *error;
+    auto error = modeler::checkSession(std::get<Session>(parsed), toolPanel());
+    return error ? *error : "checked";
+}
+
+// Runs session text on a fresh host and returns the JSON export.
+std::string runToJson(const std::string &text) {
+    auto parsed = modeler::parseSession(text, "s.session", "");
+    EXPECT_TRUE(std::holds_alternative<Session>(parsed)) << std::get<std::string>(parsed);
+    auto module = testing_support::loadModule();
+    modeler::Host host;
+    auto error = modeler::runSession(host, *module, testing_support::bookServer(*module),
+                                     std::get<Session>(parsed));
+    EXPECT_FALSE(error) << *error;
+    return modeler::sceneToJson(host.scene());
+}
+
+int runCommand(const std::string &arguments, std::string *output = nullptr) {
+    const std::string command = std::string("'") + MODELER_PATH + "' " + arguments + " 2>&1";
+    std::FILE *pipe = popen(command.c_str(), "r");
+    std::string text;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, n);
+    const int status = pclose(pipe);
+    if (output) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(Session, ParseErrorsNameFileAndLine) {
+    EXPECT_EQ(parseError("activate\n\n  jump 1 2 3\n"),
+              "s.session:3: expected an action (object, surface, clock, activate, event, press, "
+              "move, drag, set, end, done), found \"jump\"");
+    EXPECT_EQ(parseError("press 1 2\n"),
+              "s.session:1: expected three numbers for the pointer's X Y Z");
+    EXPECT_EQ(parseError("# comment\nmove 1 two 3"),
+              "s.session:2: expected a finite number for the pointer's X Y Z, found \"two\"");
+    EXPECT_EQ(parseError("press 1 2 3 4"),
+              "s.session:1: expected nothing after X Y Z, found \"4\"");
+    EXPECT_EQ(parseError("end maybe"),
+              "s.session:1: expected keep or discard after end, found \"maybe\"");
+    EXPECT_EQ(parseError("drag 7 1 1 1 view W"),
+              "s.session:1: expected X, Y, Z or none after view, found \"W\"");
+    EXPECT_EQ(parseError("clock soon"),
+              "s.session:1: expected whole seconds after clock, found \"soon\"");
+    EXPECT_EQ(parseError("set \"Random Front 0.3"),
+              "s.session:1: expected a closing \" for the text that opens here");
+    EXPECT_EQ(parseError("done cancel\npress 0 0 0"),
+              "s.session:2: expected nothing after done: the tool was left");
+    EXPECT_EQ(parseError("press inf 0 0"),
+              "s.session:1: expected a finite number for the pointer's X Y Z, found \"inf\"");
+}
+
+TEST(Session, PanelEditsAreCheckedAgainstTheToolsPanel) {
+    EXPECT_EQ(
+        checkError("set \"Random Front\" 0.3\nset Type Softcover\nset Axis Y\nset Rotation 15"),
+        "checked");
+    EXPECT_EQ(checkError("activate\nset Colour red"),
+              "s.session:2: expected a panel label (\"Axis\", \"Type\", \"MinSize\", \"MaxSize\", "
+              "\"Rotation\", \"Book Segments\", \"Surface Prefix\", \"Random Front\", \"Random "
+              "Back\", \"Random Top\", \"Random Bottom\"), found \"Colour\"");
+    EXPECT_EQ(checkError("set Type Paperback"),
+              "s.session:1: expected one of \"Hardcover\", \"Softcover\", \"Both\" for \"Type\", "
+              "found \"Paperback\"");
+    EXPECT_EQ(checkError("set Axis W"),
+              "s.session:1: expected an axis (X, Y or Z) for \"Axis\", found \"W\"");
+    EXPECT_EQ(checkError("set \"Book Segments\" 2.5"),
+              "s.session:1: expected a whole number for \"Book Segments\", found \"2.5\"");
+    EXPECT_EQ(checkError("set MinSize nan"),
+              "s.session:1: expected a finite number for \"MinSize\", found \"nan\"");
+    EXPECT_EQ(checkError("set --hidden-- 1").find("expected a panel label"), 13u);
+}
+
+TEST(Session, CrossedCornerGivesTheShelfOfTheOrderedBox) {
+    const std::string crossed = runToJson(
+        "clock 1234\nactivate\npress 1 0 0\nmove 2 0.5 0.3\n"
+        "drag 7 0.2 0.5 0.3\nset \"Random Front\" 0.3\nset Rotation 10\nend keep\n");
+    const std::string ordered = runToJson(
+        "clock 1234\nactivate\npress 0.2 0 0\nmove 1 0.5 0.3\n"
+        "set \"Random Front\" 0.3\nset Rotation 10\nend keep\n");
+    EXPECT_EQ(crossed, ordered);
+    EXPECT_GT(crossed.size(), 1000u);
+}
+
+TEST(Session, PressesWithinOneSecondGiveTheSameBooks) {
+    const std::string once =
+        runToJson("clock 50\nactivate\npress 0 0 0\nmove 1 0.4 0.3\nend keep\n");
+    const std::string twice =
+        runToJson("clock 50\nactivate\npress 0 0 0\nmove 1 0.4 0.3\npress 5 5 5\nend keep\n");
+    const std::string later = runToJson(
+        "clock 50\nactivate\npress 0 0 0\nmove 1 0.4 0.3\nclock 51\npress 5 5 5\nend keep\n");
+    EXPECT_EQ(once, twice);
+    EXPECT_NE(once, later);
+}
+
+TEST(Session, DragPastTheHandleCountIsReportedWithItsLine) {
+    auto parsed =
+        modeler::parseSession("activate\npress 0 0 0\nend keep\ndrag 3 1 1 1\n", "s.session", "");
+    auto module = testing_support::loadModule();
+    modeler::Host host;
+    auto error = modeler::runSession(host, *module, testing_support::bookServer(*module),
+                                     std::get<Session>(parsed));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(*error, "s.session:4: plug-in fault: drag: handle 3 is not below the tool's count 0");
+}
+
+TEST(ModelerCommand, FillWritesTheWorkedExample) {
+    const std::string folder = testing_support::freshFolder("fill");
+    std::string output;
+    ASSERT_EQ(runCommand("fill --box 0,0,0:1,0.5,0.3 --seed 0 -o '" + folder + "/new/shelf.json'",
+                         &output),
+              0)
+        << output;
+    EXPECT_EQ(output, "27 books, 456 points, 336 polygons, 0 textured covers\nwrote " + folder +
+                          "/new/shelf.json\n");
+    const auto json = nlohmann::json::parse(testing_support::readFile(folder + "/new/shelf.json"));
+    EXPECT_EQ(json["points"].size(), 456u);
+    EXPECT_EQ(json["polygons"].size(), 336u);
+    // The same command writes the same file.
+    ASSERT_EQ(runCommand("fill --box 0,0,0:1,0.5,0.3 -q -o '" + folder + "/again.json'", &output),
+              0);
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(testing_support::readFile(folder + "/again.json"),
+              testing_support::readFile(folder + "/new/shelf.json"));
+}
+
+TEST(ModelerCommand, BadSessionsWriteNothing) {
+    const std::string folder = testing_support::freshFolder("badrun");
+    std::ofstream(folder + "/bad.session")
+        << "activate\npress 0 0 0\nmove 1 1 1\nset Type Paperback\nend keep\n";
+    std::string output;
+    EXPECT_EQ(runCommand("run '" + folder + "/bad.session' -o '" + folder + "/out.json'", &output),
+              1);
+    EXPECT_EQ(output, "modeler: " + folder +
+                          "/bad.session:4: expected one of \"Hardcover\", \"Softcover\", \"Both\" "
+                          "for \"Type\", found \"Paperback\"\n");
+    EXPECT_EQ(testing_support::readFile(folder + "/out.json"), "");
+    EXPECT_EQ(runCommand("fill --box 0,0,0:1 -o x.json", &output), 2);
+    EXPECT_EQ(runCommand("fill --box 0,0,0:1,1,1 --set Type=Paperback -o '" + folder + "/f.json'",
+                         &output),
+              1);
+    EXPECT_EQ(runCommand("fill --box 0,0,0:1,1,1 -o '" + folder + "/f.txt'", &output), 2);
+    EXPECT_NE(output.find("cannot tell the format"), std::string::npos);
+}
