@@ -64,6 +64,7 @@ class Scene {
     TextureLayer &addTextureLayer(Texture &texture, int type);
     bool ownsTextureLayer(const void *handle) const { return layerHandles_.count(handle) != 0; }
     std::size_t liveContexts() const { return contexts_.size(); }
+    const std::vector<std::unique_ptr<Texture>> &textures() const { return textures_; }
 
     // Loads path when it decodes as an image; null otherwise.
     const Image *loadImage(const std::string &path);
