@@ -1,5 +1,6 @@
 #include "modeler/atomic_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,18 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
         return;
     }
     temporary_ = name.data();
+    // A temporary file is private; the result gets the mode the target had,
+    // or that of any new file.
+    struct stat existing;
+    mode_t mode;
+    if (stat(path_.c_str(), &existing) == 0) {
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    fchmod(fd, mode);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         ::close(fd);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "modeler/gltf_export.h"
 #include "modeler/json_export.h"
+#include "modeler/obj_export.h"
 
 namespace modeler {
 
@@ -21,6 +23,9 @@ std::optional<ExportFormat> exportFormatFor(const std::string &path,
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (name == "json") return ExportFormat::Json;
+    if (name == "obj") return ExportFormat::Obj;
+    if (name == "gltf") return ExportFormat::Gltf;
+    if (name == "glb") return ExportFormat::Glb;
     return std::nullopt;
 }
 
@@ -28,9 +33,14 @@ std::optional<std::string> exportScene(Scene &scene, const std::string &path, Ex
     switch (format) {
         case ExportFormat::Json:
             return writeJson(scene, path);
-        default:
-            return path + ": this format is not available";
+        case ExportFormat::Obj:
+            return writeObj(scene, path);
+        case ExportFormat::Gltf:
+            return writeGltf(scene, path, false);
+        case ExportFormat::Glb:
+            return writeGltf(scene, path, true);
     }
+    return path + ": unknown format";
 }
 
 }  // namespace modeler

@@ -169,7 +169,7 @@ std::size_t Layer::valueCount() const {
     return total;
 }
 
-std::size_t countShells(const Layer &layer, std::size_t firstPolygon) {
+std::vector<uint32_t> shellOfPolygons(const Layer &layer, std::size_t firstPolygon) {
     std::vector<uint32_t> parent(layer.points().size());
     std::iota(parent.begin(), parent.end(), 0u);
     auto root = [&parent](uint32_t p) {
@@ -177,20 +177,27 @@ std::size_t countShells(const Layer &layer, std::size_t firstPolygon) {
             p = parent[p] = parent[parent[p]];
         return p;
     };
-    std::vector<uint8_t> used(parent.size(), 0);
-    for (std::size_t poly = firstPolygon; poly < layer.polygons().size(); ++poly) {
+    const std::size_t polygons = layer.polygons().size();
+    for (std::size_t poly = firstPolygon; poly < polygons; ++poly) {
         const auto points = layer.polygonPoints(static_cast<uint32_t>(poly));
         const uint32_t first = root(points[0]);
-        for (uint32_t p : points) {
-            used[p] = 1;
+        for (uint32_t p : points)
             parent[root(p)] = first;
-        }
     }
-    std::size_t shells = 0;
-    for (std::size_t p = 0; p < parent.size(); ++p) {
-        if (used[p] && root(static_cast<uint32_t>(p)) == p) ++shells;
+    std::vector<uint32_t> shellOfRoot(parent.size(), UINT32_MAX);
+    std::vector<uint32_t> shells;
+    uint32_t next = 0;
+    for (std::size_t poly = firstPolygon; poly < polygons; ++poly) {
+        uint32_t &shell = shellOfRoot[root(layer.polygonPoints(static_cast<uint32_t>(poly))[0])];
+        if (shell == UINT32_MAX) shell = next++;
+        shells.push_back(shell);
     }
     return shells;
+}
+
+std::size_t countShells(const Layer &layer, std::size_t firstPolygon) {
+    const auto shells = shellOfPolygons(layer, firstPolygon);
+    return shells.empty() ? 0 : *std::max_element(shells.begin(), shells.end()) + 1;
 }
 
 }  // namespace modeler

@@ -123,4 +123,8 @@ class Layer {
 // shared points: one per book, as every book is one closed shell.
 std::size_t countShells(const Layer &layer, std::size_t firstPolygon = 0);
 
+// For every polygon from firstPolygon on, the number of its shell (0 to
+// countShells - 1, in order of first appearance).
+std::vector<uint32_t> shellOfPolygons(const Layer &layer, std::size_t firstPolygon = 0);
+
 }  // namespace modeler

@@ -2,6 +2,8 @@
 // through a session or a one-line fill, and writes the result as files.
 #include <unistd.h>
 
+#include <csignal>
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
@@ -24,6 +26,7 @@ constexpr int kUsage = 2;
 constexpr const char *kServerClass = "MeshEditTool";
 constexpr const char *kServerName = "varlobooks";
 constexpr int64_t kDefaultSeed = 0;
+constexpr std::size_t kLargeExport = 200000;  // polygons
 
 // The module built or installed beside this program.
 std::string defaultModulePath() {
@@ -100,9 +103,13 @@ int runAndExport(Session &session, const Common &common) {
                 return fail(output.path + ": cannot create its folder (" + ec.message() + ")"),
                        kFailed;
         }
-        if (auto error = exportScene(host.scene(), output.path, output.format)) {
-            return fail(*error), kFailed;
-        }
+        // Large exports take a moment: say so on a terminal.
+        const bool progress = isatty(STDERR_FILENO) && !common.quiet &&
+                              host.scene().layer().polygons().size() > kLargeExport;
+        if (progress) std::cerr << "modeler: writing " << output.path << " ..." << std::flush;
+        auto error = exportScene(host.scene(), output.path, output.format);
+        if (progress) std::cerr << (error ? " failed\n" : " done\n");
+        if (error) return fail(*error), kFailed;
     }
     if (!common.quiet) {
         std::cout << summarize(host.scene()) << '\n';
@@ -148,6 +155,8 @@ std::optional<std::array<Vec3, 2>> parseBox(const std::string &text) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // A file-size limit must fail the write and be reported, not kill us.
+    std::signal(SIGXFSZ, SIG_IGN);
     CLI::App app{
         "modeler: runs the varlobooks book tool as the modeller does and writes the "
         "shelf it makes as JSON (lossless), OBJ or glTF."};

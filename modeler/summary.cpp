@@ -1,30 +1,30 @@
 #include "modeler/summary.h"
 
+#include "modeler/export_mesh.h"
+
 namespace modeler {
 
 SceneSummary summarizeScene(Scene &scene) {
     SceneSummary summary;
     const Layer &layer = scene.layer();
+    const std::vector<uint32_t> shells = shellOfPolygons(layer);
     summary.books = countShells(layer);
     summary.points = layer.points().size();
     summary.polygons = layer.polygons().size();
-    for (const auto &surface : scene.surfaces()) {
-        auto it = surface->channels.find("BaseColor");
-        if (it == surface->channels.end()) continue;
-        for (const auto &textureLayer : it->second->layers) {
-            if (textureLayer->image) {
-                ++summary.texturedSurfaces;
-                break;
-            }
-        }
+    std::vector<bool> textured(summary.books, false);
+    const auto &surfaces = scene.surfaces();
+    for (std::size_t p = 0; p < shells.size(); ++p) {
+        if (baseColorImage(*surfaces[layer.polygons()[p].surface])) textured[shells[p]] = true;
     }
+    for (bool t : textured)
+        summary.texturedBooks += t;
     return summary;
 }
 
 std::string summarize(Scene &scene) {
     const SceneSummary s = summarizeScene(scene);
     return std::to_string(s.books) + " books, " + std::to_string(s.points) + " points, " +
-           std::to_string(s.polygons) + " polygons, " + std::to_string(s.texturedSurfaces) +
+           std::to_string(s.polygons) + " polygons, " + std::to_string(s.texturedBooks) +
            " textured covers";
 }
 

@@ -1,5 +1,5 @@
 // One line that says what the scene holds: books, points, polygons and how
-// many cover surfaces carry an image.
+// many books wear a cover image.
 #pragma once
 
 #include <string>
@@ -12,7 +12,7 @@ struct SceneSummary {
     std::size_t books = 0;  // closed shells of polygons
     std::size_t points = 0;
     std::size_t polygons = 0;
-    std::size_t texturedSurfaces = 0;  // a BaseColor texture with an image layer
+    std::size_t texturedBooks = 0;  // shells with a face whose BaseColor has an image
 };
 
 SceneSummary summarizeScene(Scene &scene);
