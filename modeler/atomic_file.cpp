@@ -13,7 +13,10 @@ namespace modeler {
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     const std::filesystem::path target(path_);
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string pattern = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+    // A hidden name beside the target, so that the rename stays on one file system.
+    std::string hidden(".");
+    hidden.append(target.filename().string()).append(".tmp-XXXXXX");
+    const std::string pattern = (folder / hidden).string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = mkstemp(name.data());
