@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
@@ -73,12 +74,24 @@ inline std::string readFile(const std::string &path) {
     return text;
 }
 
-// A fresh empty folder under the test temporary folder.
+// A fresh empty folder under the test temporary folder, of this process
+// only, so that test runs side by side never share one.
 inline std::string freshFolder(const std::string &name) {
-    const std::string path = ::testing::TempDir() + "varlobooks_" + name;
+    const std::string path =
+        ::testing::TempDir() + "varlobooks_" + std::to_string(getpid()) + "_" + name;
     std::string command = "rm -rf '" + path + "' && mkdir -p '" + path + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
     return path;
 }
+
+// Removes this process's folders when it ends.
+struct FreshFolderCleanup {
+    ~FreshFolderCleanup() {
+        const std::string pattern =
+            ::testing::TempDir() + "varlobooks_" + std::to_string(getpid()) + "_*";
+        if (std::system(("rm -rf " + pattern).c_str()) != 0) std::fputs("cleanup failed\n", stderr);
+    }
+};
+inline FreshFolderCleanup freshFolderCleanup;
 
 }  // namespace testing_support
