@@ -66,12 +66,12 @@ typedef struct st_MeshEditOp {
 /* A pointer event, owned by the host and valid during the callback only.
  * A callback may write into it (the drag constraint does); the host reads
  * nothing back. */
-typedef struct st_LWToolEvent {
+typedef struct st_ToolEvent {
     double position[3]; /* pointer position in model space */
     double delta[3];    /* pointer motion reported with the event */
     int viewAxis;       /* 0 X, 1 Y, 2 Z; negative: a view along none */
     int flags;          /* LWTOOLF_ bits */
-} LWToolEvent;
+} ToolEvent;
 
 #define LWTOOLF_CONSTRAIN 1
 #define LWTOOLF_HOLD_FIRST 2
@@ -98,23 +98,23 @@ typedef struct st_LWToolFuncs {
     /* Draws the preview through the access, valid during the call. */
     void (*draw)(LWInstance, LWWireDrawAccess *);
     /* Help text for the pointer position; may stay null. */
-    const char *(*help)(LWInstance, LWToolEvent *);
+    const char *(*help)(LWInstance, ToolEvent *);
     /* Non-zero when the preview must be redrawn. */
     int (*dirty)(LWInstance);
     /* Number of handles; the host asks handle only for indices below it. */
-    int (*count)(LWInstance, LWToolEvent *);
+    int (*count)(LWInstance, ToolEvent *);
     /* Writes handle index's position to pos; returns its priority. */
-    int (*handle)(LWInstance, LWToolEvent *, int index, double pos[3]);
+    int (*handle)(LWInstance, ToolEvent *, int index, double pos[3]);
     /* A press that starts a handle drag. */
-    int (*start)(LWInstance, LWToolEvent *);
+    int (*start)(LWInstance, ToolEvent *);
     /* Drag of handle index; returns the index of the handle being dragged. */
-    int (*adjust)(LWInstance, LWToolEvent *, int index);
+    int (*adjust)(LWInstance, ToolEvent *, int index);
     /* A press away from the handles. */
-    int (*down)(LWInstance, LWToolEvent *);
+    int (*down)(LWInstance, ToolEvent *);
     /* A pointer move. */
-    void (*move)(LWInstance, LWToolEvent *);
+    void (*move)(LWInstance, ToolEvent *);
     /* A release; may stay null. */
-    void (*up)(LWInstance, LWToolEvent *);
+    void (*up)(LWInstance, ToolEvent *);
     /* Host events (LWTOOL_EVENT_ codes). */
     void (*event)(LWInstance, int code);
     /* Creates the numeric panel, owned by the host from then on; null: no

@@ -10,7 +10,7 @@
 namespace modeler {
 
 std::vector<std::string> exportFormatNames() {
-    return {"json"};
+    return {"json", "obj", "gltf", "glb"};
 }
 
 std::optional<ExportFormat> exportFormatFor(const std::string &path,

@@ -41,9 +41,11 @@ uint32_t Layer::addPolygon(uint32_t surface, std::span<const uint32_t> points) {
 }
 
 uint32_t Layer::internSurface(std::string_view name) {
-    auto [it, added] = surfaceIndex_.try_emplace(std::string(name), surfaceNames_.size());
-    if (added) surfaceNames_.emplace_back(name);
-    return it->second;
+    if (auto it = surfaceIndex_.find(name); it != surfaceIndex_.end()) return it->second;
+    const auto index = static_cast<uint32_t>(surfaceNames_.size());
+    surfaceIndex_.emplace(std::string(name), index);
+    surfaceNames_.emplace_back(name);
+    return index;
 }
 
 VertexMap &Layer::vertexMap(uint32_t type, std::string_view name, int dimension) {

@@ -69,8 +69,8 @@ bool ToolDriver::ready(const char *action) {
     return false;
 }
 
-LWToolEvent ToolDriver::eventAt(const Vec3 &position) const {
-    LWToolEvent event{};
+ToolEvent ToolDriver::eventAt(const Vec3 &position) const {
+    ToolEvent event{};
     std::memcpy(event.position, position.data(), sizeof event.position);
     event.viewAxis = -1;
     return event;
@@ -85,7 +85,7 @@ bool ToolDriver::event(int code) {
 
 bool ToolDriver::press(const Vec3 &position) {
     if (!ready("press")) return false;
-    LWToolEvent event = eventAt(position);
+    ToolEvent event = eventAt(position);
     funcs_.down(record_.instance, &event);
     updateCycle();
     return true;
@@ -93,7 +93,7 @@ bool ToolDriver::press(const Vec3 &position) {
 
 bool ToolDriver::move(const Vec3 &position) {
     if (!ready("move")) return false;
-    LWToolEvent event = eventAt(position);
+    ToolEvent event = eventAt(position);
     funcs_.move(record_.instance, &event);
     updateCycle();
     return true;
@@ -102,7 +102,7 @@ bool ToolDriver::move(const Vec3 &position) {
 std::vector<std::array<double, 3>> ToolDriver::handlePositions() {
     std::vector<std::array<double, 3>> positions;
     if (!inUse_) return positions;
-    LWToolEvent event{};
+    ToolEvent event{};
     const int count = funcs_.count(record_.instance, &event);
     for (int i = 0; i < count; ++i) {
         std::array<double, 3> pos{};
@@ -114,7 +114,7 @@ std::vector<std::array<double, 3>> ToolDriver::handlePositions() {
 
 bool ToolDriver::drag(int handle, const Vec3 &position, const DragOptions &options) {
     if (!ready("drag")) return false;
-    LWToolEvent event{};
+    ToolEvent event{};
     const int count = funcs_.count(record_.instance, &event);
     if (handle < 0 || handle >= count) {
         host_.fault("drag: handle " + std::to_string(handle) + " is not below the tool's count " +
@@ -124,9 +124,9 @@ bool ToolDriver::drag(int handle, const Vec3 &position, const DragOptions &optio
     // The press lands on the handle, then the pointer moves to position.
     Vec3 grabbed{};
     funcs_.handle(record_.instance, &event, handle, grabbed.data());
-    LWToolEvent press = eventAt(grabbed);
+    ToolEvent press = eventAt(grabbed);
     funcs_.start(record_.instance, &press);
-    LWToolEvent drag = eventAt(position);
+    ToolEvent drag = eventAt(position);
     const Vec3 delta = options.delta.value_or(
         Vec3{position[0] - grabbed[0], position[1] - grabbed[1], position[2] - grabbed[2]});
     std::memcpy(drag.delta, delta.data(), sizeof drag.delta);

@@ -64,7 +64,7 @@ class ToolDriver {
     void updateCycle();
     void runBuild();
     bool ready(const char *action);
-    LWToolEvent eventAt(const Vec3 &position) const;
+    ToolEvent eventAt(const Vec3 &position) const;
 
     Host &host_;
     const ServerRecord &server_;

@@ -13,8 +13,8 @@ size_t hostContractSizeFromC(void);
 
 size_t hostContractSizeFromC(void) {
     return sizeof(ModuleDescriptor) + sizeof(ServerRecord) + sizeof(LWMeshEditTool) +
-           sizeof(LWToolFuncs) + sizeof(LWToolEvent) + sizeof(MeshEditOp) +
-           sizeof(LWWireDrawAccess) + sizeof(LWXPanelFuncs) + sizeof(LWXPanelControl) +
-           sizeof(LWXPanelDataDesc) + sizeof(LWStateQueryFuncs) + sizeof(LWSurfaceFuncs) +
-           sizeof(LWTextureFuncs) + sizeof(LWTxtrParamFuncs) + sizeof(LWImageList);
+           sizeof(LWToolFuncs) + sizeof(ToolEvent) + sizeof(MeshEditOp) + sizeof(LWWireDrawAccess) +
+           sizeof(LWXPanelFuncs) + sizeof(LWXPanelControl) + sizeof(LWXPanelDataDesc) +
+           sizeof(LWStateQueryFuncs) + sizeof(LWSurfaceFuncs) + sizeof(LWTextureFuncs) +
+           sizeof(LWTxtrParamFuncs) + sizeof(LWImageList);
 }

@@ -7,8 +7,8 @@ namespace {
 
 struct Pointer {
     ToolSession &s;
-    LWToolEvent at(double x, double y, double z) {
-        LWToolEvent e{};
+    ToolEvent at(double x, double y, double z) {
+        ToolEvent e{};
         e.position[0] = x;
         e.position[1] = y;
         e.position[2] = z;
@@ -16,25 +16,25 @@ struct Pointer {
         return e;
     }
     int press(double x, double y, double z) {
-        LWToolEvent e = at(x, y, z);
+        ToolEvent e = at(x, y, z);
         return s.driver.funcs().start(s.driver.instance(), &e);
     }
     void move(double x, double y, double z) {
-        LWToolEvent e = at(x, y, z);
+        ToolEvent e = at(x, y, z);
         s.driver.funcs().move(s.driver.instance(), &e);
     }
-    int drag(int handle, LWToolEvent e) {
+    int drag(int handle, ToolEvent e) {
         return s.driver.funcs().adjust(s.driver.instance(), &e, handle);
     }
     std::array<double, 3> handle(int index, int *priority = nullptr) {
         std::array<double, 3> pos{-1, -1, -1};
-        LWToolEvent e{};
+        ToolEvent e{};
         const int p = s.driver.funcs().handle(s.driver.instance(), &e, index, pos.data());
         if (priority) *priority = p;
         return pos;
     }
     int count() {
-        LWToolEvent e{};
+        ToolEvent e{};
         return s.driver.funcs().count(s.driver.instance(), &e);
     }
 };
@@ -125,7 +125,7 @@ TEST(Handles, ConstraintHoldsOneInPlaneAxis) {
         ToolSession s;
         Pointer p{s};
         p.press(0, 0, 0);
-        LWToolEvent e = p.at(5, 6, 7);
+        ToolEvent e = p.at(5, 6, 7);
         e.delta[0] = e.delta[1] = e.delta[2] = 1;
         e.viewAxis = c.viewAxis;
         e.flags = c.flags;

@@ -174,3 +174,22 @@ TEST(ModelerCommand, BadSessionsWriteNothing) {
     EXPECT_EQ(runCommand("fill --box 0,0,0:1,1,1 -o '" + folder + "/f.txt'", &output), 2);
     EXPECT_NE(output.find("cannot tell the format"), std::string::npos);
 }
+
+TEST(ModelerCommand, FormatOptionOverridesTheName) {
+    const std::string folder = testing_support::freshFolder("format");
+    std::string output;
+    ASSERT_EQ(runCommand("fill --box 0,0,0:1,0.5,0.3 -q --format obj -o '" + folder + "/shelf.txt'",
+                         &output),
+              0)
+        << output;
+    EXPECT_EQ(testing_support::readFile(folder + "/shelf.txt").rfind("# varlobooks", 0), 0u);
+    EXPECT_NE(testing_support::readFile(folder + "/shelf.mtl").find("newmtl bookpages"),
+              std::string::npos);
+    ASSERT_EQ(
+        runCommand("fill --box 0,0,0:1,0.5,0.3 -q --format glb -o '" + folder + "/shelf.bin3d'",
+                   &output),
+        0)
+        << output;
+    EXPECT_EQ(testing_support::readFile(folder + "/shelf.bin3d").substr(0, 4), "glTF");
+    EXPECT_EQ(runCommand("fill --box 0,0,0:1,0.5,0.3 --format fbx -o x", &output), 2);
+}

@@ -27,11 +27,11 @@ void toSingle(const double in[3], float out[3]) {
 
 }  // namespace
 
-int countHandles(LWInstance instance, LWToolEvent *) {
+int countHandles(LWInstance instance, ToolEvent *) {
     return static_cast<BookTool *>(instance)->active ? 9 : 0;
 }
 
-int handlePosition(LWInstance instance, LWToolEvent *, int index, double pos[3]) {
+int handlePosition(LWInstance instance, ToolEvent *, int index, double pos[3]) {
     const auto *tool = static_cast<const BookTool *>(instance);
     if (index == 0) {
         for (int i = 0; i < 3; ++i)
@@ -44,7 +44,7 @@ int handlePosition(LWInstance instance, LWToolEvent *, int index, double pos[3])
     return index + 1;
 }
 
-int pressPointer(LWInstance instance, LWToolEvent *event) {
+int pressPointer(LWInstance instance, ToolEvent *event) {
     auto *tool = static_cast<BookTool *>(instance);
     tool->seed = clockSeconds();
     tool->active = 1;
@@ -61,7 +61,7 @@ int pressPointer(LWInstance instance, LWToolEvent *event) {
     return 0;
 }
 
-void movePointer(LWInstance instance, LWToolEvent *event) {
+void movePointer(LWInstance instance, ToolEvent *event) {
     auto *tool = static_cast<BookTool *>(instance);
     if (tool->boxStage == 1) {
         toSingle(event->position, tool->boxMax);
@@ -70,7 +70,7 @@ void movePointer(LWInstance instance, LWToolEvent *event) {
     markChanged(*tool);
 }
 
-int adjustHandle(LWInstance instance, LWToolEvent *event, int index) {
+int adjustHandle(LWInstance instance, ToolEvent *event, int index) {
     auto *tool = static_cast<BookTool *>(instance);
     const int view = event->viewAxis;
     if (view >= 0 && view <= 2 && (event->flags & LWTOOLF_CONSTRAIN)) {
