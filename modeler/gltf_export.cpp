@@ -23,20 +23,39 @@ constexpr int kUint = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
 
 // The triangles of one surface, with vertices split wherever a point
 // carries another UV or normal.
+// A vertex: a point with the bits of its normal and UV.
+struct VertexKey {
+    uint32_t words[6];
+    bool operator==(const VertexKey &other) const {
+        return std::memcmp(words, other.words, sizeof words) == 0;
+    }
+};
+
+struct VertexKeyHash {
+    std::size_t operator()(const VertexKey &key) const {
+        uint64_t h = 1469598103934665603ull;  // FNV-1a over the six words
+        for (uint32_t w : key.words)
+            h = (h ^ w) * 1099511628211ull;
+        return static_cast<std::size_t>(h);
+    }
+};
+
+// The triangles of one surface, with vertices split wherever a point
+// carries another UV or normal.
 struct Primitive {
     std::vector<float> positions, normals, uvs;
     std::vector<uint32_t> indices;
-    std::unordered_map<std::string, uint32_t> vertexOf;  // key: point, normal, uv bits
+    std::unordered_map<VertexKey, uint32_t, VertexKeyHash> vertexOf;
 
     uint32_t vertex(const Point &p, const std::array<double, 3> &normal,
                     const ExportCorner &corner) {
         const float n[3] = {float(normal[0]), float(normal[1]), float(normal[2])};
         // glTF's texture origin is the image's top-left: v runs down.
         const float uv[2] = {corner.u, 1.0f - corner.v};
-        std::string key(sizeof(uint32_t) + sizeof n + sizeof uv, '\0');
-        std::memcpy(key.data(), &corner.point, 4);
-        std::memcpy(key.data() + 4, n, sizeof n);
-        std::memcpy(key.data() + 4 + sizeof n, uv, sizeof uv);
+        VertexKey key;
+        key.words[0] = corner.point;
+        std::memcpy(&key.words[1], n, sizeof n);
+        std::memcpy(&key.words[4], uv, sizeof uv);
         auto [it, added] = vertexOf.try_emplace(key, uint32_t(positions.size() / 3));
         if (added) {
             const auto q = toRightHanded(p);

@@ -2,28 +2,41 @@
 
 #include <charconv>
 #include <cstdio>
+#include <functional>
 
 #include "modeler/atomic_file.h"
 
 namespace modeler {
 namespace {
 
+// JSON text built in chunks: each full chunk goes to the sink, so that a
+// large scene never sits whole in memory.
 class JsonText {
   public:
+    using Sink = std::function<void(std::string_view)>;
+    explicit JsonText(Sink sink) : sink_(std::move(sink)) { text.reserve(kChunk + 4096); }
+
     std::string text;
 
-    void raw(std::string_view s) { text.append(s); }
+    void raw(std::string_view s) {
+        text.append(s);
+        if (text.size() >= kChunk) flush();
+    }
+    void flush() {
+        sink_(text);
+        text.clear();
+    }
     // Shortest form that reads back to the same double.
     void number(double value) {
         char buffer[32];
         auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-        text.append(buffer, end);
+        raw({buffer, std::size_t(end - buffer)});
     }
     // Shortest form that reads back to the same float.
     void number(float value) {
         char buffer[32];
         auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-        text.append(buffer, end);
+        raw({buffer, std::size_t(end - buffer)});
     }
     void integer(std::size_t value) { text.append(std::to_string(value)); }
     void string(std::string_view s) {
@@ -51,6 +64,9 @@ class JsonText {
     }
 
   private:
+    static constexpr std::size_t kChunk = 1 << 20;
+    Sink sink_;
+
     void escape(unsigned char c) {
         char buffer[8];
         std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
@@ -214,23 +230,34 @@ void writeImages(JsonText &out, const Scene &scene) {
 
 }  // namespace
 
-std::string sceneToJson(Scene &scene) {
-    JsonText out;
-    const Layer &layer = scene.layer();
-    out.text.reserve(layer.points().size() * 64 + layer.valueCount() * 40 + 1024);
+namespace {
+
+void writeScene(Scene &scene, JsonText::Sink sink) {
+    JsonText out(std::move(sink));
     out.raw("{\n  \"object\": ");
     out.string(scene.objectName());
     out.raw(",\n");
-    writeGeometry(out, layer);
-    writeMaps(out, layer);
+    writeGeometry(out, scene.layer());
+    writeMaps(out, scene.layer());
     writeSurfaces(out, scene);
     writeImages(out, scene);
     out.raw("}\n");
-    return std::move(out.text);
+    out.flush();
+}
+
+}  // namespace
+
+std::string sceneToJson(Scene &scene) {
+    std::string text;
+    writeScene(scene, [&text](std::string_view chunk) { text.append(chunk); });
+    return text;
 }
 
 std::optional<std::string> writeJson(Scene &scene, const std::string &path) {
-    return writeFileAtomically(path, sceneToJson(scene));
+    AtomicFile file(path);
+    if (file.error()) return file.error();
+    writeScene(scene, [&file](std::string_view chunk) { file.write(chunk); });
+    return file.commit();
 }
 
 }  // namespace modeler

@@ -46,6 +46,7 @@ struct Common {
     std::string format;
     std::string images;
     bool quiet = false;
+    bool verbose = false;
 };
 
 struct Output {
@@ -91,6 +92,7 @@ int runAndExport(Session &session, const Common &common) {
     Host host;
     RunOptions options;
     if (!common.images.empty()) options.folderAnswer = common.images;
+    if (common.verbose) options.report = [](const std::string &line) { std::cerr << line << '\n'; };
     if (auto error = runSession(host, module, *server, session, options))
         return fail(*error), kFailed;
 
@@ -165,6 +167,8 @@ int main(int argc, char **argv) {
     app.fallthrough();  // --quiet is taken after the command too
     Common common;
     app.add_flag("-q,--quiet", common.quiet, "Print nothing but errors");
+    app.add_flag("-v,--verbose", common.verbose,
+                 "Tell on stderr what each action did: every rebuild and every panel value");
 
     auto addModule = [&common](CLI::App *command) {
         command->add_option("--module", common.modulePath,

@@ -227,6 +227,28 @@ std::string at(const std::string &file, int line, const std::string &message) {
     return file + ":" + std::to_string(line) + ": " + message;
 }
 
+// Tells what action a did: its build's result, and the value a panel edit
+// left (the tool may clamp or cut what was typed).
+void reportAction(const std::function<void(const std::string &)> &report, ToolDriver &driver,
+                  const Session &session, const SessionAction &a, std::size_t buildsBefore) {
+    if (const auto *set = std::get_if<action::Set>(&a.step)) {
+        if (Panel *panel = driver.numericPanel()) {
+            if (const PanelControl *control = panel->controlByLabel(set->label)) {
+                const void *value = panel->get(panel->instance, control->id);
+                report(at(session.file, a.line,
+                          "\"" + set->label + "\" is " + formatPanelValue(*control, value)));
+            }
+        }
+    }
+    for (std::size_t b = buildsBefore; b < driver.builds().size(); ++b) {
+        const BuildReport &r = driver.builds()[b];
+        report(at(session.file, a.line,
+                  "build: " + std::to_string(r.shells) + " books, " + std::to_string(r.points) +
+                      " points, " + std::to_string(r.polygons) + " polygons, " +
+                      std::to_string(r.values) + " UV values"));
+    }
+}
+
 }  // namespace
 
 std::variant<Session, std::string> parseSession(const std::string &text, const std::string &file,
@@ -315,6 +337,7 @@ std::optional<std::string> runSession(Host &host, LoadedModule &module, const Se
     };
     for (const SessionAction &a : session.actions) {
         const std::size_t faults = host.faults().size();
+        const std::size_t builds = driver.builds().size();
         std::optional<std::string> error;
         std::visit(
             [&](const auto &step) {
@@ -344,6 +367,7 @@ std::optional<std::string> runSession(Host &host, LoadedModule &module, const Se
             },
             a.step);
         if (!error) error = faultsSince(faults);
+        if (!error && options.report) reportAction(options.report, driver, session, a, builds);
         if (error) return at(session.file, a.line, *error);
     }
     if (driver.inUse()) {

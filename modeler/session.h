@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
@@ -101,6 +102,9 @@ std::variant<std::optional<std::vector<PanelControl>>, std::string> probeNumeric
 
 struct RunOptions {
     std::optional<std::string> folderAnswer;  // answers every folder request instead
+    // When set, told what each action did: every build's result and the
+    // value a panel edit left, as "FILE:LINE: ..." lines.
+    std::function<void(const std::string &)> report;
 };
 
 // Runs session on host with a fresh activation of server. An error text,

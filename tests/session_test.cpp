@@ -193,3 +193,19 @@ TEST(ModelerCommand, FormatOptionOverridesTheName) {
     EXPECT_EQ(testing_support::readFile(folder + "/shelf.bin3d").substr(0, 4), "glTF");
     EXPECT_EQ(runCommand("fill --box 0,0,0:1,0.5,0.3 --format fbx -o x", &output), 2);
 }
+
+TEST(Session, ReportTellsEachBuildAndTheValueAnEditLeft) {
+    auto parsed = modeler::parseSession(
+        "clock 0\nactivate\npress 0 0 0\nmove 1 0.5 0.3\nset \"Random Front\" 0.7\n", "s.session",
+        "");
+    auto module = testing_support::loadModule();
+    modeler::Host host;
+    modeler::RunOptions options;
+    std::vector<std::string> lines;
+    options.report = [&lines](const std::string &line) { lines.push_back(line); };
+    ASSERT_FALSE(modeler::runSession(host, *module, testing_support::bookServer(*module),
+                                     std::get<Session>(parsed), options));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[2], "s.session:4: build: 27 books, 456 points, 336 polygons, 1476 UV values");
+    EXPECT_EQ(lines[3], "s.session:5: \"Random Front\" is 0.5");
+}
