@@ -78,29 +78,27 @@ void Layer::rememberOverwrite(VertexMap &map, bool corner, uint32_t index) {
     edit_.overwrites.push_back(record);
 }
 
-void Layer::setCornerValue(VertexMap &map, uint32_t polygon, uint32_t corner, const float *values) {
-    const uint32_t index = polygons_[polygon].firstCorner + corner;
-    if (edit_.open && index < edit_.corners) rememberOverwrite(map, true, index);
-    if (map.cornerSet_.size() <= index) {
-        map.cornerSet_.resize(index + 1, 0);
-        map.cornerValues_.resize(std::size_t(index + 1) * map.dimension_, 0.0f);
+void Layer::storeValue(VertexMap &map, bool corner, uint32_t index, const float *values) {
+    const std::size_t mark = corner ? edit_.corners : edit_.points;
+    if (edit_.open && index < mark) rememberOverwrite(map, corner, index);
+    auto &set = corner ? map.cornerSet_ : map.pointSet_;
+    auto &stored = corner ? map.cornerValues_ : map.pointValues_;
+    if (set.size() <= index) {
+        set.resize(index + 1, 0);
+        stored.resize(std::size_t(index + 1) * map.dimension_, 0.0f);
     }
-    if (!map.cornerSet_[index]) ++map.valueCount_;
-    map.cornerSet_[index] = 1;
-    std::memcpy(&map.cornerValues_[std::size_t(index) * map.dimension_], values,
+    if (!set[index]) ++map.valueCount_;
+    set[index] = 1;
+    std::memcpy(&stored[std::size_t(index) * map.dimension_], values,
                 sizeof(float) * map.dimension_);
 }
 
+void Layer::setCornerValue(VertexMap &map, uint32_t polygon, uint32_t corner, const float *values) {
+    storeValue(map, true, polygons_[polygon].firstCorner + corner, values);
+}
+
 void Layer::setPointValue(VertexMap &map, uint32_t point, const float *values) {
-    if (edit_.open && point < edit_.points) rememberOverwrite(map, false, point);
-    if (map.pointSet_.size() <= point) {
-        map.pointSet_.resize(point + 1, 0);
-        map.pointValues_.resize(std::size_t(point + 1) * map.dimension_, 0.0f);
-    }
-    if (!map.pointSet_[point]) ++map.valueCount_;
-    map.pointSet_[point] = 1;
-    std::memcpy(&map.pointValues_[std::size_t(point) * map.dimension_], values,
-                sizeof(float) * map.dimension_);
+    storeValue(map, false, point, values);
 }
 
 void Layer::beginEdit() {

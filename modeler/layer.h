@@ -107,6 +107,8 @@ class Layer {
         std::vector<Overwrite> overwrites;     // values of older geometry replaced
     };
     void rememberOverwrite(VertexMap &map, bool corner, uint32_t index);
+    // Sets the value of a corner (global corner index) or of a point.
+    void storeValue(VertexMap &map, bool corner, uint32_t index, const float *values);
     void rollBack();
 
     std::vector<Point> points_;
