@@ -75,7 +75,9 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> loadModule(const std::s
     return LoadedModule::load(path.empty() ? defaultModulePath() : path);
 }
 
-int runAndExport(Session &session, const Common &common) {
+// fromCommandLine: the session was made from fill's options, so a mistake in
+// it is wrong usage rather than a failed run.
+int runAndExport(Session &session, const Common &common, bool fromCommandLine) {
     auto outputs = resolveOutputs(common);
     if (auto *error = std::get_if<std::string>(&outputs)) return fail(*error), kUsage;
     auto loaded = loadModule(common.modulePath);
@@ -87,7 +89,9 @@ int runAndExport(Session &session, const Common &common) {
     auto panel = probeNumericPanel(module, *server);
     if (auto *error = std::get_if<std::string>(&panel))
         return fail(module.path() + ": " + *error), kFailed;
-    if (auto error = checkSession(session, std::get<0>(panel))) return fail(*error), kFailed;
+    if (auto error = checkSession(session, std::get<0>(panel))) {
+        return fail(*error), fromCommandLine ? kUsage : kFailed;
+    }
 
     Host host;
     RunOptions options;
@@ -229,7 +233,7 @@ int main(int argc, char **argv) {
         if (runCommand->parsed()) {
             auto session = readSession(sessionPath);
             if (auto *error = std::get_if<std::string>(&session)) return fail(*error), kFailed;
-            return runAndExport(std::get<Session>(session), common);
+            return runAndExport(std::get<Session>(session), common, false);
         }
         auto box = parseBox(boxText);
         if (!box)
@@ -253,7 +257,7 @@ int main(int argc, char **argv) {
         }
         add(action::End{true});
         session.file = "fill";
-        return runAndExport(session, common);
+        return runAndExport(session, common, true);
     } catch (const std::exception &e) {
         fail(e.what());
         return kFailed;

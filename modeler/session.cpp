@@ -275,6 +275,8 @@ std::variant<Session, std::string> parseSession(const std::string &text, const s
 }
 
 std::variant<Session, std::string> readSession(const std::string &path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return path + ": no such session file";
     std::ifstream in(path, std::ios::binary);
     if (!in) return path + ": cannot read the session";
     std::ostringstream text;
