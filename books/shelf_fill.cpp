@@ -1,5 +1,6 @@
 #include "books/shelf_fill.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -48,6 +49,7 @@ int ShelfFill(BookTool &tool, MeshEditOp &edit) {
     tool.bookCount = 0;
     tool.random.seed(static_cast<uint32_t>(tool.seed));
     int count = 0;
+    long pointsAdded = 0;
     BookMeshBuilder builder;
     const bool canFill = fillable(tool);
     while (canFill && (hi[T] - minF) > position && count < kMaxBooksPerBuild) {
@@ -70,9 +72,12 @@ int ShelfFill(BookTool &tool, MeshEditOp &edit) {
             const int kind = static_cast<int>(tool.random.drawUnit() * 2);
             if (kind >= 1) segments = 0;
         }
+        const int points = bookPointCount(std::clamp(segments, 0, kMaxSpineSegments));
+        if (pointsAdded + points > kMaxPointsPerBuild) break;
         if (!builder.addBook(tool.surfacePrefix, edit, A, B, tool.axis, tilt, count, segments)) {
             break;
         }
+        pointsAdded += points;
         A[T] = B[T];
         position = A[T];
         ++count;

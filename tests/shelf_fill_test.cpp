@@ -123,6 +123,17 @@ TEST(ShelfFill, FillAlwaysEndsAndIsBounded) {
         EXPECT_EQ(s.driver.builds().back().points,
                   std::size_t(8 + 2 * varlobooks::kMaxSpineSegments) * s.tool().bookCount);
     }
+    {
+        // Many books of many segments stop at the points a build may make.
+        ToolSession s;
+        s.tool().bookType = 0;
+        s.tool().segments = varlobooks::kMaxSpineSegments;
+        s.tool().minSize = s.tool().maxSize = 1e-3;
+        s.buildBox({0, 0, 0}, {100, 1, 1});
+        const std::size_t perBook = 8 + 2 * varlobooks::kMaxSpineSegments;
+        EXPECT_EQ(s.tool().bookCount, int(varlobooks::kMaxPointsPerBuild / perBook));
+        EXPECT_LE(s.driver.builds().back().points, std::size_t(varlobooks::kMaxPointsPerBuild));
+    }
 }
 
 TEST(ShelfFill, NonFiniteBoxOrParametersMakeNoBooks) {
