@@ -98,13 +98,22 @@ void Panels::hint(Panel &panel, uint32_t id, const LWXPanelHint *hints) {
         if (!control) host_.fault("LWXPanel hint: unknown control " + hex(uint32_t(word)));
         return control;
     };
+    // A control id of 0 where a hint needs one means the list ended inside
+    // that hint: stop there instead of reading past its end.
+    auto endedInside = [&](LWXPanelHint word, uint32_t tag) {
+        if (word != 0) return false;
+        host_.fault("LWXPanel hint: the list ends inside hint " + hex(tag));
+        return true;
+    };
     for (std::size_t i = 0; hints[i] != 0;) {
         const auto tag = static_cast<uint32_t>(hints[i++]);
         switch (tag) {
             case XPHINT_HIDE:
+                if (endedInside(hints[i], tag)) return;
                 if (PanelControl *c = controlFor(hints[i++])) c->hidden = true;
                 break;
             case XPHINT_POPUP_CHOICES: {
+                if (endedInside(hints[i], tag)) return;
                 PanelControl *c = controlFor(hints[i++]);
                 const auto *list = reinterpret_cast<const char *const *>(hints[i++]);
                 if (c) {
@@ -117,7 +126,7 @@ void Panels::hint(Panel &panel, uint32_t id, const LWXPanelHint *hints) {
             case XPHINT_LABEL: {
                 const auto target = static_cast<uint32_t>(hints[i++]);
                 const auto *text = reinterpret_cast<const char *>(hints[i++]);
-                if (!text) break;
+                if (!text) return;  // the list ended inside the label
                 if (target == 0) {
                     panel.title = text;
                 } else if (PanelControl *c = controlFor(target)) {
@@ -131,6 +140,7 @@ void Panels::hint(Panel &panel, uint32_t id, const LWXPanelHint *hints) {
                 ++i;
                 break;
             case XPHINT_FILE_REQUEST:
+                if (endedInside(hints[i], tag)) return;
                 i += 3;
                 break;
             default:

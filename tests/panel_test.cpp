@@ -126,3 +126,34 @@ TEST(Panel, NonFiniteNumbersAreRefusedAndNothingRebuilds) {
     // The host does not let such a value through either.
     EXPECT_TRUE(s.driver.setPanelValue("MinSize", "nan"));
 }
+
+TEST(PanelHints, HostReadsTitleHiddenAndChoicesAndStopsAtAShortList) {
+    modeler::Host host;
+    LWXPanelControl controls[] = {
+        {7, "Seven", "integer"}, {9, "Nine", "iPopChoice"}, {0, nullptr, nullptr}};
+    modeler::Panels &panels = host.panels();
+    modeler::Panel &panel = *panels.find(panels.create(LWXP_FORM, controls));
+    const char *choices[] = {"A", "B", nullptr};
+    const LWXPanelHint hints[] = {XPHINT_LABEL,
+                                  0,
+                                  reinterpret_cast<LWXPanelHint>("Title"),
+                                  XPHINT_HIDE,
+                                  7,
+                                  XPHINT_POPUP_CHOICES,
+                                  9,
+                                  reinterpret_cast<LWXPanelHint>(choices),
+                                  0};
+    panels.hint(panel, 0, hints);
+    EXPECT_EQ(panel.title, "Title");
+    EXPECT_TRUE(panel.controls[0].hidden);
+    EXPECT_EQ(panel.controls[1].choices, (std::vector<std::string>{"A", "B"}));
+    EXPECT_TRUE(host.faults().empty());
+    // A hint cut short by the list's end is reported, and nothing after it is read.
+    const LWXPanelHint cut[] = {XPHINT_HIDE, 0};
+    panels.hint(panel, 0, cut);
+    ASSERT_EQ(host.faults().size(), 1u);
+    EXPECT_EQ(host.faults()[0], "LWXPanel hint: the list ends inside hint 0x3D000E01");
+    const LWXPanelHint unknown[] = {0x12345678, 0};
+    panels.hint(panel, 0, unknown);
+    EXPECT_EQ(host.faults().size(), 2u);
+}
