@@ -13,6 +13,7 @@
 #include "modeler/exporters.h"
 #include "modeler/host.h"
 #include "modeler/loader.h"
+#include "modeler/numbers.h"
 #include "modeler/session.h"
 #include "modeler/summary.h"
 
@@ -147,11 +148,9 @@ std::optional<std::array<Vec3, 2>> parseBox(const std::string &text) {
         for (int i = 0; i < 3; ++i) {
             const std::size_t comma = part.find(',');
             if ((i < 2) == (comma == std::string::npos)) return std::nullopt;
-            const std::string number = i < 2 ? part.substr(0, comma) : part;
-            auto session = parseSession("press " + number + " 0 0", "--box", "");
-            auto *parsed = std::get_if<Session>(&session);
-            if (!parsed || parsed->actions.size() != 1) return std::nullopt;
-            box[corner][i] = std::get<action::Press>(parsed->actions[0].step).position[0];
+            auto number = parseFiniteNumber(i < 2 ? part.substr(0, comma) : part);
+            if (!number) return std::nullopt;
+            box[corner][i] = *number;
             if (i < 2) part = part.substr(comma + 1);
         }
     }

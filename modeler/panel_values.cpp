@@ -1,5 +1,7 @@
 #include "modeler/panel_values.h"
 
+#include "modeler/numbers.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -8,26 +10,6 @@
 
 namespace modeler {
 namespace {
-
-std::optional<long long> parseInteger(const std::string &text) {
-    long long value = 0;
-    const char *end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end || text.empty()) return std::nullopt;
-    return value;
-}
-
-std::optional<double> parseFinite(const std::string &text) {
-    double value = 0;
-    const char *begin = text.data();
-    const char *end = begin + text.size();
-    if (!text.empty() && *begin == '+') ++begin;
-    auto [ptr, ec] = std::from_chars(begin, end, value);
-    if (ec != std::errc() || ptr != end || begin == end || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::string lower(std::string text) {
     for (char &c : text)
@@ -47,7 +29,7 @@ std::optional<PanelValue> parsePanelValue(const PanelControl &control, const std
     const std::string &type = control.dataType;
     if (type == "string") return PanelValue(text);
     if (type == "float" || type == "angle") {
-        auto number = parseFinite(text);
+        auto number = parseFiniteNumber(text);
         if (!number) return std::nullopt;
         // Angle fields show degrees; the value behind them is in radians.
         if (type == "angle") *number = *number * (std::numbers::pi / 180.0);
@@ -65,13 +47,13 @@ std::optional<PanelValue> parsePanelValue(const PanelControl &control, const std
         for (std::size_t i = 0; i < control.choices.size(); ++i) {
             if (control.choices[i] == text) return PanelValue(static_cast<int>(i));
         }
-        auto index = parseInteger(text);
+        auto index = parseWholeNumber<long long>(text);
         if (index && *index >= 0 && *index < static_cast<long long>(control.choices.size())) {
             return PanelValue(static_cast<int>(*index));
         }
         return std::nullopt;
     }
-    auto number = parseInteger(text);
+    auto number = parseWholeNumber<long long>(text);
     if (!number || *number < INT32_MIN || *number > INT32_MAX) return std::nullopt;
     return PanelValue(static_cast<int>(*number));
 }

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "modeler/loader.h"
+#include "modeler/numbers.h"
 
 namespace modeler {
 namespace {
@@ -43,25 +44,6 @@ std::optional<std::vector<std::string>> splitWords(const std::string &line, std:
     return words;
 }
 
-std::optional<double> finiteNumber(const std::string &text) {
-    double value = 0;
-    const char *begin = text.data();
-    const char *end = begin + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    auto [ptr, ec] = std::from_chars(begin, end, value);
-    if (ec != std::errc() || ptr != end || begin == end || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-template <typename Int>
-std::optional<Int> wholeNumber(const std::string &text) {
-    Int value = 0;
-    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || ptr != text.data() + text.size() || text.empty()) return std::nullopt;
-    return value;
-}
-
 class LineParser {
   public:
     LineParser(std::vector<std::string> words, std::string &error)
@@ -82,7 +64,7 @@ class LineParser {
     bool point(Vec3 &out, const char *what) {
         for (int i = 0; i < 3; ++i) {
             if (left() == 0) return fail(std::string("three numbers for ") + what);
-            auto number = finiteNumber(peek());
+            auto number = parseFiniteNumber(peek());
             if (!number)
                 return fail(std::string("a finite number for ") + what + ", found \"" + peek() +
                             "\"");
@@ -101,7 +83,7 @@ class LineParser {
 std::optional<SessionStep> parseDrag(LineParser &p) {
     action::Drag drag{};
     if (p.left() == 0) return p.fail("a handle number 0 to 8 after drag"), std::nullopt;
-    auto handle = wholeNumber<int>(p.peek());
+    auto handle = parseWholeNumber<int>(p.peek());
     if (!handle)
         return p.fail("a handle number after drag, found \"" + p.peek() + "\""), std::nullopt;
     p.take();
@@ -162,7 +144,7 @@ std::optional<SessionStep> parseAction(LineParser &p, const std::string &verb,
     if (verb == "clock") {
         auto text = single("the clock's seconds");
         if (!text) return std::nullopt;
-        auto seconds = wholeNumber<int64_t>(*text);
+        auto seconds = parseWholeNumber<int64_t>(*text);
         if (!seconds)
             return p.fail("whole seconds after clock, found \"" + *text + "\""), std::nullopt;
         return action::Clock{*seconds};
@@ -174,7 +156,7 @@ std::optional<SessionStep> parseAction(LineParser &p, const std::string &verb,
     if (verb == "event") {
         auto text = single("an event code");
         if (!text) return std::nullopt;
-        auto code = wholeNumber<int>(*text);
+        auto code = parseWholeNumber<int>(*text);
         if (!code) return p.fail("a whole event code, found \"" + *text + "\""), std::nullopt;
         return action::Event{*code};
     }
