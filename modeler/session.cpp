@@ -209,6 +209,13 @@ std::string at(const std::string &file, int line, const std::string &message) {
     return file + ":" + std::to_string(line) + ": " + message;
 }
 
+// Why activation failed: its result and the first fault the host found.
+std::string activationFailure(const Host &host, int result) {
+    std::string why = "the tool does not activate (result " + std::to_string(result);
+    if (!host.faults().empty()) why += "; plug-in fault: " + host.faults().front();
+    return why + ")";
+}
+
 // Tells what action a did: its build's result, and the value a panel edit
 // left (the tool may clamp or cut what was typed).
 void reportAction(const std::function<void(const std::string &)> &report, ToolDriver &driver,
@@ -299,9 +306,7 @@ std::variant<std::optional<std::vector<PanelControl>>, std::string> probeNumeric
     Host scratch;
     ToolDriver driver(scratch, server);
     const int result = driver.activate();
-    if (result != AFUNC_OK || !driver.inUse()) {
-        return "the tool does not activate (result " + std::to_string(result) + ")";
-    }
+    if (result != AFUNC_OK || !driver.inUse()) return activationFailure(scratch, result);
     std::optional<std::vector<PanelControl>> controls;
     if (Panel *panel = driver.numericPanel()) controls = panel->controls;
     driver.done(std::nullopt);
@@ -313,7 +318,7 @@ std::optional<std::string> runSession(Host &host, LoadedModule &module, const Se
     ToolDriver driver(host, server);
     const int result = driver.activate();
     if (result != AFUNC_OK || !driver.inUse()) {
-        return session.file + ": the tool did not activate (result " + std::to_string(result) + ")";
+        return session.file + ": " + activationFailure(host, result);
     }
     auto faultsSince = [&host](std::size_t before) -> std::optional<std::string> {
         if (host.faults().size() == before) return std::nullopt;

@@ -76,6 +76,14 @@ TEST(Loader, ModelerCommandFailsCleanlyOnBadModules) {
     EXPECT_EQ(other.status, 1);
     EXPECT_NE(other.output.find("no MeshEditTool server \"varlobooks\""), std::string::npos)
         << other.output;
+    const CommandResult partial =
+        runModeler("fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR
+                   "/fixture_partial.so'");
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_NE(partial.output.find("the tool does not activate (result 0; plug-in fault: activation "
+                                  "left the build slot empty)"),
+              std::string::npos)
+        << partial.output;
     const CommandResult bad = runModeler("info '" FIXTURE_DIR "/fixture_bad_sync.so'");
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.output,
