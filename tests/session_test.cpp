@@ -212,3 +212,20 @@ TEST(Session, ReportTellsEachBuildAndTheValueAnEditLeft) {
     EXPECT_EQ(lines[2], "s.session:4: build: 27 books, 456 points, 336 polygons, 1476 UV values");
     EXPECT_EQ(lines[3], "s.session:5: \"Random Front\" is 0.5");
 }
+
+TEST(ModelerCommand, EveryBundledExampleRuns) {
+    const std::string folder = testing_support::freshFolder("examples");
+    std::string output;
+    int examples = 0;
+    for (const char *name : {"shelf", "stack"}) {
+        const std::string session = std::string(SOURCE_DIR "/examples/") + name + ".session";
+        ASSERT_EQ(
+            runCommand("run '" + session + "' -o '" + folder + "/" + name + ".json'", &output), 0)
+            << name << ": " << output;
+        EXPECT_NE(output.find(" textured covers\n"), std::string::npos) << output;
+        EXPECT_EQ(output.find(" 0 textured covers"), std::string::npos)
+            << "covers from examples/covers";
+        ++examples;
+    }
+    EXPECT_EQ(examples, 2);
+}
