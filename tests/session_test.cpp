@@ -216,7 +216,6 @@ TEST(Session, ReportTellsEachBuildAndTheValueAnEditLeft) {
 TEST(ModelerCommand, EveryBundledExampleRuns) {
     const std::string folder = testing_support::freshFolder("examples");
     std::string output;
-    int examples = 0;
     for (const char *name : {"shelf", "stack"}) {
         const std::string session = std::string(SOURCE_DIR "/examples/") + name + ".session";
         ASSERT_EQ(
@@ -225,7 +224,5 @@ TEST(ModelerCommand, EveryBundledExampleRuns) {
         EXPECT_NE(output.find(" textured covers\n"), std::string::npos) << output;
         EXPECT_EQ(output.find(" 0 textured covers"), std::string::npos)
             << "covers from examples/covers";
-        ++examples;
     }
-    EXPECT_EQ(examples, 2);
 }
