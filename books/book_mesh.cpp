@@ -26,7 +26,7 @@ bool BookMeshBuilder::addBook(const char *surfacePrefix, MeshEditOp &edit, const
                               const Vector3 &B, int axis, double tiltDegrees, int bookIndex,
                               int spineSegments) {
     const AxisRoles roles = axisRoles(axis);
-    const int n = std::clamp(spineSegments, 0, kMaxSpineSegments);
+    const int n = spineSegmentsUsed(spineSegments);
     reversed_ = axis != 0;
 
     char coverName[kSurfacePrefixCapacity + 16];

@@ -2,10 +2,12 @@
 // the thickness, closed by a flat or half-round spine, as one closed shell.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
 #include "books/geometry.h"
+#include "books/limits.h"
 #include "host/meshedit.h"
 
 namespace varlobooks {
@@ -14,6 +16,11 @@ namespace varlobooks {
 // segments (0: a flat spine).
 constexpr int bookPointCount(int segments) {
     return 8 + 2 * segments;
+}
+// The segments a book is built with: negative counts as 0, and no more
+// than kMaxSpineSegments.
+constexpr int spineSegmentsUsed(int requested) {
+    return std::clamp(requested, 0, kMaxSpineSegments);
 }
 constexpr int bookPolygonCount(int segments) {
     return segments + 8;

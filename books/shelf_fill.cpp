@@ -72,7 +72,7 @@ int ShelfFill(BookTool &tool, MeshEditOp &edit) {
             const int kind = static_cast<int>(tool.random.drawUnit() * 2);
             if (kind >= 1) segments = 0;
         }
-        const int points = bookPointCount(std::clamp(segments, 0, kMaxSpineSegments));
+        const int points = bookPointCount(spineSegmentsUsed(segments));
         if (pointsAdded + points > kMaxPointsPerBuild) break;
         if (!builder.addBook(tool.surfacePrefix, edit, A, B, tool.axis, tilt, count, segments)) {
             break;

@@ -169,35 +169,37 @@ std::size_t Layer::valueCount() const {
     return total;
 }
 
-std::vector<uint32_t> shellOfPolygons(const Layer &layer, std::size_t firstPolygon) {
-    std::vector<uint32_t> parent(layer.points().size());
+Shells findShells(const Layer &layer, std::size_t firstPolygon) {
+    const std::size_t polygons = layer.polygons().size();
+    Shells shells;
+    if (firstPolygon >= polygons) return shells;
+    uint32_t lowest = UINT32_MAX;
+    for (std::size_t i = layer.polygons()[firstPolygon].firstCorner; i < layer.corners().size();
+         ++i) {
+        lowest = std::min(lowest, layer.corners()[i]);
+    }
+    std::vector<uint32_t> parent(layer.points().size() - lowest);
     std::iota(parent.begin(), parent.end(), 0u);
     auto root = [&parent](uint32_t p) {
         while (parent[p] != p)
             p = parent[p] = parent[parent[p]];
         return p;
     };
-    const std::size_t polygons = layer.polygons().size();
     for (std::size_t poly = firstPolygon; poly < polygons; ++poly) {
         const auto points = layer.polygonPoints(static_cast<uint32_t>(poly));
-        const uint32_t first = root(points[0]);
+        const uint32_t first = root(points[0] - lowest);
         for (uint32_t p : points)
-            parent[root(p)] = first;
+            parent[root(p - lowest)] = first;
     }
     std::vector<uint32_t> shellOfRoot(parent.size(), UINT32_MAX);
-    std::vector<uint32_t> shells;
-    uint32_t next = 0;
+    shells.ofPolygon.reserve(polygons - firstPolygon);
     for (std::size_t poly = firstPolygon; poly < polygons; ++poly) {
-        uint32_t &shell = shellOfRoot[root(layer.polygonPoints(static_cast<uint32_t>(poly))[0])];
-        if (shell == UINT32_MAX) shell = next++;
-        shells.push_back(shell);
+        uint32_t &shell =
+            shellOfRoot[root(layer.polygonPoints(static_cast<uint32_t>(poly))[0] - lowest)];
+        if (shell == UINT32_MAX) shell = static_cast<uint32_t>(shells.count++);
+        shells.ofPolygon.push_back(shell);
     }
     return shells;
-}
-
-std::size_t countShells(const Layer &layer, std::size_t firstPolygon) {
-    const auto shells = shellOfPolygons(layer, firstPolygon);
-    return shells.empty() ? 0 : *std::max_element(shells.begin(), shells.end()) + 1;
 }
 
 }  // namespace modeler

@@ -130,10 +130,15 @@ class Layer {
 
 // Connected groups among the polygons from firstPolygon on, joined through
 // shared points: one per book, as every book is one closed shell.
-std::size_t countShells(const Layer &layer, std::size_t firstPolygon = 0);
-
-// For every polygon from firstPolygon on, the number of its shell (0 to
-// countShells - 1, in order of first appearance).
-std::vector<uint32_t> shellOfPolygons(const Layer &layer, std::size_t firstPolygon = 0);
+struct Shells {
+    std::vector<uint32_t> ofPolygon;  // per polygon from firstPolygon: 0 .. count - 1
+    std::size_t count = 0;
+};
+// Works only over the points those polygons reach, so that it costs as much
+// as one build, however large the layer around it.
+Shells findShells(const Layer &layer, std::size_t firstPolygon = 0);
+inline std::size_t countShells(const Layer &layer, std::size_t firstPolygon = 0) {
+    return findShells(layer, firstPolygon).count;
+}
 
 }  // namespace modeler

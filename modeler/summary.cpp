@@ -7,14 +7,15 @@ namespace modeler {
 SceneSummary summarizeScene(Scene &scene) {
     SceneSummary summary;
     const Layer &layer = scene.layer();
-    const std::vector<uint32_t> shells = shellOfPolygons(layer);
-    summary.books = countShells(layer);
+    const Shells shells = findShells(layer);
+    summary.books = shells.count;
     summary.points = layer.points().size();
     summary.polygons = layer.polygons().size();
     std::vector<bool> textured(summary.books, false);
     const auto &surfaces = scene.surfaces();
-    for (std::size_t p = 0; p < shells.size(); ++p) {
-        if (baseColorImage(*surfaces[layer.polygons()[p].surface])) textured[shells[p]] = true;
+    for (std::size_t p = 0; p < shells.ofPolygon.size(); ++p) {
+        if (baseColorImage(*surfaces[layer.polygons()[p].surface]))
+            textured[shells.ofPolygon[p]] = true;
     }
     for (bool t : textured)
         summary.texturedBooks += t;
