@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "modeler/exporters.h"
-#include "modeler/host.h"
-#include "modeler/loader.h"
-#include "modeler/tool_driver.h"
+#include "modeler/drive/module_loader.h"
+#include "modeler/drive/tool_driver.h"
+#include "modeler/export/export_formats.h"
+#include "modeler/services/service_host.h"
 #include "tool/book_tool.h"
 
 namespace {
@@ -67,7 +67,7 @@ void BM_Export(benchmark::State &state, modeler::ExportFormat format, const char
     driver.end(true);
     const std::string path = (std::filesystem::temp_directory_path() / name).string();
     for (auto _ : state) {
-        if (auto error = modeler::exportScene(host.scene(), path, format))
+        if (auto error = modeler::writeExport(host.scene(), path, format))
             state.SkipWithError(error->c_str());
     }
     state.counters["polygons"] = double(host.scene().layer().polygons().size());

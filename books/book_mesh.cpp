@@ -7,7 +7,6 @@
 
 #include "books/limits.h"
 #include "books/roles.h"
-#include "tool/book_tool.h"
 
 namespace varlobooks {
 namespace {
@@ -22,16 +21,24 @@ Vector3 sum(const Vector3 &a, const Vector3 &b) {
 
 }  // namespace
 
-bool BookMeshBuilder::addBook(const char *surfacePrefix, MeshEditOp &edit, const Vector3 &A,
-                              const Vector3 &B, int axis, double tiltDegrees, int bookIndex,
-                              int spineSegments) {
-    const AxisRoles roles = axisRoles(axis);
-    const int n = spineSegmentsUsed(spineSegments);
-    reversed_ = axis != 0;
+bool BookMeshBuilder::addBook(MeshEditOp &edit, const BookSpec &book) {
+    const int n = spineSegmentsUsed(book.spineSegments);
+    reversed_ = book.axis != 0;
+    char coverName[kCoverNameCapacity];
+    std::snprintf(coverName, sizeof coverName, "%s%i", book.surfacePrefix, book.index);
+    if (!placePoints(book, n)) return false;
+    addBlock(edit, coverName);
+    addSpine(edit, coverName, n);
+    return true;
+}
 
-    char coverName[kSurfacePrefixCapacity + 16];
-    std::snprintf(coverName, sizeof coverName, "%s%i", surfacePrefix, bookIndex);
-
+// Positions in the order they are added: P0..P7, then L1, U1, ..., Ln, Un;
+// computed whole first so that a book with a point that is not finite adds
+// nothing.
+bool BookMeshBuilder::placePoints(const BookSpec &book, int n) {
+    const AxisRoles roles = axisRoles(book.axis);
+    const Vector3 &A = book.low;
+    const Vector3 &B = book.high;
     Vector3 M, a;
     for (int i = 0; i < 3; ++i) {
         M[i] = (B[i] - A[i]) / 2 + A[i];
@@ -47,8 +54,6 @@ bool BookMeshBuilder::addBook(const char *surfacePrefix, MeshEditOp &edit, const
     Vector3 rVec = dVec;
     setVectorLength(rVec, r);
 
-    // Positions relative to the centre, in the order they are added: P0..P7,
-    // then L1, U1, ..., Ln, Un.
     positions_.resize(bookPointCount(n));
     Vector3 *p = positions_.data();
     p[0] = sum(a, rVec);
@@ -68,24 +73,28 @@ bool BookMeshBuilder::addBook(const char *surfacePrefix, MeshEditOp &edit, const
             lower[i] = (arcCentre[i] + sn * tHalf[i]) + cs * rVec[i];
         p[9 + 2 * (k - 1)] = sum(lower, hVec);
     }
-    const float tilt = static_cast<float>(tiltDegrees);
+    const float tilt = static_cast<float>(book.tiltDegrees);
     for (Vector3 &v : positions_) {
-        rotateAboutAxis(v, tilt, axis);
+        rotateAboutAxis(v, tilt, book.axis);
         v = sum(v, M);
         if (!isFinite(v)) return false;
     }
-
     ids_.resize(positions_.size());
-    auto addPoints = [&](int from, int to) {
-        for (int i = from; i < to; ++i)
-            ids_[i] = edit.addPoint(edit.state, positions_[i].data());
-    };
-    const LWPntID *P = ids_.data();
+    return true;
+}
 
-    addPoints(0, 4);
+void BookMeshBuilder::addPoints(MeshEditOp &edit, int from, int to) {
+    for (int i = from; i < to; ++i)
+        ids_[i] = edit.addPoint(edit.state, positions_[i].data());
+}
+
+// The page block: bottom and top, the two covers and the fore edge.
+void BookMeshBuilder::addBlock(MeshEditOp &edit, const char *coverName) {
+    const LWPntID *P = ids_.data();
+    addPoints(edit, 0, 4);
     addQuad(edit, kPageSurface, kPageMap, {P[0], P[1], P[2], P[3]},
             {{0, 0.02f}, {1, 0.02f}, {1, 0.3f}, {0, 0.3f}});
-    addPoints(4, 8);
+    addPoints(edit, 4, 8);
     addQuad(edit, kPageSurface, kPageMap, {P[7], P[6], P[5], P[4]},
             {{0, 0.98f}, {1, 0.98f}, {1, 0.7f}, {0, 0.7f}});
     addQuad(edit, coverName, kCoverMap, {P[5], P[6], P[2], P[1]},
@@ -94,11 +103,16 @@ bool BookMeshBuilder::addBook(const char *surfacePrefix, MeshEditOp &edit, const
             {{0, 1}, {0.45f, 1}, {0.45f, 0}, {0, 0}});
     addQuad(edit, kPageSurface, kPageMap, {P[6], P[7], P[3], P[2]},
             {{1, 0.7f}, {0, 0.7f}, {0, 0.3f}, {1, 0.3f}});
+}
 
+// The spine: n + 1 quads from the front edge of one cover round to the
+// other, and the two caps that close it at the bottom and the top.
+void BookMeshBuilder::addSpine(MeshEditOp &edit, const char *coverName, int n) {
+    const LWPntID *P = ids_.data();
     // lower: P0, L1..Ln, P1; upper: P5, Un..U1, P4.
     lower_.resize(n + 2);
     upper_.resize(n + 2);
-    addPoints(8, 8 + 2 * n);
+    addPoints(edit, 8, 8 + 2 * n);
     for (int k = 1; k <= n; ++k) {
         lower_[k] = P[8 + 2 * (k - 1)];
         upper_[n + 1 - k] = P[9 + 2 * (k - 1)];
@@ -121,7 +135,6 @@ bool BookMeshBuilder::addBook(const char *surfacePrefix, MeshEditOp &edit, const
     }
     addCap(edit, lower_, false);
     addCap(edit, upper_, true);
-    return true;
 }
 
 LWPolID BookMeshBuilder::addQuad(MeshEditOp &edit, const char *surface, const char *map,

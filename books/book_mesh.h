@@ -33,20 +33,29 @@ inline constexpr const char *kPageSurface = "bookpages";
 inline constexpr const char *kPageMap = "bookpages";
 inline constexpr const char *kCoverMap = "bookcover";
 
+// One book: its corners, the fill axis, its tilt and its cover name.
+struct BookSpec {
+    const char *surfacePrefix;  // the cover surface is "<prefix><index>"; not null
+    int index;
+    Vector3 low, high;   // opposite corners of the book's box
+    int axis;            // fill axis 0, 1 or 2
+    double tiltDegrees;  // about the fill axis, through the book's centre
+    int spineSegments;   // below 0 counts as 0; capped at kMaxSpineSegments
+};
+
 // Adds books to the layer of one build. Keeps its working lists between
 // books so that a long shelf does not allocate per book.
 class BookMeshBuilder {
   public:
-    // Adds the book spanning lowCorner..highCorner along fill axis 0, 1 or 2,
-    // tilted by tiltDegrees about that axis through its centre, with cover
-    // surface "<prefix><bookIndex>". spineSegments below 0 counts as 0 and is
-    // capped at kMaxSpineSegments. Returns false and adds nothing when a
-    // position would not be a finite number.
-    bool addBook(const char *surfacePrefix, MeshEditOp &edit, const Vector3 &lowCorner,
-                 const Vector3 &highCorner, int axis, double tiltDegrees, int bookIndex,
-                 int spineSegments);
+    // Adds the book's points, faces and UV values. Returns false and adds
+    // nothing when a position would not be a finite number.
+    bool addBook(MeshEditOp &edit, const BookSpec &book);
 
   private:
+    bool placePoints(const BookSpec &book, int segments);
+    void addPoints(MeshEditOp &edit, int from, int to);
+    void addBlock(MeshEditOp &edit, const char *coverName);
+    void addSpine(MeshEditOp &edit, const char *coverName, int segments);
     LWPolID addQuad(MeshEditOp &edit, const char *surface, const char *map,
                     const std::array<LWPntID, 4> &points, const float (&uv)[4][2]);
     void addCap(MeshEditOp &edit, const std::vector<LWPntID> &list, bool top);

@@ -27,7 +27,7 @@ void setVectorLength(Vector3 &v, float length) {
 
 void rotateAboutAxis(Vector3 &v, float degrees, int axis) {
     assert(axis >= 0 && axis <= 2);
-    const double phi = static_cast<double>(degrees) * 0.017453292519943295;
+    const double phi = static_cast<double>(degrees) * kRadiansPerDegree;
     // A row vector times the matrix of -phi turns by +phi.
     const double cs = std::cos(-phi);
     const double sn = std::sin(-phi);

@@ -10,6 +10,10 @@ using Vector3 = std::array<double, 3>;
 // Nine values in row order: m[3 * row + column].
 using Matrix3 = std::array<double, 9>;
 
+// The conversion factors, written out so that every build rounds alike.
+inline constexpr double kDegreesPerRadian = 57.29577951308232;
+inline constexpr double kRadiansPerDegree = 0.017453292519943295;
+
 void setMatrix3(Matrix3 &m, double m0, double m1, double m2, double m3, double m4, double m5,
                 double m6, double m7, double m8);
 

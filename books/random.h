@@ -17,7 +17,8 @@ struct BookRandom {
         return static_cast<int>((state >> 16) & 0x7FFFu);
     }
     // A draw as a fraction from 0 to 1, both included.
-    double drawUnit() { return draw() / 32767.0; }
+    double drawUnit() { return toUnit(draw()); }
+    static double toUnit(int draw) { return draw / static_cast<double>(kMax); }
 };
 
 }  // namespace varlobooks

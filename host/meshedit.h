@@ -87,6 +87,10 @@ typedef struct st_ToolEvent {
 #define LWT_TEST_UPDATE 1 /* run build; the answer sticks until end */
 #define LWT_TEST_REJECT 3 /* take back the edit and end it without keeping */
 
+/* Bits of LWToolFuncs.dirty's answer: what the host must draw again. */
+#define LWT_DIRTY_WIREFRAME 1
+#define LWT_DIRTY_HELPTEXT 2
+
 /*
  * The tool's callbacks. The table is owned by the host; activation writes
  * the slots it provides and leaves the others as the host set them (null).

@@ -4,8 +4,8 @@
 
 #include "host/xpanel.h"
 #include "imagemaps/directory_stream.h"
-#include "module/service_handles.h"
 #include "tool/book_tool.h"
+#include "tool/tool_services.h"
 
 namespace varlobooks {
 namespace {
@@ -74,6 +74,9 @@ void applyImage(const ImageMapServices &services, LWSurfaceID surface, LWImageID
     textures.contextDestroy(context);
 }
 
+// Each book's cover surface draws one image of the folder. The object's
+// surfaces are asked for again for every book, as the modeller expects of
+// a tool (the array is valid only until the next call).
 void assignImages(const ImageMapServices &services, BookTool &tool, const std::string &folder,
                   const std::vector<std::string> &names) {
     const int imageCount = static_cast<int>(names.size());
@@ -82,13 +85,14 @@ void assignImages(const ImageMapServices &services, BookTool &tool, const std::s
         const char *object = services.stateQuery.object();
         LWSurfaceID *surfaces = services.surfaces.byObject(object);
         for (int i = 0; surfaces && surfaces[i]; ++i) {
-            // Only the book's own cover: book_1 must not take book_10 or a
-            // surface of the user's that merely begins with the name.
+            // Only the book's own cover, matched whole: book_1 must not take
+            // book_10 or a surface of the user's that merely begins with it.
             const char *name = services.surfaces.name(surfaces[i]);
             if (!name || coverName != name) continue;
             const int draw = tool.random.draw();
-            int slot = static_cast<int>(imageCount * (draw / 32767.0));
+            int slot = static_cast<int>(imageCount * BookRandom::toUnit(draw));
             if (slot == imageCount) slot = imageCount - 1;
+            // '/' joins folder and name: every system we run on takes it.
             const std::string path = folder + "/" + names[slot];
             LWImageID image = findOrLoadImage(services.images, path.c_str());
             if (!image) continue;
@@ -99,6 +103,8 @@ void assignImages(const ImageMapServices &services, BookTool &tool, const std::s
 
 }  // namespace
 
+// One pass over the folder collects every name, however many: the count and
+// the names cannot disagree, and no chosen slot can lie past the names kept.
 std::vector<std::string> listImageFolder(const char *folder) {
     std::vector<std::string> names;
     DirectoryStream *stream = opendir(folder);
@@ -119,7 +125,7 @@ LWImageID findOrLoadImage(const LWImageList &images, const char *path) {
 }
 
 void offerImageMaps(BookTool &tool) {
-    const ServiceHandles &handles = serviceHandles();
+    const ToolServices &handles = toolServices();
     if (!handles.xpanel || !handles.stateQuery || !handles.surfaces || !handles.textures ||
         !handles.images) {
         return;

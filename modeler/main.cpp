@@ -1,21 +1,22 @@
-// modeler: loads the varlobooks module as the modeller does, drives its tool
+// modeler: loads a tool module as the modeller does, drives its tool
 // through a session or a one-line fill, and writes the result as files.
 #include <unistd.h>
 
-#include <csignal>
-
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 
-#include "modeler/exporters.h"
-#include "modeler/host.h"
-#include "modeler/loader.h"
-#include "modeler/numbers.h"
-#include "modeler/session.h"
-#include "modeler/summary.h"
+#include "modeler/drive/module_loader.h"
+#include "modeler/drive/session.h"
+#include "modeler/drive/session_run.h"
+#include "modeler/drive/user_input.h"
+#include "modeler/export/export_formats.h"
+#include "modeler/export/summary.h"
+#include "modeler/plugin_profile.h"
+#include "modeler/services/service_host.h"
 
 namespace {
 
@@ -24,9 +25,6 @@ using namespace modeler;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-constexpr const char *kServerClass = "MeshEditTool";
-constexpr const char *kServerName = "varlobooks";
-constexpr int64_t kDefaultSeed = 0;
 constexpr std::size_t kLargeExport = 200000;  // polygons
 
 // The module built or installed beside this program.
@@ -34,11 +32,13 @@ std::string defaultModulePath() {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     const fs::path folder = ec ? fs::path(".") : self.parent_path();
-    for (const fs::path &candidate :
-         {folder / "varlobooks.so", folder / ".." / "lib" / "varlobooks" / "varlobooks.so"}) {
+    const fs::path beside = folder / profile::kModuleFileName;
+    const fs::path installed =
+        folder / ".." / profile::kInstalledModuleFolder / profile::kModuleFileName;
+    for (const fs::path &candidate : {beside, installed}) {
         if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
     }
-    return (folder / "varlobooks.so").string();
+    return beside.string();
 }
 
 struct Common {
@@ -55,6 +55,12 @@ struct Output {
     ExportFormat format;
 };
 
+// Prints the error and gives the exit status to return.
+int fail(const std::string &message, int status) {
+    std::cerr << "modeler: " << message << '\n';
+    return status;
+}
+
 std::variant<std::vector<Output>, std::string> resolveOutputs(const Common &common) {
     std::vector<Output> outputs;
     for (const std::string &path : common.outputs) {
@@ -68,68 +74,74 @@ std::variant<std::vector<Output>, std::string> resolveOutputs(const Common &comm
     return outputs;
 }
 
-void fail(const std::string &message) {
-    std::cerr << "modeler: " << message << '\n';
-}
-
 std::variant<std::unique_ptr<LoadedModule>, std::string> loadModule(const std::string &path) {
     return LoadedModule::load(path.empty() ? defaultModulePath() : path);
 }
 
+// Every output staged, then all committed together: a run that fails
+// leaves every earlier file as it was.
+std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Output> &outputs,
+                                        bool quiet) {
+    StagedFiles files;
+    for (const Output &output : outputs) {
+        const fs::path parent = fs::path(output.path).parent_path();
+        std::error_code ec;
+        if (!parent.empty() && !fs::is_directory(parent, ec)) {
+            fs::create_directories(parent, ec);
+            if (ec) return output.path + ": cannot create its folder (" + ec.message() + ")";
+        }
+        // Large exports take a moment: say so on a terminal.
+        const bool progress =
+            isatty(STDERR_FILENO) && !quiet && scene.layer().polygons().size() > kLargeExport;
+        if (progress) std::cerr << "modeler: writing " << output.path << " ..." << std::flush;
+        auto error = exportScene(scene, output.path, output.format, files);
+        if (progress) std::cerr << (error ? " failed\n" : " done\n");
+        if (error) return error;
+    }
+    return files.commit();
+}
+
 // fromCommandLine: the session was made from fill's options, so a mistake in
 // it is wrong usage rather than a failed run.
-int runAndExport(Session &session, const Common &common, bool fromCommandLine) {
+int runAndExport(const Session &session, const Common &common, bool fromCommandLine) {
     auto outputs = resolveOutputs(common);
-    if (auto *error = std::get_if<std::string>(&outputs)) return fail(*error), kUsage;
+    if (auto *error = std::get_if<std::string>(&outputs)) return fail(*error, kUsage);
     auto loaded = loadModule(common.modulePath);
-    if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error), kFailed;
+    if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
     LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
-    const ServerRecord *server = module.find(kServerClass, kServerName);
-    if (!server) return fail(module.path() + ": no MeshEditTool server \"varlobooks\""), kFailed;
-
-    auto panel = probeNumericPanel(module, *server);
-    if (auto *error = std::get_if<std::string>(&panel))
-        return fail(module.path() + ": " + *error), kFailed;
-    if (auto error = checkSession(session, std::get<0>(panel))) {
-        return fail(*error), fromCommandLine ? kUsage : kFailed;
+    const ServerRecord *server = module.find(profile::kServerClass, profile::kServerName);
+    if (!server) {
+        return fail(module.path() + ": no " + profile::kServerClass + " server \"" +
+                        profile::kServerName + "\"",
+                    kFailed);
     }
+    auto panel = probeNumericPanel(*server);
+    if (auto *error = std::get_if<std::string>(&panel))
+        return fail(module.path() + ": " + *error, kFailed);
+    if (auto error = checkSession(session, std::get<0>(panel)))
+        return fail(*error, fromCommandLine ? kUsage : kFailed);
 
     Host host;
     RunOptions options;
     if (!common.images.empty()) options.folderAnswer = common.images;
     if (common.verbose) options.report = [](const std::string &line) { std::cerr << line << '\n'; };
     if (auto error = runSession(host, module, *server, session, options))
-        return fail(*error), kFailed;
+        return fail(*error, kFailed);
 
-    for (const Output &output : std::get<std::vector<Output>>(outputs)) {
-        const fs::path parent = fs::path(output.path).parent_path();
-        std::error_code ec;
-        if (!parent.empty() && !fs::is_directory(parent, ec)) {
-            fs::create_directories(parent, ec);
-            if (ec)
-                return fail(output.path + ": cannot create its folder (" + ec.message() + ")"),
-                       kFailed;
-        }
-        // Large exports take a moment: say so on a terminal.
-        const bool progress = isatty(STDERR_FILENO) && !common.quiet &&
-                              host.scene().layer().polygons().size() > kLargeExport;
-        if (progress) std::cerr << "modeler: writing " << output.path << " ..." << std::flush;
-        auto error = exportScene(host.scene(), output.path, output.format);
-        if (progress) std::cerr << (error ? " failed\n" : " done\n");
-        if (error) return fail(*error), kFailed;
-    }
+    const auto &resolved = std::get<std::vector<Output>>(outputs);
+    if (auto error = writeOutputs(host.scene(), resolved, common.quiet))
+        return fail(*error, kFailed);
     if (!common.quiet) {
         std::cout << summarize(host.scene()) << '\n';
-        for (const Output &output : std::get<std::vector<Output>>(outputs)) {
+        for (const Output &output : resolved)
             std::cout << "wrote " << output.path << '\n';
-        }
     }
     return 0;
 }
 
 int info(const std::string &path) {
     auto loaded = loadModule(path);
-    if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error), kFailed;
+    if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
     const LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
     std::cout << module.path() << ": " << module.servers().size()
               << (module.servers().size() == 1 ? " server\n" : " servers\n");
@@ -141,7 +153,7 @@ int info(const std::string &path) {
 
 std::optional<std::array<Vec3, 2>> parseBox(const std::string &text) {
     std::array<Vec3, 2> box;
-    std::size_t colon = text.find(':');
+    const std::size_t colon = text.find(':');
     if (colon == std::string::npos) return std::nullopt;
     for (int corner = 0; corner < 2; ++corner) {
         std::string part = corner ? text.substr(colon + 1) : text.substr(0, colon);
@@ -155,6 +167,71 @@ std::optional<std::array<Vec3, 2>> parseBox(const std::string &text) {
         }
     }
     return box;
+}
+
+void addModuleOption(CLI::App *command, Common &common) {
+    command->add_option("--module", common.modulePath,
+                        "The plug-in module to load (default: the one beside this program)");
+}
+
+void addOutputOptions(CLI::App *command, Common &common) {
+    command
+        ->add_option("-o,--output", common.outputs,
+                     "A file to write: .json, .obj (+ .mtl), .gltf (+ .bin) or .glb; "
+                     "give -o again for more")
+        ->required();
+    command->add_option("--format", common.format, "The format of every output, whatever its name")
+        ->check(CLI::IsMember(exportFormatNames()));
+    command->add_option("--images", common.images,
+                        "Answer the tool's image folder request with this folder");
+}
+
+struct Commands {
+    CLI::App *info, *run, *fill;
+    std::string infoPath, sessionPath, boxText;
+    FillRequest fillRequest;
+};
+
+void addCommands(CLI::App &app, Common &common, Commands &c) {
+    c.info = app.add_subcommand("info", "List the servers of a plug-in module");
+    c.info->add_option("module", c.infoPath, "The module (default: the one beside this program)");
+
+    c.run = app.add_subcommand("run",
+                               "Run a session: what a user does with the tool, one action a line");
+    c.run->add_option("session", c.sessionPath, "The session file")->required();
+    addModuleOption(c.run, common);
+    addOutputOptions(c.run, common);
+
+    c.fill = app.add_subcommand("fill",
+                                "Fill one box with books: activate, press at one corner, move to "
+                                "the other, edit the panel, keep");
+    c.fill->add_option("--box", c.boxText, "The box's two corners: X0,Y0,Z0:X1,Y1,Z1")->required();
+    c.fill->add_option("--seed", c.fillRequest.seed,
+                       "The clock seconds the press reads: the books' seed (default 0)");
+    c.fill->add_option("--set", c.fillRequest.sets,
+                       "A panel edit LABEL=VALUE, e.g. \"Random Front=0.3\", Type=Softcover, "
+                       "Rotation=15 (degrees); repeatable");
+    addModuleOption(c.fill, common);
+    addOutputOptions(c.fill, common);
+}
+
+int runCommand(Commands &c, const Common &common) {
+    if (c.info->parsed()) return info(c.infoPath);
+    if (c.run->parsed()) {
+        auto session = readSession(c.sessionPath);
+        if (auto *error = std::get_if<std::string>(&session)) return fail(*error, kFailed);
+        return runAndExport(std::get<Session>(session), common, false);
+    }
+    auto box = parseBox(c.boxText);
+    if (!box) {
+        return fail(
+            "--box: expected X0,Y0,Z0:X1,Y1,Z1 with finite numbers, found \"" + c.boxText + "\"",
+            kUsage);
+    }
+    c.fillRequest.box = *box;
+    auto session = makeFillSession(c.fillRequest);
+    if (auto *error = std::get_if<std::string>(&session)) return fail(*error, kUsage);
+    return runAndExport(std::get<Session>(session), common, true);
 }
 
 }  // namespace
@@ -172,52 +249,8 @@ int main(int argc, char **argv) {
     app.add_flag("-q,--quiet", common.quiet, "Print nothing but errors");
     app.add_flag("-v,--verbose", common.verbose,
                  "Tell on stderr what each action did: every rebuild and every panel value");
-
-    auto addModule = [&common](CLI::App *command) {
-        command->add_option("--module", common.modulePath,
-                            "The plug-in module to load (default: the one beside this program)");
-    };
-    auto addOutputs = [&common](CLI::App *command) {
-        command
-            ->add_option("-o,--output", common.outputs,
-                         "A file to write: .json, .obj (+ .mtl), .gltf (+ .bin) or .glb; "
-                         "give -o again for more")
-            ->required();
-        command
-            ->add_option("--format", common.format, "The format of every output, whatever its name")
-            ->check(CLI::IsMember(exportFormatNames()));
-        command->add_option("--images", common.images,
-                            "Answer the tool's image folder request with this folder");
-    };
-
-    std::string infoPath;
-    CLI::App *infoCommand = app.add_subcommand("info", "List the servers of a plug-in module");
-    infoCommand->add_option("module", infoPath,
-                            "The module (default: the one beside this program)");
-
-    std::string sessionPath;
-    CLI::App *runCommand = app.add_subcommand(
-        "run", "Run a session: what a user does with the tool, one action a line");
-    runCommand->add_option("session", sessionPath, "The session file")->required();
-    addModule(runCommand);
-    addOutputs(runCommand);
-
-    std::string boxText;
-    int64_t seed = kDefaultSeed;
-    std::vector<std::string> sets;
-    CLI::App *fillCommand = app.add_subcommand("fill",
-                                               "Fill one box with books: activate, press at one "
-                                               "corner, move to the other, edit the panel, keep");
-    fillCommand->add_option("--box", boxText, "The box's two corners: X0,Y0,Z0:X1,Y1,Z1")
-        ->required();
-    fillCommand->add_option("--seed", seed,
-                            "The clock seconds the press reads: the books' seed (default 0)");
-    fillCommand->add_option("--set", sets,
-                            "A panel edit LABEL=VALUE, e.g. \"Random Front=0.3\", Type=Softcover, "
-                            "Rotation=15 (degrees); repeatable");
-    addModule(fillCommand);
-    addOutputs(fillCommand);
-
+    Commands commands;
+    addCommands(app, common, commands);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success &e) {
@@ -226,39 +259,9 @@ int main(int argc, char **argv) {
         app.exit(e);
         return kUsage;
     }
-
     try {
-        if (infoCommand->parsed()) return info(infoPath);
-        if (runCommand->parsed()) {
-            auto session = readSession(sessionPath);
-            if (auto *error = std::get_if<std::string>(&session)) return fail(*error), kFailed;
-            return runAndExport(std::get<Session>(session), common, false);
-        }
-        auto box = parseBox(boxText);
-        if (!box)
-            return fail("--box: expected X0,Y0,Z0:X1,Y1,Z1 with finite numbers, found \"" +
-                        boxText + "\""),
-                   kUsage;
-        Session session{"fill", {}};
-        int line = 0;
-        auto add = [&session, &line](SessionStep step) {
-            session.actions.push_back({++line, std::move(step)});
-        };
-        add(action::Clock{seed});
-        add(action::Event{LWTOOL_EVENT_ACTIVATE});
-        add(action::Press{(*box)[0]});
-        add(action::Move{(*box)[1]});
-        for (const std::string &set : sets) {
-            const std::size_t equals = set.find('=');
-            if (equals == std::string::npos)
-                return fail("--set: expected LABEL=VALUE, found \"" + set + "\""), kUsage;
-            add(action::Set{set.substr(0, equals), set.substr(equals + 1)});
-        }
-        add(action::End{true});
-        session.file = "fill";
-        return runAndExport(session, common, true);
+        return runCommand(commands, common);
     } catch (const std::exception &e) {
-        fail(e.what());
-        return kFailed;
+        return fail(e.what(), kFailed);
     }
 }

@@ -1,21 +1,15 @@
 #include "module/activation.h"
 
-#include "books/shelf_fill.h"
 #include "host/meshedit.h"
-#include "module/service_handles.h"
+#include "module/leave_tool.h"
 #include "panel/panel.h"
 #include "tool/book_tool.h"
 #include "tool/handles.h"
 #include "tool/preview.h"
+#include "tool/tool_services.h"
 #include "tool/update_cycle.h"
 
 namespace varlobooks {
-
-ServiceHandles &serviceHandles() {
-    static ServiceHandles handles{};
-    return handles;
-}
-
 namespace {
 
 template <typename Table>
@@ -26,7 +20,7 @@ void lookUpWhileNull(GlobalFunc *global, const char *name, const Table *&handle)
 }  // namespace
 
 int activateBookTool(int /*version*/, GlobalFunc *global, void *local, void * /*serverData*/) {
-    ServiceHandles &services = serviceHandles();
+    ToolServices &services = toolServices();
     // Services the tool only needs later are kept from the first activation
     // that found them; the others are asked again every time.
     lookUpWhileNull(global, LWSTATEQUERYFUNCS_GLOBAL, services.stateQuery);
@@ -39,6 +33,8 @@ int activateBookTool(int /*version*/, GlobalFunc *global, void *local, void * /*
     if (!services.sceneObjects) return AFUNC_BADGLOBAL;
     services.xpanel = static_cast<const LWXPanelFuncs *>(global(LWXPANELFUNCS_GLOBAL, 0));
     services.messages = global(LWMESSAGEFUNCS_GLOBAL, 0);
+    // The state query is asked a second time and only tested, not stored:
+    // the modeller relies on this order of lookups, so it stays.
     if (!global(LWSTATEQUERYFUNCS_GLOBAL, 0)) return AFUNC_BADGLOBAL;
 
     BookTool *tool = createBookTool();
@@ -47,7 +43,7 @@ int activateBookTool(int /*version*/, GlobalFunc *global, void *local, void * /*
     auto *record = static_cast<LWMeshEditTool *>(local);
     record->instance = tool;
     LWToolFuncs *funcs = record->tool;
-    funcs->done = doneTool;
+    funcs->done = leaveTool;
     funcs->draw = drawPreview;
     funcs->dirty = dirtyTool;
     funcs->count = countHandles;
@@ -59,7 +55,7 @@ int activateBookTool(int /*version*/, GlobalFunc *global, void *local, void * /*
     funcs->event = eventTool;
     if (services.xpanel) funcs->panel = createParameterPanel;
     record->test = testTool;
-    record->build = shelfFillBuild;
+    record->build = buildTool;
     record->end = endTool;
     return AFUNC_OK;
 }

@@ -1,45 +1,66 @@
 #include "panel/panel.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
-#include "module/service_handles.h"
 #include "tool/book_tool.h"
+#include "tool/tool_services.h"
 
 namespace varlobooks {
 namespace {
 
-LWXPanelControl kControls[] = {
-    {kAxisId, "Axis", "axis"},
-    {kTypeId, "Type", "iPopChoice"},
-    {kMinSizeId, "MinSize", "float"},
-    {kMaxSizeId, "MaxSize", "float"},
-    {kRotationId, "Rotation", "angle"},
-    {kSegmentsId, "Book Segments", "integer"},
-    {kPrefixId, "Surface Prefix", "string"},
-    {kRandomFrontId, "Random Front", "float"},
-    {kRandomBackId, "Random Back", "float"},
-    {kRandomTopId, "Random Top", "float"},
-    {kRandomBottomId, "Random Bottom", "float"},
-    {kHiddenId, "--hidden--", "integer"},
-    {0, nullptr, nullptr},
+// The panel's controls in panel order; a value without a data type is a
+// control only (the hidden one), which get and set never serve.
+struct Parameter {
+    uint32_t id;
+    const char *label;
+    const char *controlClass;
+    const char *dataType;
 };
 
-LWXPanelDataDesc kData[] = {
-    {kAxisId, "Axis", "integer"},
-    {kTypeId, "Type", "integer"},
-    {kMinSizeId, "MinSize", "float"},
-    {kMaxSizeId, "MaxSize", "float"},
-    {kRotationId, "Rotation", "angle"},
-    {kSegmentsId, "Book Segments", "integer"},
-    {kPrefixId, "Surface Prefix", "string"},
-    {kRandomFrontId, "Random Front", "float"},
-    {kRandomBackId, "Random Back", "float"},
-    {kRandomTopId, "Random Top", "float"},
-    {kRandomBottomId, "Random Bottom", "float"},
-    {0, nullptr, nullptr},
+constexpr Parameter kParameters[] = {
+    {kAxisId, "Axis", "axis", "integer"},
+    {kTypeId, "Type", "iPopChoice", "integer"},
+    {kMinSizeId, "MinSize", "float", "float"},
+    {kMaxSizeId, "MaxSize", "float", "float"},
+    {kRotationId, "Rotation", "angle", "angle"},
+    {kSegmentsId, "Book Segments", "integer", "integer"},
+    {kPrefixId, "Surface Prefix", "string", "string"},
+    {kRandomFrontId, "Random Front", "float", "float"},
+    {kRandomBackId, "Random Back", "float", "float"},
+    {kRandomTopId, "Random Top", "float", "float"},
+    {kRandomBottomId, "Random Bottom", "float", "float"},
+    {kHiddenId, "--hidden--", "integer", nullptr},
 };
+constexpr std::size_t kParameterCount = std::size(kParameters);
+
+// The host keeps pointers into both tables for the panel's life: they are
+// made once and never change.
+LWXPanelControl *controlTable() {
+    static std::array<LWXPanelControl, kParameterCount + 1> rows = [] {
+        std::array<LWXPanelControl, kParameterCount + 1> table{};
+        for (std::size_t i = 0; i < kParameterCount; ++i) {
+            table[i] = {kParameters[i].id, kParameters[i].label, kParameters[i].controlClass};
+        }
+        return table;
+    }();
+    return rows.data();
+}
+
+LWXPanelDataDesc *dataTable() {
+    static std::array<LWXPanelDataDesc, kParameterCount + 1> rows = [] {
+        std::array<LWXPanelDataDesc, kParameterCount + 1> table{};
+        std::size_t row = 0;
+        for (const Parameter &p : kParameters) {
+            if (p.dataType) table[row++] = {p.id, p.label, p.dataType};
+        }
+        return table;
+    }();
+    return rows.data();
+}
 
 const char *kTypeChoices[] = {"Hardcover", "Softcover", "Both", nullptr};
 
@@ -101,11 +122,11 @@ bool isRandomFraction(uint32_t id) {
 }  // namespace
 
 LWXPanelID createParameterPanel(LWInstance) {
-    const LWXPanelFuncs *xpanel = serviceHandles().xpanel;
-    LWXPanelID panel = xpanel->create(LWXP_VIEW, kControls);
+    const LWXPanelFuncs *xpanel = toolServices().xpanel;
+    LWXPanelID panel = xpanel->create(LWXP_VIEW, controlTable());
     if (!panel) return nullptr;
     xpanel->hint(panel, 0, kHints);
-    xpanel->describe(panel, kData, panelGet, panelSet);
+    xpanel->describe(panel, dataTable(), panelGet, panelSet);
     return panel;
 }
 
@@ -140,8 +161,8 @@ int panelSet(void *instance, uint32_t id, void *value) {
             break;
         }
     }
-    tool.dirtyCode = 3;
-    tool.updateCode = 1;
+    tool.dirtyCode = kDirtyAll;
+    tool.updateCode = LWT_TEST_UPDATE;
     return 1;
 }
 

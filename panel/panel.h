@@ -9,23 +9,21 @@
 
 namespace varlobooks {
 
-constexpr uint32_t fourCC(const char (&code)[5]) {
-    return (uint32_t(uint8_t(code[0])) << 24) | (uint32_t(uint8_t(code[1])) << 16) |
-           (uint32_t(uint8_t(code[2])) << 8) | uint32_t(uint8_t(code[3]));
-}
-
-inline constexpr uint32_t kAxisId = fourCC("axii");
-inline constexpr uint32_t kTypeId = fourCC("type");
-inline constexpr uint32_t kMinSizeId = fourCC("sids");
-inline constexpr uint32_t kMaxSizeId = fourCC("cseg");
-inline constexpr uint32_t kRotationId = fourCC("radi");
-inline constexpr uint32_t kSegmentsId = fourCC("nump");
-inline constexpr uint32_t kPrefixId = fourCC("prfx");
-inline constexpr uint32_t kRandomFrontId = fourCC("rafr");
-inline constexpr uint32_t kRandomBackId = fourCC("rabk");
-inline constexpr uint32_t kRandomTopId = fourCC("ratp");
-inline constexpr uint32_t kRandomBottomId = fourCC("rabm");
-inline constexpr uint32_t kHiddenId = fourCC("acti");
+// The control ids. Several letters do not match their labels ('sids' is
+// MinSize, 'cseg' MaxSize, 'radi' Rotation, 'nump' Book Segments): hosts
+// and saved panel layouts know the controls by these ids, so they stay.
+inline constexpr uint32_t kAxisId = LWID_('a', 'x', 'i', 'i');
+inline constexpr uint32_t kTypeId = LWID_('t', 'y', 'p', 'e');
+inline constexpr uint32_t kMinSizeId = LWID_('s', 'i', 'd', 's');
+inline constexpr uint32_t kMaxSizeId = LWID_('c', 's', 'e', 'g');
+inline constexpr uint32_t kRotationId = LWID_('r', 'a', 'd', 'i');
+inline constexpr uint32_t kSegmentsId = LWID_('n', 'u', 'm', 'p');
+inline constexpr uint32_t kPrefixId = LWID_('p', 'r', 'f', 'x');
+inline constexpr uint32_t kRandomFrontId = LWID_('r', 'a', 'f', 'r');
+inline constexpr uint32_t kRandomBackId = LWID_('r', 'a', 'b', 'k');
+inline constexpr uint32_t kRandomTopId = LWID_('r', 'a', 't', 'p');
+inline constexpr uint32_t kRandomBottomId = LWID_('r', 'a', 'b', 'm');
+inline constexpr uint32_t kHiddenId = LWID_('a', 'c', 't', 'i');
 
 // Creates a new view panel on every call, owned by the host from then on.
 // Null when the panel service cannot make one.

@@ -3,8 +3,8 @@
 
 #include "books/book_mesh.h"
 #include "layer_support.h"
-#include "modeler/host.h"
-#include "modeler/mesh_edit.h"
+#include "modeler/services/edit_operations.h"
+#include "modeler/services/service_host.h"
 
 using modeler::Host;
 using modeler::Layer;
@@ -22,7 +22,7 @@ struct OneBook {
                      int index = 0, Vector3 a = {10, 20, 30}, Vector3 b = {10.4, 22, 33}) {
         modeler::MeshEdit edit(host);
         BookMeshBuilder builder;
-        EXPECT_TRUE(builder.addBook(prefix, *edit.op(), a, b, axis, tilt, index, segments));
+        EXPECT_TRUE(builder.addBook(*edit.op(), {prefix, index, a, b, axis, tilt, segments}));
         edit.close();
         EXPECT_TRUE(host.faults().empty());
     }

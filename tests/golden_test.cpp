@@ -1,7 +1,7 @@
 // The same inputs give the same bits in every build (optimised, sanitized,
 // on any machine of this kind): hashes of the lossless export of a few
 // shelves, recorded once. A change here is a change of the geometry.
-#include "modeler/json_export.h"
+#include "modeler/export/json_export.h"
 #include "support.h"
 
 using testing_support::ToolSession;

@@ -5,11 +5,11 @@
 
 #include "image_support.h"
 #include "imagemaps/image_maps.h"
-#include "modeler/json_export.h"
-#include "modeler/session.h"
+#include "modeler/drive/session_run.h"
+#include "modeler/export/json_export.h"
 #include "module/activation.h"
+#include "module/leave_tool.h"
 #include "support.h"
-#include "tool/update_cycle.h"
 
 using modeler::Host;
 using modeler::Scene;
@@ -205,7 +205,7 @@ class ImageDraws : public ::testing::Test {
     }
     void leave(const std::string &folder) {
         host.panels().setFormAnswer(folder);
-        varlobooks::doneTool(record.instance);
+        varlobooks::leaveTool(record.instance);
         host.panels().setFormAnswer(std::nullopt);
         EXPECT_TRUE(host.faults().empty()) << host.faults().front();
     }

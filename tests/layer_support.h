@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/meshedit.h"
-#include "modeler/layer.h"
+#include "modeler/model/layer.h"
 
 namespace testing_support {
 

@@ -6,8 +6,9 @@
 #include <fstream>
 
 #include "layer_support.h"
-#include "modeler/atomic_file.h"
-#include "modeler/json_export.h"
+#include "modeler/export/atomic_file.h"
+#include "modeler/export/export_formats.h"
+#include "modeler/export/json_export.h"
 #include "support.h"
 
 using modeler::Layer;
@@ -68,7 +69,7 @@ TEST(JsonExport, WorkedExampleReadsBackBitIdentical) {
     ToolSession s;
     s.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, 0);
     const std::string path = testing_support::freshFolder("json") + "/shelf.json";
-    ASSERT_FALSE(modeler::writeJson(s.host.scene(), path));
+    ASSERT_FALSE(modeler::writeExport(s.host.scene(), path, modeler::ExportFormat::Json));
     const auto json = nlohmann::json::parse(testing_support::readFile(path));
     const Layer &layer = s.layer();
     ASSERT_EQ(json["points"].size(), 456u);

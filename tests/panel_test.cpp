@@ -6,7 +6,14 @@
 #include "support.h"
 
 using testing_support::ToolSession;
-using varlobooks::fourCC;
+namespace {
+
+// An id as its four letters read, first letter highest.
+constexpr uint32_t fourCC(const char (&code)[5]) {
+    return LWID_(code[0], code[1], code[2], code[3]);
+}
+
+}  // namespace
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The wireframe preview's exact calls, recorded by the host's wire access.
-#include "modeler/wire_recorder.h"
+#include "modeler/services/wire_recorder.h"
 #include "support.h"
 
 using modeler::WireCall;

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "modeler/json_export.h"
-#include "modeler/session.h"
+#include "modeler/drive/session_run.h"
+#include "modeler/export/json_export.h"
 #include "support.h"
 
 using modeler::Session;
@@ -21,7 +21,7 @@ std::string parseError(const std::string &text) {
 
 std::optional<std::vector<modeler::PanelControl>> toolPanel() {
     auto module = testing_support::loadModule();
-    auto probed = modeler::probeNumericPanel(*module, testing_support::bookServer(*module));
+    auto probed = modeler::probeNumericPanel(testing_support::bookServer(*module));
     return std::get<0>(probed);
 }
 

@@ -5,7 +5,7 @@
 
 #include "books/limits.h"
 #include "layer_support.h"
-#include "modeler/json_export.h"
+#include "modeler/export/json_export.h"
 #include "support.h"
 
 using testing_support::surfaceOf;

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "modeler/host.h"
-#include "modeler/loader.h"
-#include "modeler/tool_driver.h"
+#include "modeler/drive/module_loader.h"
+#include "modeler/drive/tool_driver.h"
+#include "modeler/services/service_host.h"
 #include "tool/book_tool.h"
 
 namespace testing_support {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "books/shelf_fill.h"
+
 namespace varlobooks {
 namespace {
 
@@ -26,7 +28,7 @@ BookTool *createBookTool() {
     tool->minSize = 0.005;
     tool->maxSize = 0.08;
     tool->segments = 8;
-    tool->bookType = 2;
+    tool->bookType = kBookBoth;
     tool->randomBack = 0.1;
     tool->randomFront = 0.2;
     tool->randomTop = 0.2;

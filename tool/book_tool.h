@@ -4,16 +4,25 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "books/limits.h"
 #include "books/random.h"
+#include "host/meshedit.h"
 
 namespace varlobooks {
 
-inline constexpr int kSurfacePrefixCapacity = 128;  // 127 characters and the NUL
+// How far the first placement of the box has gone (boxStage).
+inline constexpr int kBoxNone = 0;    // no box yet
+inline constexpr int kBoxPlaced = 1;  // placed by the first press
+inline constexpr int kBoxSized = 2;   // far corner set by the first move
+
+// What dirtyCode holds; only zero or not is ever read.
+inline constexpr int kDirtyWireframe = LWT_DIRTY_WIREFRAME;
+inline constexpr int kDirtyAll = LWT_DIRTY_WIREFRAME | LWT_DIRTY_HELPTEXT;
 
 // Every callback gets this record first. Field order is the record's layout;
 // a zero-filled record plus the defaults of createBookTool is a fresh tool.
 struct BookTool {
-    int updateCode;   // what test answers: 0 nothing, 1 rebuild, 3 reject
+    int updateCode;   // what test answers: LWT_TEST_NOTHING, _UPDATE or _REJECT
     int active;       // an edit is under way: handles exist, the box is drawn
     int dirtyCode;    // the preview is out of date; never cleared
     float boxMin[3];  // handle 1's corner; not kept below boxMax
@@ -25,11 +34,11 @@ struct BookTool {
     double randomBottom;
     double randomTop;
     int bookCount;  // books the last build made
-    int bookType;   // 0 hardcover, 1 softcover, 2 both
+    int bookType;   // kBookHardcover, kBookSoftcover or kBookBoth
     int axis;       // fill axis: 0 X, 1 Y, 2 Z
     double minSize;
     double maxSize;
-    int boxStage;      // 0 no box, 1 placed by the first press, 2 far corner set
+    int boxStage;      // kBoxNone, kBoxPlaced or kBoxSized
     double rotation;   // largest tilt, radians
     int32_t seed;      // clock seconds at the last press
     void *coverUVMap;  // host handle of the "bookcover" map the last build selected

@@ -1,10 +1,13 @@
 #include "tool/handles.h"
 
 #include "tool/book_tool.h"
-#include "tool/clock.h"
+#include "tool/press_clock.h"
 
 namespace varlobooks {
 namespace {
+
+// The edge of the cube the first press places.
+constexpr double kPlacedBoxEdge = 0.25;
 
 // Which corner of the box supplies each handle's x, y and z: true takes
 // boxMax, false boxMin. Corners 1-4 lie on the face at boxMin's z, 5-8 on
@@ -16,8 +19,8 @@ constexpr bool kCornerUsesMax[9][3] = {
 };
 
 void markChanged(BookTool &tool) {
-    tool.updateCode = 1;
-    tool.dirtyCode = 1;
+    tool.updateCode = LWT_TEST_UPDATE;
+    tool.dirtyCode = kDirtyWireframe;
 }
 
 void toSingle(const double in[3], float out[3]) {
@@ -50,12 +53,12 @@ int pressPointer(LWInstance instance, ToolEvent *event) {
     tool->active = 1;
     float p[3];
     toSingle(event->position, p);
-    if (tool->boxStage == 0) {
+    if (tool->boxStage == kBoxNone) {
         for (int i = 0; i < 3; ++i) {
             tool->boxMin[i] = p[i];
-            tool->boxMax[i] = static_cast<float>(static_cast<double>(p[i]) + 0.25);
+            tool->boxMax[i] = static_cast<float>(static_cast<double>(p[i]) + kPlacedBoxEdge);
         }
-        tool->boxStage = 1;
+        tool->boxStage = kBoxPlaced;
     }
     markChanged(*tool);
     return 0;
@@ -63,9 +66,9 @@ int pressPointer(LWInstance instance, ToolEvent *event) {
 
 void movePointer(LWInstance instance, ToolEvent *event) {
     auto *tool = static_cast<BookTool *>(instance);
-    if (tool->boxStage == 1) {
+    if (tool->boxStage == kBoxPlaced) {
         toSingle(event->position, tool->boxMax);
-        tool->boxStage = 2;
+        tool->boxStage = kBoxSized;
     }
     markChanged(*tool);
 }

@@ -1,4 +1,5 @@
-// The callbacks that run the update cycle between the host and the tool.
+// The callbacks that run the update cycle between the host and the tool:
+// what test and dirty answer, the build, the end of an edit and host events.
 #pragma once
 
 #include "host/meshedit.h"
@@ -7,9 +8,10 @@ namespace varlobooks {
 
 int testTool(LWInstance instance);
 int dirtyTool(LWInstance instance);
+// The build slot: fills the tool's box with books and keeps what the fill
+// made (the book count, the cover map, the generator's state). Returns 0.
+int buildTool(LWInstance instance, MeshEditOp *edit);
 void endTool(LWInstance instance, int keep);
 void eventTool(LWInstance instance, int code);
-// The host is finished with the tool: offers the image maps, then frees it.
-void doneTool(LWInstance instance);
 
 }  // namespace varlobooks

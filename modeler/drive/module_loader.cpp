@@ -1,0 +1,95 @@
+#include "modeler/drive/module_loader.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "modeler/services/hex_text.h"
+
+namespace modeler {
+namespace {
+
+constexpr int kMaxServers = 1024;  // a list this long has lost its end marker
+
+}  // namespace
+
+std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
+    const std::string &path) {
+    auto fail = [&path](const std::string &reason) { return path + ": " + reason; };
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return fail("no such file");
+    if (!S_ISREG(info.st_mode)) return fail("not a file");
+
+    std::unique_ptr<LoadedModule> module(new LoadedModule);
+    module->path_ = path;
+    // A path without a slash would be searched for on the library path.
+    const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
+    module->handle_ = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module->handle_) {
+        const char *why = dlerror();
+        return fail(std::string("not a loadable shared object (") + (why ? why : "unknown") + ")");
+    }
+    module->descriptor_ =
+        static_cast<const ModuleDescriptor *>(dlsym(module->handle_, MODULE_DESCRIPTOR_SYMBOL));
+    const ModuleDescriptor *d = module->descriptor_;
+    if (!d) return fail("no module descriptor (" MODULE_DESCRIPTOR_SYMBOL ")");
+    if (d->sysSync != MODULE_SYNC_WORD) {
+        return fail("wrong synchronisation word " + hex(d->sysSync) + ", expected " +
+                    hex(MODULE_SYNC_WORD));
+    }
+    if (d->sysVersion != MODULE_SYSTEM_VERSION) {
+        return fail("unsupported system version " + std::to_string(d->sysVersion) + ", expected " +
+                    std::to_string(MODULE_SYSTEM_VERSION));
+    }
+    if (!d->startup || !d->serverDefs) return fail("descriptor lacks startup or server list");
+
+    // Check the server list before anything of the module runs.
+    for (const ServerRecord *s = d->serverDefs;; ++s) {
+        if (!s->className && !s->name && !s->activate && !s->tagInfo) break;
+        if (module->servers_.size() == kMaxServers) return fail("server list has no end");
+        if (!s->className || !s->name || !s->activate) {
+            return fail("server entry " + std::to_string(module->servers_.size()) +
+                        " lacks a class, name or activation function");
+        }
+        module->servers_.push_back({s->className, s->name, s});
+    }
+    module->moduleData_ = d->startup();
+    if (!module->moduleData_) {
+        module->descriptor_ = nullptr;  // failed startup: unload without shutdown
+        return fail("module startup failed");
+    }
+    module->setClock_ =
+        reinterpret_cast<VarlobooksSetClockFunc *>(dlsym(module->handle_, VARLOBOOKS_CLOCK_SYMBOL));
+    return module;
+}
+
+LoadedModule::~LoadedModule() {
+    if (setClock_) setClock_(nullptr, nullptr);
+    if (descriptor_ && moduleData_ && descriptor_->shutdown) descriptor_->shutdown(moduleData_);
+    if (handle_) dlclose(handle_);
+}
+
+const ServerRecord *LoadedModule::find(const std::string &className,
+                                       const std::string &name) const {
+    for (const ServerInfo &s : servers_) {
+        if (s.className == className && s.name == name) return s.record;
+    }
+    return nullptr;
+}
+
+int64_t LoadedModule::readFixedClock(void *data) {
+    return static_cast<LoadedModule *>(data)->fixedSeconds_;
+}
+
+void LoadedModule::setClock(std::optional<int64_t> seconds) {
+    if (!setClock_) return;
+    if (seconds) {
+        fixedSeconds_ = *seconds;
+        setClock_(readFixedClock, this);
+    } else {
+        setClock_(nullptr, nullptr);
+    }
+}
+
+}  // namespace modeler

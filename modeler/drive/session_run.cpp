@@ -1,0 +1,120 @@
+#include "modeler/drive/session_run.h"
+
+#include "modeler/drive/panel_values.h"
+#include "modeler/plugin_profile.h"
+
+namespace modeler {
+namespace {
+
+// Why activation failed: its result and the first fault the host found.
+std::string activationFailure(const Host &host, int result) {
+    std::string why = "the tool does not activate (result " + std::to_string(result);
+    if (!host.faults().empty()) why += "; plug-in fault: " + host.faults().front();
+    return why + ")";
+}
+
+// Tells what action a did: its build's result, and the value a panel edit
+// left (the tool may clamp or cut what was typed).
+void reportAction(const std::function<void(const std::string &)> &report, ToolDriver &driver,
+                  const Session &session, const SessionAction &a, std::size_t buildsBefore) {
+    if (const auto *set = std::get_if<action::Set>(&a.step)) {
+        if (Panel *panel = driver.numericPanel()) {
+            if (const PanelControl *control = panel->controlByLabel(set->label)) {
+                const void *value = panel->get(panel->instance, control->id);
+                report(atLine(session.file, a.line,
+                              "\"" + set->label + "\" is " + formatPanelValue(*control, value)));
+            }
+        }
+    }
+    for (std::size_t b = buildsBefore; b < driver.builds().size(); ++b) {
+        const BuildReport &r = driver.builds()[b];
+        report(atLine(session.file, a.line,
+                      "build: " + std::to_string(r.shells) + " " + profile::kShellNoun + ", " +
+                          std::to_string(r.points) + " points, " + std::to_string(r.polygons) +
+                          " polygons, " + std::to_string(r.values) + " UV values"));
+    }
+}
+
+}  // namespace
+
+std::variant<std::optional<std::vector<PanelControl>>, std::string> probeNumericPanel(
+    const ServerRecord &server) {
+    Host scratch;
+    ToolDriver driver(scratch, server);
+    const int result = driver.activate();
+    if (result != AFUNC_OK || !driver.inUse()) return activationFailure(scratch, result);
+    std::optional<std::vector<PanelControl>> controls;
+    if (Panel *panel = driver.numericPanel()) controls = panel->controls;
+    driver.done(std::nullopt);
+    return controls;
+}
+
+namespace {
+
+// Does one action; an error text when it cannot be done. Faults of the
+// plug-in are recorded on the host, not returned here.
+std::optional<std::string> performAction(Host &host, LoadedModule &module, ToolDriver &driver,
+                                         const SessionStep &step, const RunOptions &options) {
+    return std::visit(
+        [&](const auto &a) -> std::optional<std::string> {
+            using T = std::decay_t<decltype(a)>;
+            if constexpr (std::is_same_v<T, action::Object>) {
+                host.scene().setObjectName(a.name);
+            } else if constexpr (std::is_same_v<T, action::Surface>) {
+                host.scene().addSurface(a.name);
+            } else if constexpr (std::is_same_v<T, action::Clock>) {
+                if (!module.hasClock()) return "the module has no settable clock";
+                module.setClock(a.seconds);
+            } else if constexpr (std::is_same_v<T, action::Event>) {
+                driver.event(a.code);
+            } else if constexpr (std::is_same_v<T, action::Press>) {
+                driver.press(a.position);
+            } else if constexpr (std::is_same_v<T, action::Move>) {
+                driver.move(a.position);
+            } else if constexpr (std::is_same_v<T, action::Drag>) {
+                driver.drag(a.handle, a.position, a.options);
+            } else if constexpr (std::is_same_v<T, action::Set>) {
+                return driver.setPanelValue(a.label, a.value);
+            } else if constexpr (std::is_same_v<T, action::End>) {
+                driver.end(a.keep);
+            } else if constexpr (std::is_same_v<T, action::Done>) {
+                driver.done(options.folderAnswer ? options.folderAnswer : a.folder);
+            }
+            return std::nullopt;
+        },
+        step);
+}
+
+std::optional<std::string> faultsSince(const Host &host, std::size_t before) {
+    if (host.faults().size() == before) return std::nullopt;
+    return "plug-in fault: " + host.faults()[before];
+}
+
+}  // namespace
+
+std::optional<std::string> runSession(Host &host, LoadedModule &module, const ServerRecord &server,
+                                      const Session &session, const RunOptions &options) {
+    ToolDriver driver(host, server);
+    const int result = driver.activate();
+    if (result != AFUNC_OK || !driver.inUse()) {
+        return session.file + ": " + activationFailure(host, result);
+    }
+    for (const SessionAction &a : session.actions) {
+        const std::size_t faults = host.faults().size();
+        const std::size_t builds = driver.builds().size();
+        std::optional<std::string> error = performAction(host, module, driver, a.step, options);
+        if (!error) error = faultsSince(host, faults);
+        if (error) return atLine(session.file, a.line, *error);
+        if (options.report) reportAction(options.report, driver, session, a, builds);
+    }
+    if (driver.inUse()) {
+        // Leaving the tool without answering its request cancels it.
+        const std::size_t faults = host.faults().size();
+        driver.done(options.folderAnswer);
+        if (auto error = faultsSince(host, faults))
+            return session.file + ": on leaving the tool: " + *error;
+    }
+    return std::nullopt;
+}
+
+}  // namespace modeler

@@ -1,0 +1,72 @@
+// Files written whole or not at all: the bytes go to a temporary file beside
+// the target, which replaces the target only when every byte was written.
+// Several files (the parts of one export, or every output of a run) are
+// staged together and replace their targets together.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace modeler {
+
+class AtomicFile {
+  public:
+    // Creates the temporary file; check error() before writing.
+    explicit AtomicFile(std::string path);
+    // Removes the temporary file unless it replaced the target.
+    ~AtomicFile();
+    AtomicFile(const AtomicFile &) = delete;
+    AtomicFile &operator=(const AtomicFile &) = delete;
+
+    const std::string &path() const { return path_; }
+    const std::optional<std::string> &error() const { return error_; }
+    void write(std::string_view bytes);
+    // Flushes and syncs the temporary file and closes it. An error text when
+    // any byte did not reach the disk.
+    [[nodiscard]] std::optional<std::string> finish();
+    // Renames the finished temporary file over the target.
+    [[nodiscard]] std::optional<std::string> replaceTarget();
+    // finish, then replaceTarget: nullopt when the target now holds exactly
+    // what was written.
+    [[nodiscard]] std::optional<std::string> commit();
+
+  private:
+    void fail(const std::string &what);
+
+    std::string path_;
+    std::string temporary_;
+    std::FILE *file_ = nullptr;
+    bool replaced_ = false;
+    std::optional<std::string> error_;
+};
+
+// Writes bytes to path atomically. An error text on failure.
+[[nodiscard]] std::optional<std::string> writeFileAtomically(const std::string &path,
+                                                             std::string_view bytes);
+
+// Files that replace their targets together: commit replaces them only when
+// every one was written, and when one cannot replace its target, puts back
+// those it had already replaced. Dropped without commit, it leaves every
+// target as it was.
+class StagedFiles {
+  public:
+    StagedFiles() = default;
+    StagedFiles(const StagedFiles &) = delete;
+    StagedFiles &operator=(const StagedFiles &) = delete;
+
+    // A new file to write; valid as long as this set.
+    AtomicFile &add(std::string path);
+    // A file of the given bytes. An error text when it cannot be written.
+    [[nodiscard]] std::optional<std::string> stage(std::string path, std::string_view bytes);
+    [[nodiscard]] std::optional<std::string> commit();
+    std::size_t size() const { return files_.size(); }
+
+  private:
+    std::vector<std::unique_ptr<AtomicFile>> files_;
+};
+
+}  // namespace modeler

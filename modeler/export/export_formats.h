@@ -1,0 +1,30 @@
+// Writing the scene to a file in the format its name or --format asks for.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "modeler/export/atomic_file.h"
+#include "modeler/model/scene.h"
+
+namespace modeler {
+
+enum class ExportFormat { Json, Obj, Gltf, Glb };
+
+// The format named ("json", "obj", "gltf", "glb") or implied by path's
+// extension; nullopt when neither says.
+[[nodiscard]] std::optional<ExportFormat> exportFormatFor(const std::string &path,
+                                                          const std::string &formatName = "");
+std::vector<std::string> exportFormatNames();
+
+// Stages scene as path (and its companion files) in files; they replace
+// their targets when files is committed. An error text on failure.
+[[nodiscard]] std::optional<std::string> exportScene(const Scene &scene, const std::string &path,
+                                                     ExportFormat format, StagedFiles &files);
+
+// exportScene and commit at once: every file of the export or none.
+[[nodiscard]] std::optional<std::string> writeExport(const Scene &scene, const std::string &path,
+                                                     ExportFormat format);
+
+}  // namespace modeler

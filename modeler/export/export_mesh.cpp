@@ -1,0 +1,89 @@
+#include "modeler/export/export_mesh.h"
+
+#include <stb/stb_image_write.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+namespace modeler {
+
+void forEachExportPolygon(const Layer &layer,
+                          const std::function<void(const ExportPolygon &)> &visit) {
+    std::vector<const VertexMap *> uvMaps;
+    for (const auto &map : layer.vertexMaps()) {
+        if (map->type() == LWVMAP_TXUV && map->dimension() == 2) uvMaps.push_back(map.get());
+    }
+    std::vector<ExportCorner> corners;
+    const auto &polygons = layer.polygons();
+    for (uint32_t index = 0; index < polygons.size(); ++index) {
+        const Polygon &polygon = polygons[index];
+        const VertexMap *source = nullptr;
+        for (const VertexMap *map : uvMaps) {
+            if (map->cornerValue(polygon.firstCorner)) {
+                source = map;
+                break;
+            }
+        }
+        corners.clear();
+        for (uint32_t c = polygon.cornerCount; c-- > 0;) {
+            const uint32_t corner = polygon.firstCorner + c;
+            const float *uv = source ? source->cornerValue(corner) : nullptr;
+            corners.push_back(
+                {layer.corners()[corner], uv != nullptr, uv ? uv[0] : 0.f, uv ? uv[1] : 0.f});
+        }
+        // Newell's normal: robust for any planar polygon.
+        std::array<double, 3> n{0, 0, 0};
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            const auto a = toRightHanded(layer.points()[corners[i].point]);
+            const auto b = toRightHanded(layer.points()[corners[(i + 1) % corners.size()].point]);
+            n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+            n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+            n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+        }
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        std::optional<std::array<double, 3>> normal;
+        if (corners.size() >= 3 && length > 0 && std::isfinite(length)) {
+            normal = std::array<double, 3>{n[0] / length, n[1] / length, n[2] / length};
+        }
+        visit({index, polygon.surface, corners, normal});
+    }
+}
+
+const Image *baseColorImage(const Surface &surface) {
+    auto it = surface.channels.find("BaseColor");
+    if (it == surface.channels.end()) return nullptr;
+    for (const auto &layer : it->second->layers) {
+        if (layer->image) return layer->image;
+    }
+    return nullptr;
+}
+
+std::optional<ImageBytes> imageBytes(const Image &image) {
+    std::ifstream in(image.path, std::ios::binary);
+    std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    static const unsigned char kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (file.size() > 8 && std::equal(kPng, kPng + 8, file.begin())) {
+        return ImageBytes{std::move(file), "image/png", ".png"};
+    }
+    if (file.size() > 3 && file[0] == 0xFF && file[1] == 0xD8 && file[2] == 0xFF) {
+        return ImageBytes{std::move(file), "image/jpeg", ".jpg"};
+    }
+    // Other formats (or a file changed since it was loaded): the pixels as PNG.
+    if (image.rgba.empty()) return std::nullopt;
+    ImageBytes png{{}, "image/png", ".png"};
+    auto append = [](void *context, void *data, int size) {
+        auto *bytes = static_cast<std::vector<unsigned char> *>(context);
+        bytes->insert(bytes->end(), static_cast<unsigned char *>(data),
+                      static_cast<unsigned char *>(data) + size);
+    };
+    if (!stbi_write_png_to_func(append, &png.bytes, image.width, image.height, 4, image.rgba.data(),
+                                image.width * 4)) {
+        return std::nullopt;
+    }
+    return png;
+}
+
+}  // namespace modeler

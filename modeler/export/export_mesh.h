@@ -1,0 +1,56 @@
+// What the OBJ and glTF exporters share: each polygon in a right-handed
+// frame with its per-corner UVs and face normal, and each surface's cover
+// image.
+//
+// The modeller's frame is left-handed with faces wound clockwise as seen
+// from the front; OBJ and glTF are right-handed with faces wound
+// counter-clockwise. Negating z and reversing each polygon's corners keeps
+// the model looking the same and its faces facing out.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "host/meshedit.h"
+#include "modeler/model/scene.h"
+
+namespace modeler {
+
+struct ExportCorner {
+    uint32_t point;
+    bool hasUV;
+    float u, v;  // v up, as the modeller's maps hold it
+};
+
+struct ExportPolygon {
+    uint32_t index;
+    uint32_t surface;
+    std::span<const ExportCorner> corners;        // right-handed order
+    std::optional<std::array<double, 3>> normal;  // unit; none for no area
+};
+
+inline std::array<double, 3> toRightHanded(const Point &p) {
+    return {p[0], p[1], -p[2]};
+}
+
+// Calls visit for every polygon of the layer, in layer order. Each takes its
+// UVs from the first 2-D UV map that holds a value for its first corner.
+void forEachExportPolygon(const Layer &layer,
+                          const std::function<void(const ExportPolygon &)> &visit);
+
+// The image of surface's BaseColor texture, or null when it has none.
+const Image *baseColorImage(const Surface &surface);
+
+// The image file's own bytes when it is PNG or JPEG (with its MIME type),
+// else the pixels encoded as PNG.
+struct ImageBytes {
+    std::vector<unsigned char> bytes;
+    std::string mimeType;   // "image/png" or "image/jpeg"
+    std::string extension;  // ".png" or ".jpg"
+};
+std::optional<ImageBytes> imageBytes(const Image &image);
+
+}  // namespace modeler

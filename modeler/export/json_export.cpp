@@ -1,0 +1,249 @@
+#include "modeler/export/json_export.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#include "modeler/export/atomic_file.h"
+#include "modeler/export/number_text.h"
+#include "modeler/model/utf8.h"
+
+namespace modeler {
+namespace {
+
+// JSON text built in chunks: each full chunk goes to the sink, so that a
+// large scene never sits whole in memory.
+class JsonText {
+  public:
+    using Sink = std::function<void(std::string_view)>;
+    explicit JsonText(Sink sink) : sink_(std::move(sink)) { text.reserve(kChunk + 4096); }
+
+    std::string text;
+
+    void raw(std::string_view s) {
+        text.append(s);
+        if (text.size() >= kChunk) flush();
+    }
+    template <typename Number>
+    void number(Number value) {
+        appendNumber(text, value);
+        if (text.size() >= kChunk) flush();
+    }
+    void flush() {
+        sink_(text);
+        text.clear();
+    }
+    void integer(std::size_t value) { appendNumber(text, value); }
+    void string(std::string_view s) {
+        text.push_back('"');
+        while (!s.empty()) {
+            const std::size_t bad = std::min(findInvalidUtf8(s), s.size());
+            appendValid(s.substr(0, bad));
+            if (bad == s.size()) break;
+            // Names the user typed are UTF-8 (sessions and options refuse
+            // other text); a file name from a folder may not be. A JSON
+            // string cannot hold such a byte: it stands as the code point
+            // of the same value.
+            escape(static_cast<unsigned char>(s[bad]));
+            s.remove_prefix(bad + 1);
+        }
+        text.push_back('"');
+    }
+
+  private:
+    static constexpr std::size_t kChunk = 1 << 20;
+    Sink sink_;
+
+    void escape(unsigned char c) {
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+        text.append(buffer);
+    }
+    // Well-formed UTF-8, with the characters JSON must escape escaped.
+    void appendValid(std::string_view s) {
+        for (const char ch : s) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (c == '"' || c == '\\') {
+                text.push_back('\\');
+                text.push_back(ch);
+            } else if (c < 0x20) {
+                escape(c);
+            } else {
+                text.push_back(ch);
+            }
+        }
+    }
+};
+
+std::string typeText(uint32_t type) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        text.push_back(static_cast<char>(type >> shift));
+    return text;
+}
+
+void writeGeometry(JsonText &out, const Layer &layer) {
+    out.raw("  \"points\": [");
+    const auto &points = layer.points();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        out.raw(i ? ",\n    [" : "\n    [");
+        for (int c = 0; c < 3; ++c) {
+            if (c) out.raw(", ");
+            out.number(points[i][c]);
+        }
+        out.raw("]");
+    }
+    out.raw(points.empty() ? "],\n" : "\n  ],\n");
+
+    out.raw("  \"polygons\": [");
+    const auto &polygons = layer.polygons();
+    for (std::size_t i = 0; i < polygons.size(); ++i) {
+        out.raw(i ? ",\n    {\"surface\": " : "\n    {\"surface\": ");
+        out.string(layer.surfaceNames()[polygons[i].surface]);
+        out.raw(", \"points\": [");
+        const auto corners = layer.polygonPoints(static_cast<uint32_t>(i));
+        for (std::size_t c = 0; c < corners.size(); ++c) {
+            if (c) out.raw(", ");
+            out.integer(corners[c]);
+        }
+        out.raw("]}");
+    }
+    out.raw(polygons.empty() ? "],\n" : "\n  ],\n");
+}
+
+void writeValues(JsonText &out, const VertexMap &map, std::size_t point, const char *polygon,
+                 const float *values, bool &first) {
+    out.raw(first ? "\n      [" : ",\n      [");
+    first = false;
+    out.integer(point);
+    out.raw(", ");
+    out.raw(polygon);
+    for (int d = 0; d < map.dimension(); ++d) {
+        out.raw(", ");
+        out.number(values[d]);
+    }
+    out.raw("]");
+}
+
+void writeMaps(JsonText &out, const Layer &layer) {
+    out.raw("  \"vmaps\": [");
+    bool firstMap = true;
+    for (const auto &map : layer.vertexMaps()) {
+        out.raw(firstMap ? "\n    {\"type\": " : ",\n    {\"type\": ");
+        firstMap = false;
+        out.string(typeText(map->type()));
+        out.raw(", \"name\": ");
+        out.string(map->name());
+        out.raw(", \"dimension\": ");
+        out.integer(static_cast<std::size_t>(map->dimension()));
+        out.raw(", \"values\": [");
+        bool first = true;
+        for (std::size_t p = 0; p < layer.points().size(); ++p) {
+            if (const float *v = map->pointValue(static_cast<uint32_t>(p))) {
+                writeValues(out, *map, p, "null", v, first);
+            }
+        }
+        const auto &polygons = layer.polygons();
+        for (std::size_t poly = 0; poly < polygons.size(); ++poly) {
+            const std::string polygonText = std::to_string(poly);
+            for (uint32_t c = 0; c < polygons[poly].cornerCount; ++c) {
+                const uint32_t corner = polygons[poly].firstCorner + c;
+                if (const float *v = map->cornerValue(corner)) {
+                    writeValues(out, *map, layer.corners()[corner], polygonText.c_str(), v, first);
+                }
+            }
+        }
+        out.raw(first ? "]}" : "\n    ]}");
+    }
+    out.raw(firstMap ? "],\n" : "\n  ],\n");
+}
+
+void writeSurfaces(JsonText &out, const Scene &scene) {
+    out.raw("  \"surfaces\": [");
+    bool firstSurface = true;
+    for (const auto &surface : scene.surfaces()) {
+        out.raw(firstSurface ? "\n    {\"name\": " : ",\n    {\"name\": ");
+        firstSurface = false;
+        out.string(scene.surfaceName(*surface));
+        out.raw(", \"textures\": [");
+        bool firstTexture = true;
+        for (const auto &[channel, texture] : surface->channels) {
+            out.raw(firstTexture ? "{\"channel\": " : ", {\"channel\": ");
+            firstTexture = false;
+            out.string(channel);
+            out.raw(", \"name\": ");
+            out.string(texture->name);
+            out.raw(", \"layers\": [");
+            for (std::size_t l = 0; l < texture->layers.size(); ++l) {
+                const TextureLayer &layer = *texture->layers[l];
+                out.raw(l ? ", {\"type\": " : "{\"type\": ");
+                out.integer(static_cast<std::size_t>(layer.type));
+                out.raw(", \"image\": ");
+                if (layer.image)
+                    out.string(layer.image->path);
+                else
+                    out.raw("null");
+                out.raw(", \"projection\": ");
+                if (layer.projection)
+                    out.raw(std::to_string(*layer.projection));
+                else
+                    out.raw("null");
+                out.raw(", \"uvmap\": ");
+                if (layer.uvMap)
+                    out.string(layer.uvMap->name());
+                else
+                    out.raw("null");
+                out.raw("}");
+            }
+            out.raw("]}");
+        }
+        out.raw("]}");
+    }
+    out.raw(firstSurface ? "],\n" : "\n  ],\n");
+}
+
+void writeImages(JsonText &out, const Scene &scene) {
+    out.raw("  \"images\": [");
+    const auto &images = scene.images();
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        out.raw(i ? ",\n    {\"path\": " : "\n    {\"path\": ");
+        out.string(images[i]->path);
+        out.raw(", \"width\": ");
+        out.integer(static_cast<std::size_t>(images[i]->width));
+        out.raw(", \"height\": ");
+        out.integer(static_cast<std::size_t>(images[i]->height));
+        out.raw("}");
+    }
+    out.raw(images.empty() ? "]\n" : "\n  ]\n");
+}
+
+void writeScene(const Scene &scene, JsonText::Sink sink) {
+    JsonText out(std::move(sink));
+    out.raw("{\n  \"object\": ");
+    out.string(scene.objectName());
+    out.raw(",\n");
+    writeGeometry(out, scene.layer());
+    writeMaps(out, scene.layer());
+    writeSurfaces(out, scene);
+    writeImages(out, scene);
+    out.raw("}\n");
+    out.flush();
+}
+
+}  // namespace
+
+std::string sceneToJson(const Scene &scene) {
+    std::string text;
+    writeScene(scene, [&text](std::string_view chunk) { text.append(chunk); });
+    return text;
+}
+
+std::optional<std::string> writeJson(const Scene &scene, const std::string &path,
+                                     StagedFiles &files) {
+    AtomicFile &file = files.add(path);
+    if (file.error()) return file.error();
+    writeScene(scene, [&file](std::string_view chunk) { file.write(chunk); });
+    return file.error();
+}
+
+}  // namespace modeler

@@ -1,0 +1,21 @@
+// One line that says what the scene holds: the tool's shells (books),
+// points, polygons and how many shells wear a cover image.
+#pragma once
+
+#include <string>
+
+#include "modeler/model/scene.h"
+
+namespace modeler {
+
+struct SceneSummary {
+    std::size_t shells = 0;  // closed shells of polygons
+    std::size_t points = 0;
+    std::size_t polygons = 0;
+    std::size_t texturedShells = 0;  // shells with a face whose BaseColor has an image
+};
+
+SceneSummary summarizeScene(const Scene &scene);
+std::string summarize(const Scene &scene);
+
+}  // namespace modeler

@@ -1,0 +1,205 @@
+#include "modeler/model/layer.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <numeric>
+
+namespace modeler {
+namespace {
+
+std::string mapKey(uint32_t type, std::string_view name, int dimension) {
+    std::string key(reinterpret_cast<const char *>(&type), sizeof type);
+    key.push_back(static_cast<char>(dimension));
+    key.append(name);
+    return key;
+}
+
+}  // namespace
+
+const float *VertexMap::cornerValue(uint32_t corner) const {
+    if (corner >= cornerSet_.size() || !cornerSet_[corner]) return nullptr;
+    return &cornerValues_[std::size_t(corner) * dimension_];
+}
+
+const float *VertexMap::pointValue(uint32_t point) const {
+    if (point >= pointSet_.size() || !pointSet_[point]) return nullptr;
+    return &pointValues_[std::size_t(point) * dimension_];
+}
+
+uint32_t Layer::addPoint(const Point &point) {
+    points_.push_back(point);
+    return static_cast<uint32_t>(points_.size() - 1);
+}
+
+uint32_t Layer::addPolygon(uint32_t surface, std::span<const uint32_t> points) {
+    assert(surface < surfaceNames_.size());
+    polygons_.push_back(
+        {surface, static_cast<uint32_t>(corners_.size()), static_cast<uint32_t>(points.size())});
+    corners_.insert(corners_.end(), points.begin(), points.end());
+    return static_cast<uint32_t>(polygons_.size() - 1);
+}
+
+uint32_t Layer::internSurface(std::string_view name) {
+    if (auto it = surfaceIndex_.find(name); it != surfaceIndex_.end()) return it->second;
+    const auto index = static_cast<uint32_t>(surfaceNames_.size());
+    surfaceIndex_.emplace(std::string(name), index);
+    surfaceNames_.emplace_back(name);
+    return index;
+}
+
+VertexMap &Layer::vertexMap(uint32_t type, std::string_view name, int dimension) {
+    assert(dimension >= 1 && dimension <= kMaxMapDimension);
+    auto [it, added] = mapIndex_.try_emplace(mapKey(type, name, dimension), maps_.size());
+    if (added) {
+        maps_.push_back(std::make_unique<VertexMap>(type, std::string(name), dimension));
+        if (edit_.open) edit_.valueCounts.push_back(0);
+    }
+    return *maps_[it->second];
+}
+
+const VertexMap *Layer::findVertexMap(uint32_t type, std::string_view name, int dimension) const {
+    auto it = mapIndex_.find(mapKey(type, name, dimension));
+    return it == mapIndex_.end() ? nullptr : maps_[it->second].get();
+}
+
+bool Layer::ownsVertexMap(const void *handle) const {
+    return std::any_of(maps_.begin(), maps_.end(),
+                       [handle](const auto &map) { return map.get() == handle; });
+}
+
+void Layer::rememberOverwrite(VertexMap &map, bool corner, uint32_t index) {
+    Overwrite record{&map, corner, index, false, {}};
+    const float *old = corner ? map.cornerValue(index) : map.pointValue(index);
+    if (old) {
+        record.wasSet = true;
+        std::copy(old, old + map.dimension_, record.old.begin());
+    }
+    edit_.overwrites.push_back(record);
+}
+
+void Layer::storeValue(VertexMap &map, bool corner, uint32_t index, const float *values) {
+    const std::size_t mark = corner ? edit_.corners : edit_.points;
+    if (edit_.open && index < mark) rememberOverwrite(map, corner, index);
+    auto &set = corner ? map.cornerSet_ : map.pointSet_;
+    auto &stored = corner ? map.cornerValues_ : map.pointValues_;
+    if (set.size() <= index) {
+        set.resize(index + 1, 0);
+        stored.resize(std::size_t(index + 1) * map.dimension_, 0.0f);
+    }
+    if (!set[index]) ++map.valueCount_;
+    set[index] = 1;
+    std::memcpy(&stored[std::size_t(index) * map.dimension_], values,
+                sizeof(float) * map.dimension_);
+}
+
+void Layer::setCornerValue(VertexMap &map, uint32_t polygon, uint32_t corner, const float *values) {
+    storeValue(map, true, polygons_[polygon].firstCorner + corner, values);
+}
+
+void Layer::setPointValue(VertexMap &map, uint32_t point, const float *values) {
+    storeValue(map, false, point, values);
+}
+
+void Layer::beginEdit() {
+    assert(!edit_.open);
+    edit_.open = true;
+    edit_.points = points_.size();
+    edit_.polygons = polygons_.size();
+    edit_.corners = corners_.size();
+    edit_.valueCounts.clear();
+    for (const auto &map : maps_)
+        edit_.valueCounts.push_back(map->valueCount_);
+    edit_.overwrites.clear();
+}
+
+void Layer::rollBack() {
+    // Older values first come back in reverse order of their replacement.
+    for (auto it = edit_.overwrites.rbegin(); it != edit_.overwrites.rend(); ++it) {
+        VertexMap &map = *it->map;
+        auto &set = it->corner ? map.cornerSet_ : map.pointSet_;
+        auto &values = it->corner ? map.cornerValues_ : map.pointValues_;
+        set[it->index] = it->wasSet;
+        std::copy(it->old.begin(), it->old.begin() + map.dimension_,
+                  values.begin() + std::size_t(it->index) * map.dimension_);
+    }
+    edit_.overwrites.clear();
+    points_.resize(edit_.points);
+    polygons_.resize(edit_.polygons);
+    corners_.resize(edit_.corners);
+    for (std::size_t i = 0; i < maps_.size(); ++i) {
+        VertexMap &map = *maps_[i];
+        if (map.cornerSet_.size() > edit_.corners) {
+            map.cornerSet_.resize(edit_.corners);
+            map.cornerValues_.resize(edit_.corners * map.dimension_);
+        }
+        if (map.pointSet_.size() > edit_.points) {
+            map.pointSet_.resize(edit_.points);
+            map.pointValues_.resize(edit_.points * map.dimension_);
+        }
+        map.valueCount_ = edit_.valueCounts[i];
+    }
+}
+
+void Layer::takeBackEdit() {
+    assert(edit_.open);
+    rollBack();
+}
+
+void Layer::commitEdit() {
+    assert(edit_.open);
+    edit_ = Edit{};
+}
+
+void Layer::discardEdit() {
+    assert(edit_.open);
+    rollBack();
+    edit_ = Edit{};
+}
+
+std::span<const uint32_t> Layer::polygonPoints(uint32_t polygon) const {
+    const Polygon &p = polygons_[polygon];
+    return {corners_.data() + p.firstCorner, p.cornerCount};
+}
+
+std::size_t Layer::valueCount() const {
+    std::size_t total = 0;
+    for (const auto &map : maps_)
+        total += map->valueCount_;
+    return total;
+}
+
+Shells findShells(const Layer &layer, std::size_t firstPolygon) {
+    const std::size_t polygons = layer.polygons().size();
+    Shells shells;
+    if (firstPolygon >= polygons) return shells;
+    uint32_t lowest = UINT32_MAX;
+    for (std::size_t i = layer.polygons()[firstPolygon].firstCorner; i < layer.corners().size();
+         ++i) {
+        lowest = std::min(lowest, layer.corners()[i]);
+    }
+    std::vector<uint32_t> parent(layer.points().size() - lowest);
+    std::iota(parent.begin(), parent.end(), 0u);
+    auto root = [&parent](uint32_t p) {
+        while (parent[p] != p)
+            p = parent[p] = parent[parent[p]];
+        return p;
+    };
+    for (std::size_t poly = firstPolygon; poly < polygons; ++poly) {
+        const auto points = layer.polygonPoints(static_cast<uint32_t>(poly));
+        const uint32_t first = root(points[0] - lowest);
+        for (uint32_t p : points)
+            parent[root(p - lowest)] = first;
+    }
+    std::vector<uint32_t> shellOfRoot(parent.size(), UINT32_MAX);
+    shells.ofPolygon.reserve(polygons - firstPolygon);
+    for (std::size_t poly = firstPolygon; poly < polygons; ++poly) {
+        uint32_t &shell =
+            shellOfRoot[root(layer.polygonPoints(static_cast<uint32_t>(poly))[0] - lowest)];
+        if (shell == UINT32_MAX) shell = static_cast<uint32_t>(shells.count++);
+        shells.ofPolygon.push_back(shell);
+    }
+    return shells;
+}
+
+}  // namespace modeler

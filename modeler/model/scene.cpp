@@ -1,0 +1,79 @@
+#include "modeler/model/scene.h"
+
+#include <stb/stb_image.h>
+
+#include <algorithm>
+
+namespace modeler {
+
+Scene::Scene() = default;
+
+Surface &Scene::addSurface(std::string_view name) {
+    const uint32_t index = layer_.internSurface(name);
+    if (index == surfaces_.size()) {
+        surfaces_.push_back(std::make_unique<Surface>(Surface{index, {}}));
+        surfaceHandles_.insert(surfaces_.back().get());
+        surfaceArray_.clear();
+    }
+    return *surfaces_[index];
+}
+
+const std::string &Scene::surfaceName(const Surface &surface) const {
+    return layer_.surfaceNames()[surface.index];
+}
+
+void **Scene::surfaceArray() {
+    if (surfaceArray_.empty()) {
+        for (const auto &surface : surfaces_)
+            surfaceArray_.push_back(surface.get());
+        surfaceArray_.push_back(nullptr);
+    }
+    return surfaceArray_.data();
+}
+
+void *Scene::createContext() {
+    contextStore_.push_back(std::make_unique<char>(0));
+    void *handle = contextStore_.back().get();
+    contexts_.insert(handle);
+    return handle;
+}
+
+bool Scene::destroyContext(void *context) {
+    if (!contexts_.erase(context)) return false;
+    std::erase_if(contextStore_, [context](const auto &c) { return c.get() == context; });
+    return true;
+}
+
+Texture &Scene::createTexture(int returnType, std::string name) {
+    auto texture = std::make_unique<Texture>();
+    texture->name = std::move(name);
+    texture->returnType = returnType;
+    textureHandles_.insert(texture.get());
+    textures_.push_back(std::move(texture));
+    return *textures_.back();
+}
+
+TextureLayer &Scene::addTextureLayer(Texture &texture, int type) {
+    auto layer = std::make_unique<TextureLayer>();
+    layer->type = type;
+    layerHandles_.insert(layer.get());
+    texture.layers.push_back(std::move(layer));
+    return *texture.layers.back();
+}
+
+const Image *Scene::loadImage(const std::string &path) {
+    int width = 0, height = 0, channels = 0;
+    unsigned char *pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
+    if (!pixels) return nullptr;
+    auto image = std::make_unique<Image>();
+    image->path = path;
+    image->width = width;
+    image->height = height;
+    image->rgba.assign(pixels, pixels + std::size_t(width) * height * 4);
+    stbi_image_free(pixels);
+    imageHandles_.insert(image.get());
+    images_.push_back(std::move(image));
+    return images_.back().get();
+}
+
+}  // namespace modeler

@@ -1,0 +1,92 @@
+// What the host's services serve besides geometry: the edited object's
+// name, its surfaces with their channel textures, texture contexts,
+// textures and their layers, and the image list.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "modeler/model/layer.h"
+
+namespace modeler {
+
+struct Image {
+    std::string path;  // as given to the loader
+    int width = 0, height = 0;
+    std::vector<unsigned char> rgba;  // width * height * 4, rows top first
+};
+
+struct TextureLayer {
+    int type = 0;
+    const Image *image = nullptr;
+    std::optional<int> projection;
+    const VertexMap *uvMap = nullptr;
+};
+
+struct Texture {
+    std::string name;
+    int returnType = 0;
+    std::vector<std::unique_ptr<TextureLayer>> layers;
+};
+
+struct Surface {
+    uint32_t index;                                   // into the layer's surface names
+    std::map<std::string, const Texture *> channels;  // channel name -> texture
+};
+
+class Scene {
+  public:
+    Scene();
+
+    Layer &layer() { return layer_; }
+    const Layer &layer() const { return layer_; }
+
+    const std::string &objectName() const { return objectName_; }
+    void setObjectName(std::string name) { objectName_ = std::move(name); }
+
+    // Surfaces in the order they were first named. Every surface is named
+    // through addSurface (a polygon's or the user's), never through the
+    // layer directly, so that the two stay in step.
+    const std::vector<std::unique_ptr<Surface>> &surfaces() const { return surfaces_; }
+    Surface &addSurface(std::string_view name);
+    const std::string &surfaceName(const Surface &surface) const;
+    bool ownsSurface(const void *handle) const { return surfaceHandles_.count(handle) != 0; }
+    // The null-terminated array byObject hands out; valid until a surface is
+    // added.
+    void **surfaceArray();
+
+    void *createContext();
+    bool destroyContext(void *context);
+    bool ownsContext(const void *context) const { return contexts_.count(context) != 0; }
+    Texture &createTexture(int returnType, std::string name);
+    bool ownsTexture(const void *handle) const { return textureHandles_.count(handle) != 0; }
+    TextureLayer &addTextureLayer(Texture &texture, int type);
+    bool ownsTextureLayer(const void *handle) const { return layerHandles_.count(handle) != 0; }
+    std::size_t liveContexts() const { return contexts_.size(); }
+    const std::vector<std::unique_ptr<Texture>> &textures() const { return textures_; }
+
+    // Loads path when it decodes as an image; null otherwise.
+    const Image *loadImage(const std::string &path);
+    const std::vector<std::unique_ptr<Image>> &images() const { return images_; }
+    bool ownsImage(const void *handle) const { return imageHandles_.count(handle) != 0; }
+
+  private:
+    Layer layer_;
+    std::string objectName_ = "Unnamed";
+    std::vector<std::unique_ptr<Surface>> surfaces_;
+    std::unordered_set<const void *> surfaceHandles_;
+    std::vector<void *> surfaceArray_;  // empty: to be made again
+    std::vector<std::unique_ptr<char>> contextStore_;
+    std::unordered_set<const void *> contexts_;
+    std::vector<std::unique_ptr<Texture>> textures_;
+    std::unordered_set<const void *> textureHandles_;
+    std::unordered_set<const void *> layerHandles_;
+    std::vector<std::unique_ptr<Image>> images_;
+    std::unordered_set<const void *> imageHandles_;
+};
+
+}  // namespace modeler

@@ -1,0 +1,26 @@
+// All that the host knows of the plug-in it was made to run: which server
+// to drive, where its module lies, and how to show what the tool makes.
+// Everything else the host learns from the module itself.
+#pragma once
+
+#include <array>
+
+namespace modeler::profile {
+
+inline constexpr const char *kServerClass = "MeshEditTool";
+inline constexpr const char *kServerName = "varlobooks";
+// The module beside the program, or in ../lib/varlobooks/ once installed.
+inline constexpr const char *kModuleFileName = "varlobooks.so";
+inline constexpr const char *kInstalledModuleFolder = "lib/varlobooks";
+
+// What the tool's closed shells are called in summaries and reports.
+inline constexpr const char *kShellNoun = "books";
+
+// The surface the tool gives every book's pages, and the colour exports
+// give it: paper.
+inline constexpr const char *kPagesSurface = "bookpages";
+inline constexpr std::array<double, 3> kPagesColour = {0.93, 0.90, 0.82};
+// A surface with no image of its own: a plain cover.
+inline constexpr std::array<double, 3> kPlainColour = {0.45, 0.42, 0.40};
+
+}  // namespace modeler::profile

@@ -1,0 +1,148 @@
+#include "modeler/services/edit_operations.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "modeler/services/service_host.h"
+
+namespace modeler {
+namespace {
+
+// Handles are indices plus one, so that null is never a valid one.
+template <typename Handle>
+Handle toHandle(uint32_t index) {
+    return reinterpret_cast<Handle>(static_cast<uintptr_t>(index) + 1);
+}
+
+template <typename Handle>
+bool fromHandle(Handle handle, std::size_t limit, uint32_t &index) {
+    const auto value = reinterpret_cast<uintptr_t>(handle);
+    if (value == 0 || value > limit) return false;
+    index = static_cast<uint32_t>(value - 1);
+    return true;
+}
+
+constexpr int kMaxFacePoints = 1 << 20;
+
+}  // namespace
+
+MeshEdit::MeshEdit(Host &host)
+    : host_(host),
+      op_{reinterpret_cast<EDStateRef>(this), addPoint, addFace, pntVPMap, selectVertexMap},
+      firstPoint_(host.scene().layer().points().size()),
+      firstPolygon_(host.scene().layer().polygons().size()) {}
+
+MeshEdit *MeshEdit::from(EDStateRef state) {
+    return reinterpret_cast<MeshEdit *>(state);
+}
+
+bool MeshEdit::usable(const char *operation) {
+    if (open_) return true;
+    host_.fault(std::string(operation) + " called after its build returned");
+    return false;
+}
+
+LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) {
+    MeshEdit &edit = *from(state);
+    if (!edit.usable("addPoint")) return nullptr;
+    if (!xyz || !std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2])) {
+        edit.host_.fault("addPoint: a coordinate is missing or not a finite number");
+        return nullptr;
+    }
+    return toHandle<LWPntID>(edit.host_.scene().layer().addPoint({xyz[0], xyz[1], xyz[2]}));
+}
+
+LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, const LWPntID *points) {
+    MeshEdit &edit = *from(state);
+    if (!edit.usable("addFace")) return nullptr;
+    Layer &layer = edit.host_.scene().layer();
+    if (!surface || !*surface || count < 1 || count > kMaxFacePoints || !points) {
+        edit.host_.fault("addFace: no surface name, no points or a bad point count");
+        return nullptr;
+    }
+    edit.pointScratch_.resize(count);
+    for (int i = 0; i < count; ++i) {
+        if (!fromHandle(points[i], layer.points().size(), edit.pointScratch_[i])) {
+            edit.host_.fault("addFace: point " + std::to_string(i) +
+                             " is not a point of the layer");
+            return nullptr;
+        }
+    }
+    const uint32_t surfaceIndex = edit.host_.scene().addSurface(surface).index;
+    return toHandle<LWPolID>(layer.addPolygon(surfaceIndex, edit.pointScratch_));
+}
+
+VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
+    for (VertexMap *map : recentMaps_) {
+        if (map && map->type() == type && map->dimension() == dimension && map->name() == name) {
+            return *map;
+        }
+    }
+    VertexMap &map = host_.scene().layer().vertexMap(type, name, dimension);
+    recentMaps_[1] = recentMaps_[0];
+    recentMaps_[0] = &map;
+    return map;
+}
+
+EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
+                           const char *name, int dimension, float *values) {
+    MeshEdit &edit = *from(state);
+    if (!edit.usable("pntVPMap")) return EDERR_BADARGS;
+    Layer &layer = edit.host_.scene().layer();
+    uint32_t pointIndex = 0, polygonIndex = 0;
+    if (!name || !*name || dimension < 1 || dimension > kMaxMapDimension || !values ||
+        !fromHandle(point, layer.points().size(), pointIndex)) {
+        edit.host_.fault("pntVPMap: no map name, a bad dimension or point, or no values");
+        return EDERR_BADARGS;
+    }
+    for (int i = 0; i < dimension; ++i) {
+        if (!std::isfinite(values[i])) {
+            edit.host_.fault("pntVPMap: a value of map \"" + std::string(name) +
+                             "\" is not finite");
+            return EDERR_BADARGS;
+        }
+    }
+    VertexMap &map = edit.mapFor(type, name, dimension);
+    const std::size_t before = map.valueCount();
+    if (!polygon) {
+        layer.setPointValue(map, pointIndex, values);
+    } else {
+        if (!fromHandle(polygon, layer.polygons().size(), polygonIndex)) {
+            edit.host_.fault("pntVPMap: not a polygon of the layer");
+            return EDERR_BADARGS;
+        }
+        const auto corners = layer.polygonPoints(polygonIndex);
+        uint32_t corner = 0;
+        while (corner < corners.size() && corners[corner] != pointIndex)
+            ++corner;
+        if (corner == corners.size()) {
+            edit.host_.fault("pntVPMap: the point is not a corner of the polygon");
+            return EDERR_BADARGS;
+        }
+        layer.setCornerValue(map, polygonIndex, corner, values);
+    }
+    edit.values_ += map.valueCount() - before;
+    return EDERR_NONE;
+}
+
+void *MeshEdit::selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension) {
+    MeshEdit &edit = *from(state);
+    if (!edit.usable("selectVertexMap")) return nullptr;
+    if (!name || !*name || dimension < 1 || dimension > kMaxMapDimension) {
+        edit.host_.fault("selectVertexMap: no map name or a bad dimension");
+        return nullptr;
+    }
+    return &edit.mapFor(type, name, dimension);
+}
+
+BuildReport MeshEdit::report() const {
+    const Layer &layer = host_.scene().layer();
+    BuildReport report;
+    report.points = layer.points().size() - firstPoint_;
+    report.polygons = layer.polygons().size() - firstPolygon_;
+    report.values = values_;
+    report.shells = countShells(layer, firstPolygon_);
+    return report;
+}
+
+}  // namespace modeler

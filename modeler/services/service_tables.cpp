@@ -1,0 +1,229 @@
+#include "modeler/services/service_tables.h"
+
+#include <cstring>
+
+#include "host/services.h"
+#include "host/xpanel.h"
+#include "modeler/services/service_host.h"
+
+namespace modeler {
+namespace {
+
+Host &host() {
+    return Host::current();
+}
+
+// ---- LWXPanel ----
+
+Panel *panelOrFault(LWXPanelID id, const char *operation) {
+    Panel *panel = host().panels().find(id);
+    if (!panel) host().fault(std::string("LWXPanel ") + operation + ": unknown or destroyed panel");
+    return panel;
+}
+
+LWXPanelID xpCreate(int type, LWXPanelControl *controls) {
+    return host().panels().create(type, controls);
+}
+
+void xpDestroy(LWXPanelID id) {
+    if (!host().panels().destroy(id)) host().fault("LWXPanel destroy: unknown or destroyed panel");
+}
+
+void xpDescribe(LWXPanelID id, LWXPanelDataDesc *data, LWXPanelGetFunc *get, LWXPanelSetFunc *set) {
+    if (Panel *panel = panelOrFault(id, "describe"))
+        host().panels().describe(*panel, data, get, set);
+}
+
+void xpHint(LWXPanelID id, uint32_t control, LWXPanelHint *hints) {
+    if (Panel *panel = panelOrFault(id, "hint")) host().panels().hint(*panel, control, hints);
+}
+
+void xpFormSet(LWXPanelID id, uint32_t control, void *value) {
+    if (Panel *panel = panelOrFault(id, "formSet")) host().panels().formSet(*panel, control, value);
+}
+
+void *xpFormGet(LWXPanelID id, uint32_t control) {
+    Panel *panel = panelOrFault(id, "formGet");
+    return panel ? host().panels().formGet(*panel, control) : nullptr;
+}
+
+int xpPost(LWXPanelID id) {
+    Panel *panel = panelOrFault(id, "post");
+    return panel ? host().panels().post(*panel) : 0;
+}
+
+LWXPanelFuncs gXPanel = {1, xpCreate, xpDestroy, xpDescribe, xpHint, xpFormSet, xpFormGet, xpPost};
+
+// ---- LWM: State Query 3 ----
+
+const char *stateObject() {
+    return host().scene().objectName().c_str();
+}
+
+LWStateQueryFuncs gStateQuery = {stateObject};
+
+// ---- Surface Functions 4 ----
+
+LWSurfaceID *surfByObject(const char *object) {
+    Scene &scene = host().scene();
+    if (!object || scene.objectName() != object) return nullptr;
+    return reinterpret_cast<LWSurfaceID *>(scene.surfaceArray());
+}
+
+const char *surfName(LWSurfaceID id) {
+    Scene &scene = host().scene();
+    if (!scene.ownsSurface(id)) {
+        host().fault("Surface Functions name: unknown surface");
+        return nullptr;
+    }
+    return scene.surfaceName(*reinterpret_cast<Surface *>(id)).c_str();
+}
+
+int surfSetChannelTexture(LWSurfaceID id, const char *channel, LWTextureID texture) {
+    Scene &scene = host().scene();
+    if (!scene.ownsSurface(id) || !scene.ownsTexture(texture) || !channel || !*channel) {
+        host().fault("Surface Functions setChannelTexture: unknown surface, texture or channel");
+        return 0;
+    }
+    reinterpret_cast<Surface *>(id)->channels[channel] = reinterpret_cast<const Texture *>(texture);
+    return 1;
+}
+
+LWSurfaceFuncs gSurfaces = {surfByObject, surfName, surfSetChannelTexture};
+
+// ---- Texture Functions 3 ----
+
+LWTxtrContextID txContextCreate(LWTxtrParamFuncs) {
+    return static_cast<LWTxtrContextID>(host().scene().createContext());
+}
+
+void txContextDestroy(LWTxtrContextID context) {
+    if (!host().scene().destroyContext(context)) {
+        host().fault("Texture Functions contextDestroy: unknown or destroyed context");
+    }
+}
+
+LWTextureID txCreate(int returnType, const char *name, LWTxtrContextID context, void *) {
+    Scene &scene = host().scene();
+    if (!scene.ownsContext(context) || !name) {
+        host().fault("Texture Functions create: unknown context or no name");
+        return nullptr;
+    }
+    return reinterpret_cast<LWTextureID>(&scene.createTexture(returnType, name));
+}
+
+LWTLayerID txLayerAdd(LWTextureID texture, int type) {
+    Scene &scene = host().scene();
+    if (!scene.ownsTexture(texture)) {
+        host().fault("Texture Functions layerAdd: unknown texture");
+        return nullptr;
+    }
+    return reinterpret_cast<LWTLayerID>(
+        &scene.addTextureLayer(*reinterpret_cast<Texture *>(texture), type));
+}
+
+int txSetParam(LWTLayerID id, unsigned int tag, void *data) {
+    Scene &scene = host().scene();
+    if (!scene.ownsTextureLayer(id) || !data) {
+        host().fault("Texture Functions setParam: unknown layer or no value");
+        return 0;
+    }
+    auto &layer = *reinterpret_cast<TextureLayer *>(id);
+    switch (tag) {
+        case TXTAG_IMAGE: {
+            void *image;
+            std::memcpy(&image, data, sizeof image);
+            if (!scene.ownsImage(image)) {
+                host().fault("Texture Functions setParam: unknown image");
+                return 0;
+            }
+            layer.image = static_cast<const Image *>(image);
+            return 1;
+        }
+        case TXTAG_PROJ: {
+            int projection;
+            std::memcpy(&projection, data, sizeof projection);
+            layer.projection = projection;
+            return 1;
+        }
+        case TXTAG_VMAP: {
+            void *map;
+            std::memcpy(&map, data, sizeof map);
+            if (!scene.layer().ownsVertexMap(map)) {
+                host().fault("Texture Functions setParam: unknown vertex map");
+                return 0;
+            }
+            layer.uvMap = static_cast<const VertexMap *>(map);
+            return 1;
+        }
+        default:
+            return 0;
+    }
+}
+
+LWTextureFuncs gTextures = {txContextCreate, txContextDestroy, txCreate, txLayerAdd, txSetParam};
+
+// ---- LW Image List 6 ----
+
+const Image *imageAt(std::size_t index) {
+    const auto &images = host().scene().images();
+    return index < images.size() ? images[index].get() : nullptr;
+}
+
+std::size_t imageIndex(LWImageID id) {
+    const auto &images = host().scene().images();
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        if (images[i].get() == reinterpret_cast<const Image *>(id)) return i;
+    }
+    return images.size();
+}
+
+LWImageID imgFirst() {
+    return reinterpret_cast<LWImageID>(const_cast<Image *>(imageAt(0)));
+}
+
+LWImageID imgNext(LWImageID id) {
+    const std::size_t index = imageIndex(id);
+    if (index == host().scene().images().size()) {
+        host().fault("LW Image List next: unknown image");
+        return nullptr;
+    }
+    return reinterpret_cast<LWImageID>(const_cast<Image *>(imageAt(index + 1)));
+}
+
+const char *imgFilename(LWImageID id, int) {
+    if (!host().scene().ownsImage(id)) {
+        host().fault("LW Image List filename: unknown image");
+        return nullptr;
+    }
+    return reinterpret_cast<const Image *>(id)->path.c_str();
+}
+
+LWImageID imgLoad(const char *path) {
+    if (!path) return nullptr;
+    return reinterpret_cast<LWImageID>(const_cast<Image *>(host().scene().loadImage(path)));
+}
+
+LWImageList gImages = {imgFirst, imgNext, imgFilename, imgLoad};
+
+// Services a tool may ask for but never calls: any non-null table does.
+struct OpaqueService {
+    const char *name;
+} gSceneObjects{"Scene Objects 6"}, gSurfaceEditor{"SurfaceEditor Functions"},
+    gMessages{"Info Messages 2"};
+
+}  // namespace
+
+void *serviceTable(std::string_view name) {
+    if (name == LWXPANELFUNCS_GLOBAL) return &gXPanel;
+    if (name == LWSTATEQUERYFUNCS_GLOBAL) return &gStateQuery;
+    if (name == LWSURFACEFUNCS_GLOBAL) return &gSurfaces;
+    if (name == LWTEXTUREFUNCS_GLOBAL) return &gTextures;
+    if (name == LWIMAGELIST_GLOBAL) return &gImages;
+    if (name == LWOBJECTFUNCS_GLOBAL) return &gSceneObjects;
+    if (name == LWSURFEDFUNCS_GLOBAL) return &gSurfaceEditor;
+    if (name == LWMESSAGEFUNCS_GLOBAL) return &gMessages;
+    return nullptr;
+}
+
+}  // namespace modeler

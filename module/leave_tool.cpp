@@ -1,0 +1,15 @@
+#include "module/leave_tool.h"
+
+#include "imagemaps/image_maps.h"
+#include "tool/book_tool.h"
+
+namespace varlobooks {
+
+void leaveTool(LWInstance instance) {
+    auto *tool = static_cast<BookTool *>(instance);
+    tool->updateCode = LWT_TEST_NOTHING;
+    offerImageMaps(*tool);
+    releaseBookTool(tool);
+}
+
+}  // namespace varlobooks

@@ -1,0 +1,63 @@
+# Fails when an include runs against the direction of the layers. The
+# plug-in:  module -> panel, imagemaps -> tool -> books -> host
+# The host:  main -> drive -> services -> model -> host, main -> export -> model
+# and the host reaches the plug-in through host/ alone.
+# Run as: cmake -DSOURCE_DIR=<root> -P check_layers.cmake
+cmake_minimum_required(VERSION 3.25)
+
+# Each layer and the layers its files may include, itself first.
+set(layers host books tool panel imagemaps module
+  modeler/model modeler/services modeler/drive modeler/export modeler)
+set(allowed_host host)
+set(allowed_books books host)
+set(allowed_tool tool books host)
+set(allowed_panel panel tool books host)
+set(allowed_imagemaps imagemaps tool books host)
+set(allowed_module module panel imagemaps tool books host)
+set(allowed_modeler/model modeler/model modeler host)
+set(allowed_modeler/services modeler/services modeler/model modeler host)
+set(allowed_modeler/drive modeler/drive modeler/services modeler/model modeler host)
+set(allowed_modeler/export modeler/export modeler/model modeler host)
+set(allowed_modeler modeler modeler/drive modeler/export modeler/services modeler/model host)
+
+# The layer a path lies in: its deepest layer folder.
+function(layer_of path out)
+  set(found "")
+  foreach(layer IN LISTS layers)
+    string(LENGTH "${layer}/" length)
+    string(SUBSTRING "${path}" 0 ${length} head)
+    if(head STREQUAL "${layer}/")
+      string(LENGTH "${found}" best)
+      if(length GREATER best)
+        set(found ${layer})
+      endif()
+    endif()
+  endforeach()
+  set(${out} "${found}" PARENT_SCOPE)
+endfunction()
+
+set(violations "")
+foreach(folder IN ITEMS host books tool panel imagemaps module modeler)
+  file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
+    ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.c)
+  foreach(source IN LISTS sources)
+    layer_of(${source} from)
+    file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" included "${line}")
+      layer_of(${included} to)
+      if(to STREQUAL "")
+        continue()  # a header beside it or of a library
+      endif()
+      if(NOT to IN_LIST allowed_${from})
+        list(APPEND violations "${source} (${from}) includes ${included} (${to})")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "includes against the layers:\n  ${text}")
+endif()
+message(STATUS "layers: every include runs one way")
