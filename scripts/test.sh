@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs every test. Usage: scripts/test.sh [default|sanitize]
+# Builds and runs every test. Usage: scripts/test.sh [default|sanitize|clang]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-default}

@@ -1,6 +1,7 @@
 // Activation through the real module: which services it asks for and when,
 // what it fills, and how it fails.
 #include <cstring>
+#include <sstream>
 
 #include "modeler/services/service_host.h"
 #include "module/activation.h"
@@ -149,17 +150,13 @@ TEST(Activation, FailedAllocationIsReportedAsFailureAndFillsNothing) {
 }
 
 TEST(Activation, ModuleExportsOnlyItsDescriptorAndClock) {
-    const std::string command = "nm -D --defined-only '" VARLOBOOKS_MODULE_PATH "' 2>&1";
-    std::FILE *pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+    const auto listing =
+        testing_support::shell("nm -D --defined-only '" VARLOBOOKS_MODULE_PATH "'");
+    ASSERT_EQ(listing.status, 0) << listing.output;
     std::vector<std::string> symbols;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe)) {
-        std::string text(line);
-        const std::size_t space = text.rfind(' ');
-        symbols.push_back(text.substr(space + 1, text.size() - space - 2));
-    }
-    pclose(pipe);
+    std::istringstream lines(listing.output);
+    for (std::string line; std::getline(lines, line);)
+        symbols.push_back(line.substr(line.rfind(' ') + 1));
     std::vector<std::string> ours;
     for (const std::string &s : symbols) {
         // The sanitizers add their own entries to an instrumented module.

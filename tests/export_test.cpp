@@ -5,6 +5,7 @@
 #include <tiny_gltf.h>
 #include <tiny_obj_loader.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -16,26 +17,9 @@ using nlohmann::json;
 
 namespace {
 
-struct CommandResult {
-    int status;
-    std::string output;
-};
-
-CommandResult shell(const std::string &command) {
-    std::FILE *pipe = popen((command + " 2>&1").c_str(), "r");
-    CommandResult result{-1, {}};
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::string modelerCommand(const std::string &arguments) {
-    return std::string("'") + MODELER_PATH + "' " + arguments;
-}
+using testing_support::CommandResult;
+using testing_support::modelerCommand;
+using testing_support::shell;
 
 struct Corner {
     std::array<double, 3> position;  // right-handed
@@ -92,6 +76,7 @@ class Exports : public ::testing::Test {
 }  // namespace
 
 TEST_F(Exports, GltfFilesPassTheKhronosValidator) {
+    SKIP_WITHOUT_VALIDATOR();
     for (const char *name : {"shelf.glb", "shelf.gltf"}) {
         const CommandResult check = shell("node '" SOURCE_DIR "/tools/validator/validate.js' '" +
                                           folder + "/" + name + "'");
@@ -210,6 +195,20 @@ TEST_F(Exports, ObjLoadsWithTheSameFacesUVsAndMaterials) {
     EXPECT_GT(mapped, 20u);
 }
 
+namespace {
+
+// Every file in folder with its bytes; folders as "<folder>".
+std::map<std::string, std::string> folderContents(const std::string &folder) {
+    std::map<std::string, std::string> files;
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        files[entry.path().filename().string()] =
+            entry.is_directory() ? "<folder>" : testing_support::readFile(entry.path().string());
+    }
+    return files;
+}
+
+}  // namespace
+
 TEST(ExportFailures, UnwritableFolderIsAClearErrorAndWritesNothing) {
     const std::string folder = testing_support::freshFolder("export_fail");
     std::ofstream(folder + "/file") << "x";
@@ -234,9 +233,42 @@ TEST(ExportFailures, AWriteThatFailsHalfWayLeavesTheOldFile) {
         EXPECT_NE(result.output.find("File too large"), std::string::npos) << result.output;
         EXPECT_EQ(testing_support::readFile(target), "old") << name;
     }
-    const CommandResult listing = shell("ls -A '" + folder + "'");
-    EXPECT_EQ(listing.output, "shelf.glb\nshelf.gltf\nshelf.json\nshelf.obj\n")
+    std::set<std::string> names;
+    for (const auto &[name, bytes] : folderContents(folder))
+        names.insert(name);
+    EXPECT_EQ(names, (std::set<std::string>{"shelf.glb", "shelf.gltf", "shelf.json", "shelf.obj"}))
         << "no partial files";
+}
+
+// An export is several files (.gltf, .bin, images; .obj, .mtl), and a run
+// may have several outputs: when any one of them cannot replace its target,
+// every other keeps what it held before.
+TEST(ExportFailures, AFileThatCannotBeReplacedLeavesEveryOtherAsItWas) {
+    const std::string folder = testing_support::freshFolder("export_companions");
+    const std::string outputs = " -o '" + folder + "/shelf.gltf' -o '" + folder +
+                                "/shelf.obj' -o '" + folder + "/shelf.json'";
+    const std::string images = " --images '" SOURCE_DIR "/examples/covers'";
+    const CommandResult first =
+        shell(modelerCommand("fill -q --box 0,0,0:0.3,0.5,0.3 --seed 1" + images + outputs));
+    ASSERT_EQ(first.status, 0) << first.output;
+    const auto before = folderContents(folder);
+    ASSERT_GE(before.size(), 6u) << "gltf, bin, images, obj, mtl, json";
+    for (const auto &[name, bytes] : before) {
+        // A folder in the file's place cannot be replaced by a file.
+        const std::string path = folder + "/" + name;
+        std::filesystem::remove(path);
+        std::filesystem::create_directories(path + "/keep");
+        const CommandResult again =
+            shell(modelerCommand("fill -q --box 0,0,0:0.4,0.5,0.3 --seed 2" + images + outputs));
+        EXPECT_EQ(again.status, 1) << name << ": " << again.output;
+        EXPECT_NE(again.output.find(path), std::string::npos) << again.output;
+        auto after = folderContents(folder);
+        EXPECT_EQ(after[name], "<folder>");
+        after[name] = bytes;
+        EXPECT_EQ(after, before) << "failing at " << name;
+        std::filesystem::remove_all(path);
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
 }
 
 TEST(Install, InstalledProgramFindsItsModule) {

@@ -253,14 +253,11 @@ TEST_F(ImageDraws, NoBooksMeansNothingApplied) {
 TEST(ImageMaps, FillWithImagesTexturesEveryCover) {
     const std::string folder = imagesFolder("fill_images", 3);
     const std::string out = freshFolder("fill_images_out") + "/shelf.json";
-    const std::string command = std::string("'") + MODELER_PATH +
-                                "' fill --box 0,0,0:1,0.5,0.3 --seed 0 --images '" + folder +
-                                "' -o '" + out + "'";
-    std::FILE *pipe = popen(command.c_str(), "r");
-    char line[256] = {};
-    ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
-    EXPECT_EQ(pclose(pipe), 0);
-    EXPECT_EQ(std::string(line), "27 books, 456 points, 336 polygons, 27 textured covers\n");
+    const auto result = testing_support::runModeler(
+        "fill --box 0,0,0:1,0.5,0.3 --seed 0 --images '" + folder + "' -o '" + out + "'");
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(result.output.substr(0, result.output.find('\n')),
+              "27 books, 456 points, 336 polygons, 27 textured covers");
     const auto json = nlohmann::json::parse(testing_support::readFile(out));
     int textured = 0;
     for (const auto &surface : json["surfaces"]) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <set>
 
 #include "layer_support.h"
 #include "modeler/export/atomic_file.h"
@@ -131,11 +132,8 @@ TEST(AtomicFile, FailedWritesLeaveNoPartialFileAndKeepTheOldOne) {
     EXPECT_FALSE(modeler::writeFileAtomically(target, "new"));
     EXPECT_EQ(testing_support::readFile(target), "new");
     // Nothing but the two files is left in the folder.
-    std::FILE *list = popen(("ls -A '" + folder + "'").c_str(), "r");
-    std::string names;
-    char line[256];
-    while (std::fgets(line, sizeof line, list))
-        names += line;
-    pclose(list);
-    EXPECT_EQ(names, "plain-file\nshelf.json\n");
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"plain-file", "shelf.json"}));
 }

@@ -15,25 +15,6 @@ std::string loadError(const std::string &path) {
     return error ? *error : std::string("loaded");
 }
 
-struct CommandResult {
-    int status;
-    std::string output;  // stdout and stderr together
-};
-
-CommandResult runModeler(const std::string &arguments) {
-    const std::string command = std::string("'") + MODELER_PATH + "' " + arguments + " 2>&1";
-    std::FILE *pipe = popen(command.c_str(), "r");
-    CommandResult result{-1, {}};
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.output.append(buffer, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
-
 }  // namespace
 
 TEST(Loader, ListsTheOneBookServer) {
@@ -70,28 +51,29 @@ TEST(Loader, BadFilesGetOneLineErrorsNamingFileAndReason) {
 }
 
 TEST(Loader, ModelerCommandFailsCleanlyOnBadModules) {
-    const CommandResult other =
-        runModeler("fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR
-                   "/fixture_other_server.so'");
+    const testing_support::CommandResult other = testing_support::runModeler(
+        "fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR
+        "/fixture_other_server.so'");
     EXPECT_EQ(other.status, 1);
     EXPECT_NE(other.output.find("no MeshEditTool server \"varlobooks\""), std::string::npos)
         << other.output;
-    const CommandResult partial =
-        runModeler("fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR
-                   "/fixture_partial.so'");
+    const testing_support::CommandResult partial = testing_support::runModeler(
+        "fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR
+        "/fixture_partial.so'");
     EXPECT_EQ(partial.status, 1);
     EXPECT_NE(partial.output.find("the tool does not activate (result 0; plug-in fault: activation "
                                   "left the build slot empty)"),
               std::string::npos)
         << partial.output;
-    const CommandResult bad = runModeler("info '" FIXTURE_DIR "/fixture_bad_sync.so'");
+    const testing_support::CommandResult bad =
+        testing_support::runModeler("info '" FIXTURE_DIR "/fixture_bad_sync.so'");
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.output,
               "modeler: " FIXTURE_DIR
               "/fixture_bad_sync.so: wrong synchronisation word 0x12345678, expected 0x04121994\n");
-    const CommandResult info = runModeler("info");
+    const testing_support::CommandResult info = testing_support::runModeler("info");
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.output.find("MeshEditTool  \"varlobooks\""), std::string::npos) << info.output;
-    const CommandResult usage = runModeler("fill --seed x");
+    const testing_support::CommandResult usage = testing_support::runModeler("fill --seed x");
     EXPECT_EQ(usage.status, 2) << usage.output;
 }

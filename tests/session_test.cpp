@@ -45,16 +45,9 @@ std::string runToJson(const std::string &text) {
 }
 
 int runCommand(const std::string &arguments, std::string *output = nullptr) {
-    const std::string command = std::string("'") + MODELER_PATH + "' " + arguments + " 2>&1";
-    std::FILE *pipe = popen(command.c_str(), "r");
-    std::string text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, n);
-    const int status = pclose(pipe);
-    if (output) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const testing_support::CommandResult result = testing_support::runModeler(arguments);
+    if (output) *output = result.output;
+    return result.status;
 }
 
 }  // namespace

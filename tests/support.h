@@ -3,9 +3,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,24 +77,69 @@ inline std::string readFile(const std::string &path) {
     return text;
 }
 
-// A fresh empty folder under the test temporary folder, of this process
-// only, so that test runs side by side never share one.
+// The folder of this process's temporary folders, so that test runs side
+// by side never share one.
+inline std::filesystem::path processFolder() {
+    return std::filesystem::path(::testing::TempDir()) / ("varlobooks_" + std::to_string(getpid()));
+}
+
+// A fresh empty folder under the process's temporary folder.
 inline std::string freshFolder(const std::string &name) {
-    const std::string path =
-        ::testing::TempDir() + "varlobooks_" + std::to_string(getpid()) + "_" + name;
-    std::string command = "rm -rf '" + path + "' && mkdir -p '" + path + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    return path;
+    const std::filesystem::path path = processFolder() / name;
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+    std::filesystem::create_directories(path, ec);
+    EXPECT_FALSE(ec) << path << ": " << ec.message();
+    return path.string();
 }
 
 // Removes this process's folders when it ends.
 struct FreshFolderCleanup {
     ~FreshFolderCleanup() {
-        const std::string pattern =
-            ::testing::TempDir() + "varlobooks_" + std::to_string(getpid()) + "_*";
-        if (std::system(("rm -rf " + pattern).c_str()) != 0) std::fputs("cleanup failed\n", stderr);
+        std::error_code ec;
+        std::filesystem::remove_all(processFolder(), ec);
     }
 };
 inline FreshFolderCleanup freshFolderCleanup;
+
+struct CommandResult {
+    int status;          // the exit status; 128 + the signal when killed
+    std::string output;  // stdout and stderr together
+};
+
+// Runs command through the shell.
+inline CommandResult shell(const std::string &command) {
+    CommandResult result{-1, {}};
+    std::FILE *pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+inline std::string modelerCommand(const std::string &arguments) {
+    return std::string("'") + MODELER_PATH + "' " + arguments;
+}
+
+// The built modeler program with arguments (quoted by the caller).
+inline CommandResult runModeler(const std::string &arguments) {
+    return shell(modelerCommand(arguments));
+}
+
+// Whether the glTF validator is installed (scripts/validator.sh). In CI it
+// must be; elsewhere a test that needs it is skipped with the reason.
+inline bool validatorInstalled() {
+    return std::filesystem::is_directory(SOURCE_DIR "/tools/validator/node_modules/gltf-validator");
+}
+#define SKIP_WITHOUT_VALIDATOR()                                                          \
+    do {                                                                                  \
+        const char *ci = std::getenv("CI");                                               \
+        if (!testing_support::validatorInstalled() && !(ci && std::string(ci) == "true")) \
+            GTEST_SKIP() << "the glTF validator is not installed (scripts/validator.sh)"; \
+    } while (false)
 
 }  // namespace testing_support

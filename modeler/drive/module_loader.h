@@ -25,7 +25,8 @@ class LoadedModule {
   public:
     // The module at path, started; or a one-line error naming the file and
     // the reason.
-    static std::variant<std::unique_ptr<LoadedModule>, std::string> load(const std::string &path);
+    [[nodiscard]] static std::variant<std::unique_ptr<LoadedModule>, std::string> load(
+        const std::string &path);
     ~LoadedModule();
     LoadedModule(const LoadedModule &) = delete;
     LoadedModule &operator=(const LoadedModule &) = delete;

@@ -161,7 +161,8 @@ bool ToolDriver::done(std::optional<std::string> folder) {
     host_.panels().setFormAnswer(std::nullopt);
     inUse_ = false;
     record_.instance = nullptr;
-    if (panel_) host_.panels().destroy(panel_);
+    if (panel_ && !host_.panels().destroy(panel_))
+        host_.fault("the tool destroyed its numeric panel, which belongs to the host");
     panel_ = nullptr;
     if (host_.scene().liveContexts() != 0) {
         host_.fault("done left " + std::to_string(host_.scene().liveContexts()) +

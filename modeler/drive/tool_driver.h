@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "host/meshedit.h"
-#include "modeler/services/service_host.h"
-#include "modeler/services/edit_operations.h"
 #include "modeler/drive/panel_values.h"
+#include "modeler/services/edit_operations.h"
+#include "modeler/services/service_host.h"
 #include "modeler/services/wire_recorder.h"
 
 namespace modeler {
@@ -45,7 +45,8 @@ class ToolDriver {
     bool drag(int handle, const Vec3 &position, const DragOptions &options = {});
     // Edits the numeric panel's value that has label; text as the panel shows
     // it (angles in degrees, choices by name). An error text when refused.
-    std::optional<std::string> setPanelValue(const std::string &label, const std::string &text);
+    [[nodiscard]] std::optional<std::string> setPanelValue(const std::string &label,
+                                                           const std::string &text);
     bool end(bool keep);
     // Leaves the tool. folder answers its form request (nullopt cancels).
     bool done(std::optional<std::string> folder);

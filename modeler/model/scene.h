@@ -60,7 +60,7 @@ class Scene {
     void **surfaceArray();
 
     void *createContext();
-    bool destroyContext(void *context);
+    [[nodiscard]] bool destroyContext(void *context);
     bool ownsContext(const void *context) const { return contexts_.count(context) != 0; }
     Texture &createTexture(int returnType, std::string name);
     bool ownsTexture(const void *handle) const { return textureHandles_.count(handle) != 0; }

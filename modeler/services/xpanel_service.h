@@ -54,7 +54,7 @@ class Panels {
     explicit Panels(Host &host) : host_(host) {}
 
     LWXPanelID create(int type, const LWXPanelControl *controls);
-    bool destroy(LWXPanelID panel);
+    [[nodiscard]] bool destroy(LWXPanelID panel);
     Panel *find(LWXPanelID panel);
     void describe(Panel &panel, const LWXPanelDataDesc *data, LWXPanelGetFunc *get,
                   LWXPanelSetFunc *set);
