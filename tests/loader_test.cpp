@@ -77,3 +77,31 @@ TEST(Loader, ModelerCommandFailsCleanlyOnBadModules) {
     const testing_support::CommandResult usage = testing_support::runModeler("fill --seed x");
     EXPECT_EQ(usage.status, 2) << usage.output;
 }
+
+TEST(Loader, BrokenDescriptorsAndFailedStartupsAreRefusedCleanly) {
+    const std::string mark = testing_support::freshFolder("shutdown_mark") + "/called";
+    setenv("FIXTURE_SHUTDOWN_MARK", mark.c_str(), 1);
+    struct Case {
+        const char *fixture;
+        const char *reason;  // empty: it loads
+    } cases[] = {
+        {"fixture_no_startup", "descriptor lacks startup or server list"},
+        {"fixture_endless_list", "server list has no end"},
+        {"fixture_startup_fails", "module startup failed"},
+        {"fixture_other_server", ""},
+    };
+    for (const Case &c : cases) {
+        std::filesystem::remove(mark);
+        const std::string path = std::string(FIXTURE_DIR "/") + c.fixture + ".so";
+        const std::string error = loadError(path);
+        if (*c.reason) {
+            EXPECT_EQ(error, path + ": " + c.reason);
+            // A module that did not start is unloaded without its shutdown.
+            EXPECT_FALSE(std::filesystem::exists(mark)) << c.fixture;
+        } else {
+            EXPECT_EQ(error, "loaded");
+            EXPECT_TRUE(std::filesystem::exists(mark)) << "a started module is shut down";
+        }
+    }
+    unsetenv("FIXTURE_SHUTDOWN_MARK");
+}

@@ -76,6 +76,64 @@ TEST(Session, ParseErrorsNameFileAndLine) {
               "s.session:1: expected a finite number for the pointer's X Y Z, found \"inf\"");
 }
 
+// Names go into the scene and its files byte for byte, so they must be
+// UTF-8: anything else is refused where it is typed.
+TEST(Session, TextMustBeUtf8) {
+    EXPECT_EQ(parseError("activate\nobject \"caf\xe9\""),
+              "s.session:2: expected text in UTF-8, found the byte 0xE9 at column 12");
+    struct Case {
+        const char *bytes;
+        bool valid;
+    } cases[] = {
+        {"plain", true},
+        {"\xc3\xa9tag\xc3\xa8re", true},
+        {"\xf0\x9f\x93\x9a", true},
+        {"\xc0\x80", false},          // an overlong NUL
+        {"\xed\xa0\x80", false},      // a surrogate
+        {"\xf4\x90\x80\x80", false},  // past U+10FFFF
+        {"\xe2\x82", false},          // cut inside a character
+        {"\x80", false},              // a continuation byte alone
+    };
+    for (const Case &c : cases) {
+        const std::string line = std::string("object \"") + c.bytes + "\"";
+        EXPECT_EQ(parseError(line) == "parsed", c.valid) << line;
+    }
+    std::string output;
+    EXPECT_EQ(runCommand("fill --box 0,0,0:1,1,1 -o x.json --set 'Surface Prefix=\xff'", &output),
+              2);
+    EXPECT_EQ(output, "modeler: --set: expected text in UTF-8, found \"Surface Prefix=\xff\"\n");
+}
+
+TEST(Session, Utf8NamesReachTheJsonByteForByte) {
+    const std::string object = "\xc3\x89tag\xc3\xa8re \xf0\x9f\x93\x9a";
+    const std::string prefix = "\xe6\x9b\xb8_";
+    const std::string json =
+        runToJson("object \"" + object + "\"\nclock 3\nactivate\nset \"Surface Prefix\" " + prefix +
+                  "\npress 0 0 0\nmove 0.2 0.4 0.3\nend keep\n");
+    EXPECT_NE(json.find("\"object\": \"" + object + "\""), std::string::npos);
+    EXPECT_NE(json.find("{\"name\": \"" + prefix + "0\""), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(json)["object"].get<std::string>(), object);
+}
+
+// Every prefix of a long line, cut anywhere (inside a word, a number, a
+// quoted label or a character), parses or gives one clear error.
+TEST(Session, EveryTruncatedLineParsesOrIsAClearError) {
+    const std::string lines[] = {
+        "drag 3 1.5 -2 3e-1 delta 1 1 1 view Z constrain hold first # a comment",
+        "set \"Surface Prefix\" \"\xe6\x9b\xb8 shelf\"",
+        "done folder \"covers/new ones\"",
+    };
+    for (const std::string &line : lines) {
+        for (std::size_t length = 0; length <= line.size(); ++length) {
+            const std::string error = parseError(line.substr(0, length));
+            if (error != "parsed") {
+                EXPECT_EQ(error.rfind("s.session:1: expected ", 0), 0u) << error;
+                EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+            }
+        }
+    }
+}
+
 TEST(Session, PanelEditsAreCheckedAgainstTheToolsPanel) {
     EXPECT_EQ(
         checkError("set \"Random Front\" 0.3\nset Type Softcover\nset Axis Y\nset Rotation 15"),

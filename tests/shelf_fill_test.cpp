@@ -4,6 +4,7 @@
 #include <set>
 
 #include "books/limits.h"
+#include "books/shelf_fill.h"
 #include "layer_support.h"
 #include "modeler/export/json_export.h"
 #include "support.h"
@@ -94,45 +95,87 @@ TEST(ShelfFill, ZeroThicknessDrawStandsForwards) {
         EXPECT_GE(p[0], -1e-12);
 }
 
+namespace {
+
+// A mesh edit that only counts what a fill adds, so that the largest fills
+// can be checked in a moment.
+struct CountingEdit {
+    std::size_t points = 0, polygons = 0;
+    MeshEditOp op{reinterpret_cast<EDStateRef>(this), addPoint, addFace, setValue, selectMap};
+
+    static CountingEdit &of(EDStateRef state) { return *reinterpret_cast<CountingEdit *>(state); }
+    static LWPntID addPoint(EDStateRef state, double *) {
+        return reinterpret_cast<LWPntID>(++of(state).points);
+    }
+    static LWPolID addFace(EDStateRef state, const char *, int, const LWPntID *) {
+        return reinterpret_cast<LWPolID>(++of(state).polygons);
+    }
+    static EDError setValue(EDStateRef, LWPntID, LWPolID, LWID, const char *, int, float *) {
+        return EDERR_NONE;
+    }
+    static void *selectMap(EDStateRef state, const char *, LWID, int) { return state; }
+};
+
+// The tool's defaults with a box from the origin to far.
+varlobooks::ShelfParams defaultParams(std::array<float, 3> far) {
+    return {{0, 0, 0}, {far[0], far[1], far[2]},
+            0,         varlobooks::kBookBoth,
+            8,         0.005,
+            0.08,      0,
+            0.2,       0,
+            0.2,       0.1,
+            "book_",   0};
+}
+
+}  // namespace
+
 TEST(ShelfFill, FillAlwaysEndsAndIsBounded) {
     {
+        // Through the host: books that do not advance end the fill.
         ToolSession s;
         s.tool().maxSize = 0;
         s.buildBox({0, 0, 0}, {1, 1, 1});
         EXPECT_EQ(s.tool().bookCount, 0) << "books that do not advance end the fill";
+        EXPECT_TRUE(s.layer().points().empty());
     }
+    auto fill = [](const varlobooks::ShelfParams &params, CountingEdit &edit) {
+        return varlobooks::ShelfFill(params, edit.op).bookCount;
+    };
     {
-        ToolSession s;
         // A box flat along the fill axis with a negative MinSize: every thickness is 0.
-        s.tool().minSize = -0.01;
-        s.buildBox({0, 0, 0}, {0, 1, 1});
-        EXPECT_EQ(s.tool().bookCount, 0);
+        auto params = defaultParams({0, 1, 1});
+        params.minSize = -0.01;
+        CountingEdit edit;
+        EXPECT_EQ(fill(params, edit), 0);
     }
     {
-        ToolSession s;
-        s.tool().bookType = 1;
-        s.tool().minSize = s.tool().maxSize = 1e-3;
-        s.buildBox({0, 0, 0}, {1e6f, 1, 1});
-        EXPECT_EQ(s.tool().bookCount, varlobooks::kMaxBooksPerBuild);
+        auto params = defaultParams({1e6f, 1, 1});
+        params.bookType = varlobooks::kBookSoftcover;
+        params.minSize = params.maxSize = 1e-3;
+        CountingEdit edit;
+        EXPECT_EQ(fill(params, edit), varlobooks::kMaxBooksPerBuild);
+        EXPECT_EQ(edit.points, std::size_t(8) * varlobooks::kMaxBooksPerBuild);
     }
     {
-        ToolSession s;
-        s.tool().bookType = 0;
-        s.tool().segments = 1 << 30;
-        s.buildBox({0, 0, 0}, {0.01f, 1, 1});
-        EXPECT_EQ(s.driver.builds().back().points,
-                  std::size_t(8 + 2 * varlobooks::kMaxSpineSegments) * s.tool().bookCount);
+        // A segment count past the cap builds books of the cap's segments.
+        auto params = defaultParams({0.01f, 1, 1});
+        params.bookType = varlobooks::kBookHardcover;
+        params.segments = 1 << 30;
+        CountingEdit edit;
+        const int books = fill(params, edit);
+        EXPECT_GT(books, 0);
+        EXPECT_EQ(edit.points, std::size_t(8 + 2 * varlobooks::kMaxSpineSegments) * books);
     }
     {
         // Many books of many segments stop at the points a build may make.
-        ToolSession s;
-        s.tool().bookType = 0;
-        s.tool().segments = varlobooks::kMaxSpineSegments;
-        s.tool().minSize = s.tool().maxSize = 1e-3;
-        s.buildBox({0, 0, 0}, {100, 1, 1});
+        auto params = defaultParams({100, 1, 1});
+        params.bookType = varlobooks::kBookHardcover;
+        params.segments = varlobooks::kMaxSpineSegments;
+        params.minSize = params.maxSize = 1e-3;
+        CountingEdit edit;
         const std::size_t perBook = 8 + 2 * varlobooks::kMaxSpineSegments;
-        EXPECT_EQ(s.tool().bookCount, int(varlobooks::kMaxPointsPerBuild / perBook));
-        EXPECT_LE(s.driver.builds().back().points, std::size_t(varlobooks::kMaxPointsPerBuild));
+        EXPECT_EQ(fill(params, edit), int(varlobooks::kMaxPointsPerBuild / perBook));
+        EXPECT_LE(edit.points, std::size_t(varlobooks::kMaxPointsPerBuild));
     }
 }
 

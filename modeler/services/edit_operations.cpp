@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 
 #include "modeler/services/service_host.h"
 
@@ -24,27 +25,45 @@ bool fromHandle(Handle handle, std::size_t limit, uint32_t &index) {
 
 constexpr int kMaxFacePoints = 1 << 20;
 
+// The builds whose operations may be called, by the state their record
+// carries. A state is a number never used twice, so that operations kept
+// past their build are recognised, never taken for a later build's.
+std::unordered_map<uintptr_t, MeshEdit *> &openEdits() {
+    static std::unordered_map<uintptr_t, MeshEdit *> edits;
+    return edits;
+}
+uintptr_t gNextEdit = 1;
+
 }  // namespace
 
 MeshEdit::MeshEdit(Host &host)
     : host_(host),
-      op_{reinterpret_cast<EDStateRef>(this), addPoint, addFace, pntVPMap, selectVertexMap},
+      id_(gNextEdit++),
+      op_{reinterpret_cast<EDStateRef>(id_), addPoint, addFace, pntVPMap, selectVertexMap},
       firstPoint_(host.scene().layer().points().size()),
-      firstPolygon_(host.scene().layer().polygons().size()) {}
-
-MeshEdit *MeshEdit::from(EDStateRef state) {
-    return reinterpret_cast<MeshEdit *>(state);
+      firstPolygon_(host.scene().layer().polygons().size()) {
+    openEdits()[id_] = this;
 }
 
-bool MeshEdit::usable(const char *operation) {
-    if (open_) return true;
-    host_.fault(std::string(operation) + " called after its build returned");
-    return false;
+MeshEdit::~MeshEdit() {
+    close();
+}
+
+void MeshEdit::close() {
+    openEdits().erase(id_);
+}
+
+MeshEdit *MeshEdit::from(EDStateRef state, const char *operation) {
+    auto it = openEdits().find(reinterpret_cast<uintptr_t>(state));
+    if (it != openEdits().end()) return it->second;
+    Host::current().fault(std::string(operation) + " called after its build returned");
+    return nullptr;
 }
 
 LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) {
-    MeshEdit &edit = *from(state);
-    if (!edit.usable("addPoint")) return nullptr;
+    MeshEdit *open = from(state, "addPoint");
+    if (!open) return nullptr;
+    MeshEdit &edit = *open;
     if (!xyz || !std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2])) {
         edit.host_.fault("addPoint: a coordinate is missing or not a finite number");
         return nullptr;
@@ -53,8 +72,9 @@ LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) {
 }
 
 LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, const LWPntID *points) {
-    MeshEdit &edit = *from(state);
-    if (!edit.usable("addFace")) return nullptr;
+    MeshEdit *open = from(state, "addFace");
+    if (!open) return nullptr;
+    MeshEdit &edit = *open;
     Layer &layer = edit.host_.scene().layer();
     if (!surface || !*surface || count < 1 || count > kMaxFacePoints || !points) {
         edit.host_.fault("addFace: no surface name, no points or a bad point count");
@@ -86,8 +106,9 @@ VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
 
 EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
                            const char *name, int dimension, float *values) {
-    MeshEdit &edit = *from(state);
-    if (!edit.usable("pntVPMap")) return EDERR_BADARGS;
+    MeshEdit *open = from(state, "pntVPMap");
+    if (!open) return EDERR_BADARGS;
+    MeshEdit &edit = *open;
     Layer &layer = edit.host_.scene().layer();
     uint32_t pointIndex = 0, polygonIndex = 0;
     if (!name || !*name || dimension < 1 || dimension > kMaxMapDimension || !values ||
@@ -126,8 +147,9 @@ EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWI
 }
 
 void *MeshEdit::selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension) {
-    MeshEdit &edit = *from(state);
-    if (!edit.usable("selectVertexMap")) return nullptr;
+    MeshEdit *open = from(state, "selectVertexMap");
+    if (!open) return nullptr;
+    MeshEdit &edit = *open;
     if (!name || !*name || dimension < 1 || dimension > kMaxMapDimension) {
         edit.host_.fault("selectVertexMap: no map name or a bad dimension");
         return nullptr;

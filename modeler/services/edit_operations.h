@@ -26,16 +26,19 @@ struct BuildReport {
 class MeshEdit {
   public:
     explicit MeshEdit(Host &host);
+    ~MeshEdit();
     MeshEdit(const MeshEdit &) = delete;
     MeshEdit &operator=(const MeshEdit &) = delete;
 
     MeshEditOp *op() { return &op_; }
     // The build has returned: any later call through op is a fault.
-    void close() { open_ = false; }
+    void close();
     BuildReport report() const;
 
   private:
-    static MeshEdit *from(EDStateRef state);
+    // The open build a state stands for; null, with a fault recorded on
+    // the running host, when its build has returned.
+    static MeshEdit *from(EDStateRef state, const char *operation);
     static LWPntID addPoint(EDStateRef state, double *xyz);
     static LWPolID addFace(EDStateRef state, const char *surface, int count, const LWPntID *points);
     static EDError pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
@@ -43,11 +46,10 @@ class MeshEdit {
     static void *selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension);
 
     VertexMap &mapFor(LWID type, const char *name, int dimension);
-    bool usable(const char *operation);
 
     Host &host_;
+    uintptr_t id_;
     MeshEditOp op_;
-    bool open_ = true;
     std::size_t firstPoint_, firstPolygon_;
     std::size_t values_ = 0;
     VertexMap *recentMaps_[2] = {nullptr, nullptr};
