@@ -79,7 +79,12 @@ bool BookMeshBuilder::placePoints(const BookSpec &book, int n) {
         v = sum(v, M);
         if (!isFinite(v)) return false;
     }
+    // Every working list is sized before the first point goes to the host,
+    // so that a failed allocation can only come before the book is begun.
     ids_.resize(positions_.size());
+    lower_.resize(n + 2);
+    upper_.resize(n + 2);
+    passed_.resize(n + 2);
     return true;
 }
 
@@ -110,8 +115,6 @@ void BookMeshBuilder::addBlock(MeshEditOp &edit, const char *coverName) {
 void BookMeshBuilder::addSpine(MeshEditOp &edit, const char *coverName, int n) {
     const LWPntID *P = ids_.data();
     // lower: P0, L1..Ln, P1; upper: P5, Un..U1, P4.
-    lower_.resize(n + 2);
-    upper_.resize(n + 2);
     addPoints(edit, 8, 8 + 2 * n);
     for (int k = 1; k <= n; ++k) {
         lower_[k] = P[8 + 2 * (k - 1)];
@@ -155,7 +158,7 @@ LWPolID BookMeshBuilder::addQuad(MeshEditOp &edit, const char *surface, const ch
 // P5, Un..U1, P4): P4, Un down to U1, P5. Arc point k gets u = (k-1)/(n-1).
 void BookMeshBuilder::addCap(MeshEditOp &edit, const std::vector<LWPntID> &list, bool top) {
     const int n = static_cast<int>(list.size()) - 2;
-    passed_.assign(list.begin(), list.end());
+    std::copy(list.begin(), list.end(), passed_.begin());
     if (reversed_) std::reverse(passed_.begin(), passed_.end());
     LWPolID polygon = edit.addFace(edit.state, kPageSurface, n + 2, passed_.data());
     auto write = [&](LWPntID point, float u, float v) {

@@ -48,7 +48,8 @@ struct BookSpec {
 class BookMeshBuilder {
   public:
     // Adds the book's points, faces and UV values. Returns false and adds
-    // nothing when a position would not be a finite number.
+    // nothing when a position would not be a finite number. Throws
+    // std::bad_alloc only before anything of the book was added.
     bool addBook(MeshEditOp &edit, const BookSpec &book);
 
   private:

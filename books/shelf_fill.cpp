@@ -1,6 +1,7 @@
 #include "books/shelf_fill.h"
 
 #include <cmath>
+#include <new>
 
 #include "books/book_mesh.h"
 #include "books/geometry.h"
@@ -27,6 +28,21 @@ bool fillable(const ShelfParams &params) {
            std::isfinite(params.randomBack);
 }
 
+// A book's thickness from one draw u, bounded by MinSize and MaxSize; a
+// zero thickness counts as positive, so the book stands forwards.
+float thickness(float minF, float maxF, double length, double u) {
+    float t = static_cast<float>(maxF * (length * u));
+    if (minF > std::fabs(t)) t = t >= 0 ? minF : -minF;
+    if (std::fabs(t) > maxF) t = t > 0 ? maxF : -maxF;
+    return t;
+}
+
+// Sizes are lengths: a negative one counts as no length at all, so that no
+// book runs past the box further than the largest book would.
+float sizeUsed(double size) {
+    return size < 0 ? 0.0f : static_cast<float>(size);
+}
+
 // The spine segments of the next book; Both draws the kind.
 int spineSegmentsFor(const ShelfParams &params, BookRandom &random) {
     if (params.bookType == kBookSoftcover) return 0;
@@ -39,7 +55,7 @@ int spineSegmentsFor(const ShelfParams &params, BookRandom &random) {
 
 }  // namespace
 
-ShelfResult ShelfFill(const ShelfParams &params, MeshEditOp &edit) {
+ShelfResult ShelfFill(const ShelfParams &params, MeshEditOp &edit) noexcept {
     Vector3 lo, hi;
     for (int i = 0; i < 3; ++i) {
         const bool ordered = params.boxMax[i] >= params.boxMin[i];
@@ -52,8 +68,11 @@ ShelfResult ShelfFill(const ShelfParams &params, MeshEditOp &edit) {
     Vector3 &A = book.low;
     Vector3 &B = book.high;
     double position = lo[T];
-    const float minF = static_cast<float>(params.minSize);
-    const float maxF = static_cast<float>(params.maxSize);
+    const float minF = sizeUsed(params.minSize);
+    const float maxF = sizeUsed(params.maxSize);
+    const double length = hi[T] - lo[T];
+    // The thickness grows with the draw: the last draw gives the largest.
+    const float largest = thickness(minF, maxF, length, 1.0);
     const double rotDeg = params.rotation * kDegreesPerRadian;
 
     ShelfResult result{};
@@ -63,13 +82,12 @@ ShelfResult ShelfFill(const ShelfParams &params, MeshEditOp &edit) {
     BookMeshBuilder builder;
     const bool canFill = fillable(params);
     while (canFill && (hi[T] - minF) > position && book.index < kMaxBooksPerBuild) {
-        float t = static_cast<float>(maxF * ((hi[T] - lo[T]) * random.drawUnit()));
-        // A zero thickness counts as positive, so the book stands forwards.
-        if (minF > std::fabs(t)) t = t >= 0 ? minF : -minF;
-        if (std::fabs(t) > maxF) t = t > 0 ? maxF : -maxF;
-        B[T] = A[T] + t;
-        // A book that does not move the position on would repeat forever.
-        if (!(B[T] > A[T])) break;
+        // Where no draw can move the position on (no MaxSize, no length, or
+        // a position too large for any thickness to change), the fill would
+        // repeat forever: it ends. A single draw that does not advance makes
+        // a book of no thickness, and the fill goes on.
+        if (!(A[T] + largest > A[T])) break;
+        B[T] = A[T] + thickness(minF, maxF, length, random.drawUnit());
         B[H] = hi[H] - params.randomTop * ((hi[H] - lo[H]) * random.drawUnit());
         A[H] = lo[H] + params.randomBottom * ((hi[H] - lo[H]) * random.drawUnit());
         A[D] = lo[D] + params.randomFront * ((hi[D] - lo[D]) * random.drawUnit());
@@ -78,7 +96,11 @@ ShelfResult ShelfFill(const ShelfParams &params, MeshEditOp &edit) {
         book.spineSegments = spineSegmentsFor(params, random);
         const int points = bookPointCount(spineSegmentsUsed(book.spineSegments));
         if (pointsAdded + points > kMaxPointsPerBuild) break;
-        if (!builder.addBook(edit, book)) break;
+        try {
+            if (!builder.addBook(edit, book)) break;
+        } catch (const std::bad_alloc &) {
+            break;  // out of memory: the shelf ends with the books made
+        }
         pointsAdded += points;
         A[T] = B[T];
         position = A[T];

@@ -37,7 +37,8 @@ struct ShelfResult {
 // Fills the box along params.axis from its low end, seeding the generator
 // with params.seed. A box or parameter that is not a finite number, or an
 // axis other than 0, 1, 2, makes no books; the "bookcover" map is selected
-// whatever the fill made.
-ShelfResult ShelfFill(const ShelfParams &params, MeshEditOp &edit);
+// whatever the fill made. Sizes below zero count as zero. When memory runs
+// out the shelf ends with the books already made. Throws nothing.
+ShelfResult ShelfFill(const ShelfParams &params, MeshEditOp &edit) noexcept;
 
 }  // namespace varlobooks

@@ -124,25 +124,31 @@ LWImageID findOrLoadImage(const LWImageList &images, const char *path) {
     return images.load(path);
 }
 
-void offerImageMaps(BookTool &tool) {
+void offerImageMaps(BookTool &tool) noexcept {
     const ToolServices &handles = toolServices();
     if (!handles.xpanel || !handles.stateQuery || !handles.surfaces || !handles.textures ||
         !handles.images) {
         return;
     }
     const LWXPanelFuncs &xpanel = *handles.xpanel;
-    LWXPanelID panel = xpanel.create(LWXP_FORM, kFolderControls);
-    if (!panel) return;
-    std::string folder;
-    if (askForFolder(xpanel, panel, folder)) {
-        const std::vector<std::string> names = listImageFolder(folder.c_str());
-        if (!names.empty()) {
-            const ImageMapServices services{*handles.stateQuery, *handles.surfaces,
-                                            *handles.textures, *handles.images};
-            assignImages(services, tool, folder, names);
+    // Nothing may be thrown back into the host: when memory runs out, the
+    // covers done so far keep their images and the panel still goes.
+    LWXPanelID panel = nullptr;
+    try {
+        panel = xpanel.create(LWXP_FORM, kFolderControls);
+        if (!panel) return;
+        std::string folder;
+        if (askForFolder(xpanel, panel, folder)) {
+            const std::vector<std::string> names = listImageFolder(folder.c_str());
+            if (!names.empty()) {
+                const ImageMapServices services{*handles.stateQuery, *handles.surfaces,
+                                                *handles.textures, *handles.images};
+                assignImages(services, tool, folder, names);
+            }
         }
+    } catch (...) {
     }
-    xpanel.destroy(panel);
+    if (panel) xpanel.destroy(panel);
 }
 
 }  // namespace varlobooks

@@ -15,8 +15,9 @@ inline constexpr uint32_t kImageFolderId = 0x8001;
 
 // Offers the folder request and applies the image maps when it is confirmed.
 // Does nothing without the panel service or when a service the step needs
-// was not obtained. Continues tool.random from the last build.
-void offerImageMaps(BookTool &tool);
+// was not obtained. Continues tool.random from the last build. Throws
+// nothing: a failed allocation ends the step early.
+void offerImageMaps(BookTool &tool) noexcept;
 
 // The names of every entry of folder that is not a folder, in listing order;
 // empty when the folder cannot be listed.

@@ -5,7 +5,7 @@
 
 namespace varlobooks {
 
-void leaveTool(LWInstance instance) {
+void leaveTool(LWInstance instance) noexcept {
     auto *tool = static_cast<BookTool *>(instance);
     tool->updateCode = LWT_TEST_NOTHING;
     offerImageMaps(*tool);

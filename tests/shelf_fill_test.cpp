@@ -77,14 +77,21 @@ TEST(ShelfFill, BoxNoLongerThanMinSizeMakesNoBookButSelectsTheMap) {
     EXPECT_NE(s.tool().coverUVMap, nullptr);
 }
 
-TEST(ShelfFill, ZeroThicknessDrawStandsForwards) {
-    // A seed whose first draw is 0.
-    int32_t seed = 0;
-    for (;; ++seed) {
+namespace {
+
+// A seed whose first draw is 0: the first book's thickness draw.
+int32_t seedDrawingZeroFirst() {
+    for (int32_t seed = 0;; ++seed) {
         varlobooks::BookRandom r;
         r.seed(static_cast<uint32_t>(seed));
-        if (r.draw() == 0) break;
+        if (r.draw() == 0) return seed;
     }
+}
+
+}  // namespace
+
+TEST(ShelfFill, ZeroThicknessDrawStandsForwards) {
+    const int32_t seed = seedDrawingZeroFirst();
     ToolSession s;
     s.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, seed);
     const auto &pts = s.layer().points();
@@ -93,6 +100,34 @@ TEST(ShelfFill, ZeroThicknessDrawStandsForwards) {
     // No book starts before the box.
     for (const auto &p : pts)
         EXPECT_GE(p[0], -1e-12);
+}
+
+// With no MinSize a draw of 0 makes a book of no thickness; the shelf goes
+// on behind it instead of ending there.
+TEST(ShelfFill, ZeroThicknessBookDoesNotEndTheShelf) {
+    ToolSession s;
+    s.tool().minSize = 0;
+    s.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, seedDrawingZeroFirst());
+    EXPECT_GT(s.tool().bookCount, 10);
+    const auto &pts = s.layer().points();
+    EXPECT_EQ(pts[0][0], pts[1][0]) << "book 0 has no thickness";
+}
+
+// A negative size is no length: the books stay within the box as with a
+// size of 0, the last reaching past it by less than MaxSize.
+TEST(ShelfFill, NegativeSizesCountAsZero) {
+    ToolSession negative, zero;
+    negative.tool().minSize = -1;
+    zero.tool().minSize = 0;
+    negative.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, 7);
+    zero.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, 7);
+    EXPECT_EQ(modeler::sceneToJson(negative.host.scene()), modeler::sceneToJson(zero.host.scene()));
+    for (const auto &p : negative.layer().points())
+        EXPECT_LT(p[0], 1 + negative.tool().maxSize);
+    ToolSession both;
+    both.tool().minSize = both.tool().maxSize = -1;
+    both.buildBox({0, 0, 0}, {1, 0.5f, 0.3f}, 7);
+    EXPECT_EQ(both.tool().bookCount, 0) << "no size: no book can advance";
 }
 
 namespace {

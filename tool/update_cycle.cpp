@@ -37,7 +37,7 @@ int dirtyTool(LWInstance instance) {
     return static_cast<BookTool *>(instance)->dirtyCode ? kDirtyAll : 0;
 }
 
-int buildTool(LWInstance instance, MeshEditOp *edit) {
+int buildTool(LWInstance instance, MeshEditOp *edit) noexcept {
     auto &tool = *static_cast<BookTool *>(instance);
     const ShelfResult result = ShelfFill(shelfParams(tool), *edit);
     tool.bookCount = result.bookCount;

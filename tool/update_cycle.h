@@ -10,7 +10,7 @@ int testTool(LWInstance instance);
 int dirtyTool(LWInstance instance);
 // The build slot: fills the tool's box with books and keeps what the fill
 // made (the book count, the cover map, the generator's state). Returns 0.
-int buildTool(LWInstance instance, MeshEditOp *edit);
+int buildTool(LWInstance instance, MeshEditOp *edit) noexcept;
 void endTool(LWInstance instance, int keep);
 void eventTool(LWInstance instance, int code);
 

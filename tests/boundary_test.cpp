@@ -1,0 +1,117 @@
+// Nothing is thrown back across the C boundary: when memory runs out inside
+// the tool's build or done, the tool answers as the contract allows (a
+// build that adds what it could; an instance still released).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "books/shelf_fill.h"
+#include "modeler/services/service_host.h"
+#include "module/activation.h"
+#include "tool/book_tool.h"
+
+namespace {
+
+// Allocations left before the next one fails; negative: no limit.
+long gAllocationsLeft = -1;
+
+void *allocate(std::size_t size) {
+    if (gAllocationsLeft == 0) throw std::bad_alloc();
+    if (gAllocationsLeft > 0) --gAllocationsLeft;
+    if (void *p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+
+// A mesh edit that takes everything and keeps nothing.
+struct NullEdit {
+    std::size_t points = 0;
+    MeshEditOp op{reinterpret_cast<EDStateRef>(this), addPoint, addFace, setValue, selectMap};
+    static LWPntID addPoint(EDStateRef state, double *) {
+        return reinterpret_cast<LWPntID>(++reinterpret_cast<NullEdit *>(state)->points);
+    }
+    static LWPolID addFace(EDStateRef, const char *, int, const LWPntID *) {
+        return reinterpret_cast<LWPolID>(1);
+    }
+    static EDError setValue(EDStateRef, LWPntID, LWPolID, LWID, const char *, int, float *) {
+        return EDERR_NONE;
+    }
+    static void *selectMap(EDStateRef state, const char *, LWID, int) { return state; }
+};
+
+struct Activated {
+    modeler::Host host;
+    LWToolFuncs funcs{};
+    LWMeshEditTool record{nullptr, &funcs, nullptr, nullptr, nullptr};
+    Activated() {
+        EXPECT_EQ(varlobooks::activateBookTool(1, host.globalLookup(), &record, nullptr), AFUNC_OK);
+        auto &tool = *static_cast<varlobooks::BookTool *>(record.instance);
+        tool.boxMax[0] = 1;
+        tool.boxMax[1] = tool.boxMax[2] = 0.5f;
+        tool.segments = 300;  // large working lists
+        tool.bookType = varlobooks::kBookHardcover;
+    }
+    varlobooks::BookTool &tool() { return *static_cast<varlobooks::BookTool *>(record.instance); }
+};
+
+}  // namespace
+
+void *operator new(std::size_t size) {
+    return allocate(size);
+}
+void *operator new[](std::size_t size) {
+    return allocate(size);
+}
+void operator delete(void *p) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p) noexcept {
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept {
+    std::free(p);
+}
+
+TEST(Boundary, BuildThatRunsOutOfMemoryKeepsTheBooksItMade) {
+    Activated a;
+    NullEdit whole;
+    ASSERT_EQ(a.record.build(a.record.instance, &whole.op), 0);
+    const int all = a.tool().bookCount;
+    ASSERT_GT(all, 0);
+    // Fail the first allocation, then the second, ... until a build needs
+    // no more than it is allowed.
+    int cut = 0;
+    for (long left = 0; left == 0 || (left < 100 && a.tool().bookCount != all); ++left) {
+        NullEdit edit;
+        gAllocationsLeft = left;
+        int result = -1;
+        EXPECT_NO_THROW(result = a.record.build(a.record.instance, &edit.op)) << left;
+        gAllocationsLeft = -1;
+        EXPECT_EQ(result, 0);
+        cut += a.tool().bookCount < all;
+        // Whole books only: every book made is all there.
+        EXPECT_EQ(edit.points, std::size_t(a.tool().bookCount) * (8 + 2 * 300)) << left;
+    }
+    EXPECT_GT(cut, 0) << "some build ran out of memory";
+    EXPECT_EQ(a.tool().bookCount, all);
+    a.funcs.done(a.record.instance);
+}
+
+TEST(Boundary, DoneThatRunsOutOfMemoryStillReleasesTheTool) {
+    for (long left = 0; left < 40; ++left) {
+        Activated a;
+        a.tool().segments = 8;
+        NullEdit edit;
+        a.record.build(a.record.instance, &edit.op);
+        for (int i = 0; i < a.tool().bookCount; ++i)
+            a.host.scene().addSurface("book_" + std::to_string(i));
+        a.host.panels().setFormAnswer(SOURCE_DIR "/examples/covers");
+        gAllocationsLeft = left;
+        EXPECT_NO_THROW(a.funcs.done(a.record.instance)) << left;
+        gAllocationsLeft = -1;
+        // The sanitizer lane's leak check sees an instance not released.
+    }
+}
