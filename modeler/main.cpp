@@ -64,6 +64,9 @@ int fail(const std::string &message, int status) {
 std::variant<std::vector<Output>, std::string> resolveOutputs(const Common &common) {
     std::vector<Output> outputs;
     for (const std::string &path : common.outputs) {
+        std::error_code ec;
+        if (path.empty() || path.back() == '/' || fs::is_directory(path, ec))
+            return path + ": names a folder; give a file name";
         auto format = exportFormatFor(path, common.format);
         if (!format) {
             return path +
@@ -78,18 +81,41 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> loadModule(const std::s
     return LoadedModule::load(path.empty() ? defaultModulePath() : path);
 }
 
+// Folders made for the outputs; those still empty go again when the run
+// fails, so that a failed run leaves nothing behind.
+class MadeFolders {
+  public:
+    ~MadeFolders() {
+        if (keep_) return;
+        std::error_code ec;
+        for (auto it = made_.rbegin(); it != made_.rend(); ++it)
+            fs::remove(*it, ec);  // removes only an empty folder
+    }
+    std::optional<std::string> make(const fs::path &folder) {
+        std::error_code ec;
+        if (folder.empty() || fs::is_directory(folder, ec)) return std::nullopt;
+        if (auto error = make(folder.parent_path())) return error;
+        if (!fs::create_directory(folder, ec) && ec) return ec.message();
+        made_.push_back(folder);
+        return std::nullopt;
+    }
+    void keep() { keep_ = true; }
+
+  private:
+    std::vector<fs::path> made_;
+    bool keep_ = false;
+};
+
 // Every output staged, then all committed together: a run that fails
 // leaves every earlier file as it was.
 std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Output> &outputs,
                                         bool quiet) {
+    MadeFolders folders;
     StagedFiles files;
     for (const Output &output : outputs) {
         const fs::path parent = fs::path(output.path).parent_path();
-        std::error_code ec;
-        if (!parent.empty() && !fs::is_directory(parent, ec)) {
-            fs::create_directories(parent, ec);
-            if (ec) return output.path + ": cannot create its folder (" + ec.message() + ")";
-        }
+        if (auto error = folders.make(parent))
+            return output.path + ": cannot create its folder (" + *error + ")";
         // Large exports take a moment: say so on a terminal.
         const bool progress =
             isatty(STDERR_FILENO) && !quiet && scene.layer().polygons().size() > kLargeExport;
@@ -98,7 +124,21 @@ std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Ou
         if (progress) std::cerr << (error ? " failed\n" : " done\n");
         if (error) return error;
     }
-    return files.commit();
+    auto error = files.commit();
+    if (!error) folders.keep();
+    return error;
+}
+
+// What the user should hear when the tool made nothing, or no cover took
+// an image: exit status unchanged, as nothing failed.
+void warnOfEmptyResults(Host &host, const Common &common) {
+    const SceneSummary summary = summarizeScene(host.scene());
+    if (summary.shells == 0) {
+        host.warn(std::string("the tool made no ") + profile::kShellNoun + " (" +
+                  profile::kEmptyResultHint + ")");
+    } else if (!common.images.empty() && summary.texturedShells == 0) {
+        host.warn("no image from " + common.images + " went to a cover");
+    }
 }
 
 // fromCommandLine: the session was made from fill's options, so a mistake in
@@ -122,12 +162,15 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
         return fail(*error, fromCommandLine ? kUsage : kFailed);
 
     Host host;
+    host.setWarningSink(
+        [](const std::string &message) { std::cerr << "modeler: warning: " << message << '\n'; });
     RunOptions options;
     if (!common.images.empty()) options.folderAnswer = common.images;
     if (common.verbose) options.report = [](const std::string &line) { std::cerr << line << '\n'; };
     if (auto error = runSession(host, module, *server, session, options))
         return fail(*error, kFailed);
 
+    warnOfEmptyResults(host, common);
     const auto &resolved = std::get<std::vector<Output>>(outputs);
     if (auto error = writeOutputs(host.scene(), resolved, common.quiet))
         return fail(*error, kFailed);
@@ -188,7 +231,7 @@ void addOutputOptions(CLI::App *command, Common &common) {
 
 struct Commands {
     CLI::App *info, *run, *fill;
-    std::string infoPath, sessionPath, boxText;
+    std::string infoPath, sessionPath, boxText, seedText = "0";
     FillRequest fillRequest;
 };
 
@@ -206,7 +249,7 @@ void addCommands(CLI::App &app, Common &common, Commands &c) {
                                 "Fill one box with books: activate, press at one corner, move to "
                                 "the other, edit the panel, keep");
     c.fill->add_option("--box", c.boxText, "The box's two corners: X0,Y0,Z0:X1,Y1,Z1")->required();
-    c.fill->add_option("--seed", c.fillRequest.seed,
+    c.fill->add_option("--seed", c.seedText,
                        "The clock seconds the press reads: the books' seed (default 0)");
     c.fill->add_option("--set", c.fillRequest.sets,
                        "A panel edit LABEL=VALUE, e.g. \"Random Front=0.3\", Type=Softcover, "
@@ -217,6 +260,11 @@ void addCommands(CLI::App &app, Common &common, Commands &c) {
 
 int runCommand(Commands &c, const Common &common) {
     if (c.info->parsed()) return info(c.infoPath);
+    if (!common.images.empty()) {
+        std::error_code ec;
+        if (!fs::is_directory(common.images, ec))
+            return fail("--images: " + common.images + " is not a folder", kUsage);
+    }
     if (c.run->parsed()) {
         auto session = readSession(c.sessionPath);
         if (auto *error = std::get_if<std::string>(&session)) return fail(*error, kFailed);
@@ -229,6 +277,13 @@ int runCommand(Commands &c, const Common &common) {
             kUsage);
     }
     c.fillRequest.box = *box;
+    // The same rule as a session's clock: whole seconds that fit 64 bits.
+    auto seed = parseWholeNumber<int64_t>(c.seedText);
+    if (!seed) {
+        return fail("--seed: expected whole seconds (64 bits), found \"" + c.seedText + "\"",
+                    kUsage);
+    }
+    c.fillRequest.seed = *seed;
     auto session = makeFillSession(c.fillRequest);
     if (auto *error = std::get_if<std::string>(&session)) return fail(*error, kUsage);
     return runAndExport(std::get<Session>(session), common, true);

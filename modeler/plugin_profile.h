@@ -15,6 +15,10 @@ inline constexpr const char *kInstalledModuleFolder = "lib/varlobooks";
 
 // What the tool's closed shells are called in summaries and reports.
 inline constexpr const char *kShellNoun = "books";
+// Why a tool that made nothing may have done so, for the warning.
+inline constexpr const char *kEmptyResultHint =
+    "is the box longer than MinSize along the axis, MaxSize above 0, and every value "
+    "within single precision?";
 
 // The surface the tool gives every book's pages, and the colour exports
 // give it: paper.

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "modeler/export/atomic_file.h"
 #include "support.h"
 
 using nlohmann::json;
@@ -260,7 +261,8 @@ TEST(ExportFailures, AFileThatCannotBeReplacedLeavesEveryOtherAsItWas) {
         std::filesystem::create_directories(path + "/keep");
         const CommandResult again =
             shell(modelerCommand("fill -q --box 0,0,0:0.4,0.5,0.3 --seed 2" + images + outputs));
-        EXPECT_EQ(again.status, 1) << name << ": " << again.output;
+        // An output named as a folder is wrong usage; a companion, a failed run.
+        EXPECT_NE(again.status, 0) << name << ": " << again.output;
         EXPECT_NE(again.output.find(path), std::string::npos) << again.output;
         auto after = folderContents(folder);
         EXPECT_EQ(after[name], "<folder>");
@@ -268,6 +270,33 @@ TEST(ExportFailures, AFileThatCannotBeReplacedLeavesEveryOtherAsItWas) {
         EXPECT_EQ(after, before) << "failing at " << name;
         std::filesystem::remove_all(path);
         std::ofstream(path, std::ios::binary) << bytes;
+    }
+}
+
+// The replacing itself can fail part of the way (here a folder appears in
+// a file's place after the files were written): the files already replaced
+// get their old bytes back, and a new one goes again.
+TEST(ExportFailures, AReplaceThatFailsPartWayPutsBackWhatItReplaced) {
+    const std::string folder = testing_support::freshFolder("staged_rollback");
+    const std::vector<std::string> names = {"a.json", "b.bin", "c.png", "d.gltf"};
+    for (std::size_t fail = 0; fail < names.size(); ++fail) {
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        for (std::size_t i = 0; i + 1 < names.size(); ++i)  // d.gltf is new
+            std::ofstream(folder + "/" + names[i]) << "old " << names[i];
+        const auto before = folderContents(folder);
+        modeler::StagedFiles files;
+        for (const std::string &name : names)
+            ASSERT_FALSE(files.stage(folder + "/" + name, "new " + name));
+        std::filesystem::remove(folder + "/" + names[fail]);
+        std::filesystem::create_directories(folder + "/" + names[fail] + "/keep");
+        EXPECT_TRUE(files.commit()) << names[fail];
+        auto after = folderContents(folder);
+        EXPECT_EQ(after[names[fail]], "<folder>");
+        after.erase(names[fail]);
+        auto expected = before;
+        expected.erase(names[fail]);
+        EXPECT_EQ(after, expected) << "failing at " << names[fail];
     }
 }
 

@@ -224,7 +224,7 @@ TEST(ModelerCommand, BadSessionsWriteNothing) {
               2)
         << "a mistake in fill's options is wrong usage";
     EXPECT_EQ(runCommand("run '" + folder + "' -o '" + folder + "/f.json'", &output), 1);
-    EXPECT_EQ(output, "modeler: " + folder + ": no such session file\n");
+    EXPECT_EQ(output, "modeler: " + folder + ": is a folder, not a session file\n");
     EXPECT_EQ(runCommand("fill --box 0,0,0:1,1,1 -o '" + folder + "/f.txt'", &output), 2);
     EXPECT_NE(output.find("cannot tell the format"), std::string::npos);
 }

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
+#include "modeler/drive/module_file_check.h"
 #include "modeler/services/hex_text.h"
 
 namespace modeler {
@@ -20,6 +23,13 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
     struct stat info;
     if (stat(path.c_str(), &info) != 0) return fail("no such file");
     if (!S_ISREG(info.st_mode)) return fail("not a file");
+
+    // The system's loader trusts the file's own sizes: look first.
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
+    if (!in.eof() && in.fail()) return fail("cannot be read");
+    if (auto why = checkModuleImage(bytes)) return fail("not a loadable module (" + *why + ")");
 
     std::unique_ptr<LoadedModule> module(new LoadedModule);
     module->path_ = path;

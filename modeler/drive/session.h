@@ -73,6 +73,7 @@ using SessionStep =
 struct SessionAction {
     int line;
     SessionStep step;
+    std::string source;  // what the user typed it as, when not a line of a file
 };
 
 struct Session {
@@ -82,6 +83,10 @@ struct Session {
 
 // "FILE:LINE: message", the form of every session error.
 [[nodiscard]] std::string atLine(const std::string &file, int line, const std::string &message);
+// The same for an action: "SOURCE: message" where the action came from an
+// option rather than a file.
+[[nodiscard]] std::string atAction(const Session &session, const SessionAction &action,
+                                   const std::string &message);
 
 // Parses session text. Relative folders of "done folder" are taken from
 // baseFolder (the session file's folder). An error "FILE:LINE: ..." when a

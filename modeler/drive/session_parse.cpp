@@ -242,10 +242,19 @@ std::string atLine(const std::string &file, int line, const std::string &message
     return file + ":" + std::to_string(line) + ": " + message;
 }
 
+std::string atAction(const Session &session, const SessionAction &action,
+                     const std::string &message) {
+    if (!action.source.empty()) return action.source + ": " + message;
+    return atLine(session.file, action.line, message);
+}
+
 std::variant<Session, std::string> parseSession(const std::string &text, const std::string &file,
                                                 const std::string &baseFolder) {
     Session session{file, {}};
-    std::istringstream lines(text);
+    // A byte-order mark some editors put first is no part of the first line.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::istringstream lines(text.rfind(kByteOrderMark, 0) == 0 ? text.substr(kByteOrderMark.size())
+                                                                : text);
     std::string line;
     int number = 0;
     bool left = false;
@@ -267,14 +276,17 @@ std::variant<Session, std::string> parseSession(const std::string &text, const s
         auto step = parseAction(parser, baseFolder);
         if (!step) return atLine(file, number, "expected " + error);
         left = std::holds_alternative<action::Done>(*step);
-        session.actions.push_back({number, std::move(*step)});
+        session.actions.push_back({number, std::move(*step), {}});
     }
     return session;
 }
 
 std::variant<Session, std::string> readSession(const std::string &path) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return path + ": no such session file";
+    const auto status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) return path + ": no such session file";
+    if (std::filesystem::is_directory(status)) return path + ": is a folder, not a session file";
+    // Anything else that reads as text will do: a file, a pipe, /dev/stdin.
     std::ifstream in(path, std::ios::binary);
     if (!in) return path + ": cannot read the session";
     std::ostringstream text;
@@ -286,22 +298,22 @@ std::variant<Session, std::string> readSession(const std::string &path) {
 std::variant<Session, std::string> makeFillSession(const FillRequest &request) {
     Session session{"fill", {}};
     int line = 0;
-    auto add = [&session, &line](SessionStep step) {
-        session.actions.push_back({++line, std::move(step)});
+    auto add = [&session, &line](SessionStep step, std::string source) {
+        session.actions.push_back({++line, std::move(step), std::move(source)});
     };
-    add(action::Clock{request.seed});
-    add(action::Event{LWTOOL_EVENT_ACTIVATE});
-    add(action::Press{request.box[0]});
-    add(action::Move{request.box[1]});
+    add(action::Clock{request.seed}, "--seed " + std::to_string(request.seed));
+    add(action::Event{LWTOOL_EVENT_ACTIVATE}, "fill");
+    add(action::Press{request.box[0]}, "--box");
+    add(action::Move{request.box[1]}, "--box");
     for (const std::string &set : request.sets) {
         if (findInvalidUtf8(set) != std::string::npos)
             return "--set: expected text in UTF-8, found \"" + set + "\"";
         const std::size_t equals = set.find('=');
         if (equals == std::string::npos)
             return "--set: expected LABEL=VALUE, found \"" + set + "\"";
-        add(action::Set{set.substr(0, equals), set.substr(equals + 1)});
+        add(action::Set{set.substr(0, equals), set.substr(equals + 1)}, "--set " + set);
     }
-    add(action::End{true});
+    add(action::End{true}, "fill");
     return session;
 }
 
@@ -310,8 +322,7 @@ std::optional<std::string> checkSession(const Session &session,
     for (const SessionAction &a : session.actions) {
         const auto *set = std::get_if<action::Set>(&a.step);
         if (!set) continue;
-        if (!controls)
-            return atLine(session.file, a.line, "expected no panel edit: the tool has no panel");
+        if (!controls) return atAction(session, a, "expected no panel edit: the tool has no panel");
         const PanelControl *found = nullptr;
         std::string labels;
         for (const PanelControl &c : *controls) {
@@ -320,13 +331,14 @@ std::optional<std::string> checkSession(const Session &session,
             if (c.label == set->label) found = &c;
         }
         if (!found) {
-            return atLine(session.file, a.line,
-                          "expected a panel label (" + labels + "), found \"" + set->label + "\"");
+            return atAction(
+                session, a,
+                "expected a panel label (" + labels + "), found \"" + set->label + "\"");
         }
         if (!parsePanelValue(*found, set->value)) {
-            return atLine(session.file, a.line,
-                          "expected " + describeKind(*found) + " for \"" + set->label +
-                              "\", found \"" + set->value + "\"");
+            return atAction(session, a,
+                            "expected " + describeKind(*found) + " for \"" + set->label +
+                                "\", found \"" + set->value + "\"");
         }
     }
     return std::nullopt;

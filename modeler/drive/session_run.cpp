@@ -1,5 +1,8 @@
 #include "modeler/drive/session_run.h"
 
+#include <cfloat>
+#include <cmath>
+
 #include "modeler/drive/panel_values.h"
 #include "modeler/plugin_profile.h"
 
@@ -21,17 +24,17 @@ void reportAction(const std::function<void(const std::string &)> &report, ToolDr
         if (Panel *panel = driver.numericPanel()) {
             if (const PanelControl *control = panel->controlByLabel(set->label)) {
                 const void *value = panel->get(panel->instance, control->id);
-                report(atLine(session.file, a.line,
-                              "\"" + set->label + "\" is " + formatPanelValue(*control, value)));
+                report(atAction(session, a,
+                                "\"" + set->label + "\" is " + formatPanelValue(*control, value)));
             }
         }
     }
     for (std::size_t b = buildsBefore; b < driver.builds().size(); ++b) {
         const BuildReport &r = driver.builds()[b];
-        report(atLine(session.file, a.line,
-                      "build: " + std::to_string(r.shells) + " " + profile::kShellNoun + ", " +
-                          std::to_string(r.points) + " points, " + std::to_string(r.polygons) +
-                          " polygons, " + std::to_string(r.values) + " UV values"));
+        report(atAction(session, a,
+                        "build: " + std::to_string(r.shells) + " " + profile::kShellNoun + ", " +
+                            std::to_string(r.points) + " points, " + std::to_string(r.polygons) +
+                            " polygons, " + std::to_string(r.values) + " UV values"));
     }
 }
 
@@ -85,6 +88,33 @@ std::optional<std::string> performAction(Host &host, LoadedModule &module, ToolD
         step);
 }
 
+// A modeller draws and keeps positions in single precision: a value past
+// its range is allowed, but rarely what the user meant, and a tool may
+// make nothing of it. Told once per action.
+void warnBeyondSinglePrecision(Host &host, ToolDriver &driver, const Session &session,
+                               const SessionAction &a) {
+    auto beyond = [](double value) { return std::fabs(value) > FLT_MAX; };
+    bool past = false;
+    auto check = [&](const Vec3 &p) {
+        for (double v : p) {
+            if (beyond(v)) past = true;
+        }
+    };
+    if (const auto *press = std::get_if<action::Press>(&a.step)) check(press->position);
+    if (const auto *move = std::get_if<action::Move>(&a.step)) check(move->position);
+    if (const auto *drag = std::get_if<action::Drag>(&a.step)) check(drag->position);
+    if (const auto *set = std::get_if<action::Set>(&a.step)) {
+        Panel *panel = driver.numericPanel();
+        const PanelControl *control = panel ? panel->controlByLabel(set->label) : nullptr;
+        if (auto value = control ? parsePanelValue(*control, set->value) : std::nullopt) {
+            if (const double *number = std::get_if<double>(&value->value())) {
+                if (beyond(*number)) past = true;
+            }
+        }
+    }
+    if (past) host.warn(atAction(session, a, "a value beyond single precision"));
+}
+
 std::optional<std::string> faultsSince(const Host &host, std::size_t before) {
     if (host.faults().size() == before) return std::nullopt;
     return "plug-in fault: " + host.faults()[before];
@@ -102,9 +132,10 @@ std::optional<std::string> runSession(Host &host, LoadedModule &module, const Se
     for (const SessionAction &a : session.actions) {
         const std::size_t faults = host.faults().size();
         const std::size_t builds = driver.builds().size();
+        warnBeyondSinglePrecision(host, driver, session, a);
         std::optional<std::string> error = performAction(host, module, driver, a.step, options);
         if (!error) error = faultsSince(host, faults);
-        if (error) return atLine(session.file, a.line, *error);
+        if (error) return atAction(session, a, *error);
         if (options.report) reportAction(options.report, driver, session, a, builds);
     }
     if (driver.inUse()) {

@@ -2,6 +2,11 @@
 // the target, which replaces the target only when every byte was written.
 // Several files (the parts of one export, or every output of a run) are
 // staged together and replace their targets together.
+//
+// What a path names decides how it is written: a regular file (or none) is
+// replaced as above; a link is followed and its target replaced, the link
+// kept; a device, pipe or terminal (/dev/null, /dev/stdout) is written
+// into, as it cannot be replaced; a folder is refused.
 #pragma once
 
 #include <cstdio>
@@ -15,7 +20,7 @@ namespace modeler {
 
 class AtomicFile {
   public:
-    // Creates the temporary file; check error() before writing.
+    // Prepares the write; check error() before writing.
     explicit AtomicFile(std::string path);
     // Removes the temporary file unless it replaced the target.
     ~AtomicFile();
@@ -23,21 +28,30 @@ class AtomicFile {
     AtomicFile &operator=(const AtomicFile &) = delete;
 
     const std::string &path() const { return path_; }
+    // The file that is replaced: path, or what its links lead to.
+    const std::string &target() const { return target_; }
+    // Whether the target is a device or pipe, written into at the end.
+    bool writesInPlace() const { return inPlace_; }
     const std::optional<std::string> &error() const { return error_; }
     void write(std::string_view bytes);
     // Flushes and syncs the temporary file and closes it. An error text when
     // any byte did not reach the disk.
     [[nodiscard]] std::optional<std::string> finish();
-    // Renames the finished temporary file over the target.
+    // Renames the finished temporary file over the target, or writes the
+    // bytes into a device or pipe.
     [[nodiscard]] std::optional<std::string> replaceTarget();
     // finish, then replaceTarget: nullopt when the target now holds exactly
     // what was written.
     [[nodiscard]] std::optional<std::string> commit();
 
   private:
-    void fail(const std::string &what);
+    void fail(const std::string &what, int error);
+    void openTemporary();
 
     std::string path_;
+    std::string target_;
+    bool inPlace_ = false;
+    std::string inPlaceBytes_;
     std::string temporary_;
     std::FILE *file_ = nullptr;
     bool replaced_ = false;
@@ -51,7 +65,8 @@ class AtomicFile {
 // Files that replace their targets together: commit replaces them only when
 // every one was written, and when one cannot replace its target, puts back
 // those it had already replaced. Dropped without commit, it leaves every
-// target as it was.
+// target as it was. Devices and pipes are written first: they cannot be
+// taken back.
 class StagedFiles {
   public:
     StagedFiles() = default;

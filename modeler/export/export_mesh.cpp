@@ -72,14 +72,14 @@ std::optional<ImageBytes> imageBytes(const Image &image) {
         return ImageBytes{std::move(file), "image/jpeg", ".jpg"};
     }
     // Other formats (or a file changed since it was loaded): the pixels as PNG.
-    if (image.rgba.empty()) return std::nullopt;
+    if (!image.rgba) return std::nullopt;
     ImageBytes png{{}, "image/png", ".png"};
     auto append = [](void *context, void *data, int size) {
         auto *bytes = static_cast<std::vector<unsigned char> *>(context);
         bytes->insert(bytes->end(), static_cast<unsigned char *>(data),
                       static_cast<unsigned char *>(data) + size);
     };
-    if (!stbi_write_png_to_func(append, &png.bytes, image.width, image.height, 4, image.rgba.data(),
+    if (!stbi_write_png_to_func(append, &png.bytes, image.width, image.height, 4, image.rgba.get(),
                                 image.width * 4)) {
         return std::nullopt;
     }

@@ -227,7 +227,10 @@ void addObject(SceneModel &out, const Scene &scene) {
         model.materials.push_back(material(scene.layer().surfaceNames()[surface], texture));
         mesh.primitives.push_back(out.primitive(triangles, int(model.materials.size() - 1)));
     }
+    // Named after the object, so that even an empty scene is written as an
+    // object and not as null.
     tinygltf::Scene gltfScene;
+    gltfScene.name = scene.objectName();
     if (!mesh.primitives.empty()) {
         model.meshes.push_back(mesh);
         tinygltf::Node node;
@@ -263,8 +266,9 @@ std::optional<std::string> stageCompanions(SceneModel &out, std::string &text,
         }
     }
     for (const auto &[name, bytes] : out.imageFiles) {
-        if (auto error = files.stage((folder / name).string(),
-                                     {reinterpret_cast<const char *>(bytes.data()), bytes.size()})) {
+        if (auto error =
+                files.stage((folder / name).string(),
+                            {reinterpret_cast<const char *>(bytes.data()), bytes.size()})) {
             return error;
         }
     }

@@ -30,6 +30,12 @@ std::string imagePathFromMtl(const std::string &image, const fs::path &mtlFolder
     return ec || relative.empty() ? absolute.string() : relative.generic_string();
 }
 
+// Readers take map_Kd's file as the rest of its line, spaces and all; a
+// name that would end the line or read as an option cannot stand there.
+bool fitsMapLine(const std::string &path) {
+    return !path.empty() && path.front() != '-' && path.find_first_of("\r\n") == std::string::npos;
+}
+
 // The points, right-handed.
 void writeVertices(std::string &obj, const Layer &layer) {
     for (const Point &p : layer.points()) {
@@ -101,11 +107,13 @@ std::string materials(const Scene &scene, const std::vector<bool> &usedSurface,
     for (uint32_t s = 0; s < surfaces.size(); ++s) {
         if (!usedSurface[s]) continue;
         mtl += "\nnewmtl " + materialName(names[s]) + "\n";
-        if (const Image *image = baseColorImage(*surfaces[s])) {
-            mtl += "Kd 1 1 1\nmap_Kd " + imagePathFromMtl(image->path, mtlFolder) + "\n";
+        const Image *image = baseColorImage(*surfaces[s]);
+        const std::string map = image ? imagePathFromMtl(image->path, mtlFolder) : "";
+        if (image && fitsMapLine(map)) {
+            mtl += "Kd 1 1 1\nmap_Kd " + map + "\n";
         } else {
             appendColour(mtl, names[s] == profile::kPagesSurface ? profile::kPagesColour
-                                                                  : profile::kPlainColour);
+                                                                 : profile::kPlainColour);
         }
     }
     return mtl;
@@ -126,8 +134,8 @@ std::optional<std::string> writeObj(const Scene &scene, const std::string &path,
     obj.reserve(layer.points().size() * 40 + layer.corners().size() * 24);
     writeVertices(obj, layer);
     const std::vector<bool> usedSurface = writeFaces(obj, layer);
-    if (auto error = files.stage(mtlPath.string(), materials(scene, usedSurface,
-                                                              mtlPath.parent_path()))) {
+    if (auto error =
+            files.stage(mtlPath.string(), materials(scene, usedSurface, mtlPath.parent_path()))) {
         return error;
     }
     return files.stage(path, obj);

@@ -3,6 +3,7 @@
 #include <stb/stb_image.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace modeler {
 
@@ -61,16 +62,37 @@ TextureLayer &Scene::addTextureLayer(Texture &texture, int type) {
     return *texture.layers.back();
 }
 
-const Image *Scene::loadImage(const std::string &path) {
+const Image *Scene::loadImage(const std::string &path, std::string &why) {
+    // Only a regular file is opened: a pipe or device would block or never end.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        why = "not a regular file";
+        return nullptr;
+    }
+    // The header first, so that the size is known before anything is decoded.
     int width = 0, height = 0, channels = 0;
+    if (!stbi_info(path.c_str(), &width, &height, &channels)) {
+        why = "not an image";
+        return nullptr;
+    }
+    if (width > kMaxImageSide || height > kMaxImageSide ||
+        std::size_t(width) * std::size_t(height) * 4 > kMaxImageBytes) {
+        why = std::to_string(width) + "x" + std::to_string(height) +
+              " pixels, larger than the host takes (" + std::to_string(kMaxImageSide) + "x" +
+              std::to_string(kMaxImageSide) + ", " + std::to_string(kMaxImageBytes >> 20) +
+              " MiB decoded)";
+        return nullptr;
+    }
     unsigned char *pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
-    if (!pixels) return nullptr;
+    if (!pixels) {
+        why = "a damaged image";
+        return nullptr;
+    }
     auto image = std::make_unique<Image>();
     image->path = path;
     image->width = width;
     image->height = height;
-    image->rgba.assign(pixels, pixels + std::size_t(width) * height * 4);
-    stbi_image_free(pixels);
+    image->rgba = {pixels, stbi_image_free};
     imageHandles_.insert(image.get());
     images_.push_back(std::move(image));
     return images_.back().get();

@@ -14,10 +14,16 @@
 
 namespace modeler {
 
+// The largest image the host decodes: a cover needs no more, and a small
+// file that claims more (a decompression bomb) must not take the memory.
+inline constexpr int kMaxImageSide = 8192;
+inline constexpr std::size_t kMaxImageBytes = std::size_t(64) << 20;  // decoded RGBA
+
 struct Image {
     std::string path;  // as given to the loader
     int width = 0, height = 0;
-    std::vector<unsigned char> rgba;  // width * height * 4, rows top first
+    // width * height * 4 bytes, rows top first: the decoder's own buffer.
+    std::unique_ptr<unsigned char, void (*)(void *)> rgba{nullptr, nullptr};
 };
 
 struct TextureLayer {
@@ -69,8 +75,10 @@ class Scene {
     std::size_t liveContexts() const { return contexts_.size(); }
     const std::vector<std::unique_ptr<Texture>> &textures() const { return textures_; }
 
-    // Loads path when it decodes as an image; null otherwise.
-    const Image *loadImage(const std::string &path);
+    // Loads path when it is a regular file (or a link to one) that decodes
+    // as an image within the limits above; null otherwise, with why set to
+    // the reason.
+    const Image *loadImage(const std::string &path, std::string &why);
     const std::vector<std::unique_ptr<Image>> &images() const { return images_; }
     bool ownsImage(const void *handle) const { return imageHandles_.count(handle) != 0; }
 

@@ -46,6 +46,12 @@ void Host::fault(std::string message) {
     faults_.push_back(std::move(message));
 }
 
+void Host::warn(const std::string &message) {
+    if (!warned_.insert(message).second) return;
+    warnings_.push_back(message);
+    if (sink_) sink_(message);
+}
+
 void *Host::lookup(const char *name, int useMode) {
     if (!name) {
         fault("global lookup with a null name");

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "host/module.h"
-#include "modeler/services/xpanel_service.h"
 #include "modeler/model/scene.h"
+#include "modeler/services/xpanel_service.h"
 
 namespace modeler {
 
@@ -47,6 +47,13 @@ class Host {
     void fault(std::string message);
     const std::vector<std::string> &faults() const { return faults_; }
 
+    // Something the user should hear of, though nothing failed (an image
+    // refused, a value out of range); each message once. Given to the sink
+    // when one is set, and kept.
+    void warn(const std::string &message);
+    void setWarningSink(std::function<void(const std::string &)> sink) { sink_ = std::move(sink); }
+    const std::vector<std::string> &warnings() const { return warnings_; }
+
     void *lookup(const char *name, int useMode);
 
   private:
@@ -57,6 +64,9 @@ class Host {
     std::map<std::string, int, std::less<>> occurrences_;
     std::vector<std::string> lookups_;
     std::vector<std::string> faults_;
+    std::vector<std::string> warnings_;
+    std::set<std::string, std::less<>> warned_;
+    std::function<void(const std::string &)> sink_;
 };
 
 }  // namespace modeler

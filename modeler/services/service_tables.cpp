@@ -201,7 +201,10 @@ const char *imgFilename(LWImageID id, int) {
 
 LWImageID imgLoad(const char *path) {
     if (!path) return nullptr;
-    return reinterpret_cast<LWImageID>(const_cast<Image *>(host().scene().loadImage(path)));
+    std::string why;
+    const Image *image = host().scene().loadImage(path, why);
+    if (!image) host().warn(std::string(path) + ": " + why + "; the surfaces given it keep theirs");
+    return reinterpret_cast<LWImageID>(const_cast<Image *>(image));
 }
 
 LWImageList gImages = {imgFirst, imgNext, imgFilename, imgLoad};

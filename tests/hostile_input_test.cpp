@@ -1,0 +1,184 @@
+// The program under input a careless or hostile user gives it: odd output
+// paths, odd image folders, values out of range. Each case once failed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "image_support.h"
+#include "support.h"
+
+using testing_support::CommandResult;
+using testing_support::freshFolder;
+using testing_support::runModeler;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kFill = "fill -q --box 0,0,0:1,0.5,0.3 ";
+
+bool isCharacterDevice(const char *path) {
+    struct stat info;
+    return lstat(path, &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+}  // namespace
+
+TEST(HostileOutputs, DevicesAreWrittenIntoNotReplaced) {
+    ASSERT_TRUE(isCharacterDevice("/dev/null"));
+    const CommandResult null = runModeler(kFill + "-o /dev/null --format json");
+    EXPECT_EQ(null.status, 0) << null.output;
+    EXPECT_TRUE(isCharacterDevice("/dev/null")) << "the device node is still there";
+    const CommandResult full = runModeler(kFill + "-o /dev/full --format json");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.output, "modeler: /dev/full: write failed (No space left on device)\n");
+    const CommandResult out = testing_support::shell(
+        testing_support::modelerCommand(kFill + "-o /dev/stdout --format json") + " | head -c 1");
+    EXPECT_EQ(out.output, "{");
+}
+
+TEST(HostileOutputs, LinksAreFollowedAndKept) {
+    const std::string folder = freshFolder("output_links");
+    std::ofstream(folder + "/real.json") << "old";
+    fs::create_symlink("real.json", folder + "/link.json");
+    fs::create_symlink("made.json", folder + "/dangling.json");
+    for (const char *name : {"link.json", "dangling.json"}) {
+        const CommandResult run = runModeler(kFill + "-o '" + folder + "/" + name + "'");
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_TRUE(fs::is_symlink(folder + "/" + name)) << name;
+    }
+    EXPECT_EQ(testing_support::readFile(folder + "/real.json").substr(0, 1), "{");
+    EXPECT_EQ(testing_support::readFile(folder + "/made.json").substr(0, 1), "{");
+}
+
+TEST(HostileOutputs, NamesAndFoldersAreCheckedBeforeAnythingIsWritten) {
+    const std::string folder = freshFolder("output_names");
+    // A name as long as the file system allows still has room beside it.
+    const std::string longName = folder + "/" + std::string(250, 'n') + ".json";
+    EXPECT_EQ(runModeler(kFill + "-o '" + longName + "'").status, 0);
+    EXPECT_TRUE(fs::exists(longName));
+    // A folder's name is wrong usage, and no folder is made for it.
+    const CommandResult slash = runModeler(kFill + "-o '" + folder + "/nodir/' --format json");
+    EXPECT_EQ(slash.status, 2);
+    EXPECT_EQ(slash.output, "modeler: " + folder + "/nodir/: names a folder; give a file name\n");
+    EXPECT_FALSE(fs::exists(folder + "/nodir"));
+    // A run that fails takes back the folders it made.
+    const CommandResult failed =
+        runModeler(kFill + "-o '" + folder + "/new/deeper/a.json' -o /dev/full --format json");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_FALSE(fs::exists(folder + "/new"));
+    // Only the long file is left: no temporary files.
+    std::size_t entries = 0;
+    for (const auto &entry : fs::directory_iterator(folder))
+        entries += entry.path() != longName;
+    EXPECT_EQ(entries, 0u);
+}
+
+TEST(HostileOutputs, AnEmptyShelfIsAValidGltf) {
+    const std::string folder = freshFolder("empty_gltf");
+    const CommandResult run = runModeler("fill -q --box 0,0,0:0.001,0.5,0.3 -o '" + folder +
+                                         "/e.gltf' -o '" + folder + "/e.glb'");
+    EXPECT_EQ(run.status, 0) << run.output;
+    const auto gltf = nlohmann::json::parse(testing_support::readFile(folder + "/e.gltf"));
+    ASSERT_TRUE(gltf["scenes"][0].is_object()) << gltf.dump();
+    EXPECT_EQ(gltf["scene"], 0);
+    SKIP_WITHOUT_VALIDATOR();
+    for (const char *name : {"/e.gltf", "/e.glb"}) {
+        const CommandResult check = testing_support::shell(
+            "node '" SOURCE_DIR "/tools/validator/validate.js' '" + folder + name + "'");
+        EXPECT_EQ(check.status, 0) << check.output;
+    }
+}
+
+TEST(HostileImages, PipesBombsAndNonImagesAreRefusedWithAWarning) {
+    const std::string folder = freshFolder("hostile_images");
+    ASSERT_TRUE(testing_support::writePng(folder + "/good.png", 4, 4, 200, 10, 10));
+    ASSERT_EQ(mkfifo((folder + "/pipe.png").c_str(), 0600), 0);
+    std::ofstream(folder + "/README.txt") << "not an image\n";
+    // A real PNG whose header claims 16000 x 16000 pixels.
+    std::string bomb = testing_support::readFile(folder + "/good.png");
+    const unsigned char side[4] = {0x00, 0x00, 0x3E, 0x80};
+    bomb.replace(16, 4, reinterpret_cast<const char *>(side), 4);
+    bomb.replace(20, 4, reinterpret_cast<const char *>(side), 4);
+    std::ofstream(folder + "/bomb.png", std::ios::binary) << bomb;
+    const std::string out = freshFolder("hostile_images_out") + "/s.json";
+    // Bounded: a pipe opened as an image would block for ever.
+    const CommandResult run = testing_support::shell(
+        "timeout 60 " + testing_support::modelerCommand("fill -q --box 0,0,0:3,0.5,0.3 --images '" +
+                                                        folder + "' -o '" + out + "'"));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find(folder + "/pipe.png: not a regular file"), std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(folder + "/README.txt: not an image"), std::string::npos);
+    EXPECT_NE(run.output.find(folder + "/bomb.png: 16000x16000 pixels, larger than the host takes"),
+              std::string::npos);
+    // Once per file, however many covers drew it.
+    EXPECT_EQ(run.output.find("README.txt"), run.output.rfind("README.txt"));
+    const auto json = nlohmann::json::parse(testing_support::readFile(out));
+    ASSERT_EQ(json["images"].size(), 1u);
+    EXPECT_EQ(json["images"][0]["path"], folder + "/good.png");
+}
+
+TEST(HostileValues, WhatCanNeverWorkIsRefusedAndSilentNothingIsExplained) {
+    const std::string out = freshFolder("hostile_values") + "/s.json";
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string message;  // the start of stderr's first line
+    } cases[] = {
+        {"fill --box 0,0,0:1e39,1,1", 0,
+         "modeler: warning: --box: a value beyond single precision"},
+        {"fill --box 0,0,0:1,0.5,0.3 --set Rotation=1e300", 0,
+         "modeler: warning: --set Rotation=1e300: a value beyond single precision"},
+        {"fill --box 0,0,0:1,0.5,0.3 --set MinSize=2", 0,
+         "modeler: warning: the tool made no books"},
+        {"fill --box 0,0,0:1,0.5,0.3 --images /no/such/folder", 2,
+         "modeler: --images: /no/such/folder is not a folder"},
+        {"fill --box 0,0,0:1,0.5,0.3 --images '" SOURCE_DIR "/README.md'", 2,
+         "modeler: --images: " SOURCE_DIR "/README.md is not a folder"},
+        {"fill --box 0,0,0:1,0.5,0.3 --seed 9223372036854775808", 2,
+         "modeler: --seed: expected whole seconds (64 bits), found \"9223372036854775808\""},
+        {"fill --box 0,0,0:1,0.5,0.3 --set Type=Paperback", 2,
+         "modeler: --set Type=Paperback: expected one of"},
+    };
+    for (const Case &c : cases) {
+        const CommandResult run = runModeler("-q " + c.arguments + " -o '" + out + "'");
+        EXPECT_EQ(run.status, c.status) << c.arguments << ": " << run.output;
+        EXPECT_EQ(run.output.rfind(c.message, 0), 0u) << c.arguments << ": " << run.output;
+    }
+}
+
+TEST(HostileSessions, ByteOrderMarkAndPipesAreRead) {
+    const std::string folder = freshFolder("hostile_sessions");
+    std::ofstream(folder + "/bom.session", std::ios::binary)
+        << "\xEF\xBB\xBF"
+        << "clock 3\nactivate\npress 0 0 0\nmove 1 0.5 0.3\nend keep\n";
+    const CommandResult bom =
+        runModeler("run '" + folder + "/bom.session' -o '" + folder + "/a.json'");
+    EXPECT_EQ(bom.status, 0) << bom.output;
+    const CommandResult piped = testing_support::shell(
+        "printf 'clock 3\\nactivate\\npress 0 0 0\\nmove 1 0.5 0.3\\nend keep\\n' | " +
+        testing_support::modelerCommand("run /dev/stdin -q -o '" + folder + "/b.json'"));
+    EXPECT_EQ(piped.status, 0) << piped.output;
+    EXPECT_EQ(testing_support::readFile(folder + "/a.json"),
+              testing_support::readFile(folder + "/b.json"));
+}
+
+TEST(HostileImages, ANameThatCannotStandInTheMtlLeavesThatMapOut) {
+    const std::string folder = freshFolder("mtl_names");
+    ASSERT_TRUE(testing_support::writePng(folder + "/two\nlines.png", 4, 4, 10, 200, 10));
+    const std::string out = freshFolder("mtl_names_out");
+    const CommandResult run = runModeler("fill -q --box 0,0,0:0.3,0.5,0.3 --images '" + folder +
+                                         "' -o '" + out + "/s.obj'");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::istringstream mtl(testing_support::readFile(out + "/s.mtl"));
+    for (std::string line; std::getline(mtl, line);) {
+        const std::string word = line.substr(0, line.find(' '));
+        EXPECT_TRUE(word.empty() || word == "#" || word == "newmtl" || word == "Kd" ||
+                    word == "map_Kd")
+            << line;
+    }
+}
