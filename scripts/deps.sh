@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libbenchmark-dev      # tests and benchmarks
   libcli11-dev                       # the modeler command line
   libstb-dev                         # decoding cover images, writing PNG

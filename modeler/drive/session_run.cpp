@@ -56,8 +56,9 @@ namespace {
 
 // Does one action; an error text when it cannot be done. Faults of the
 // plug-in are recorded on the host, not returned here.
-std::optional<std::string> performAction(Host &host, LoadedModule &module, ToolDriver &driver,
-                                         const SessionStep &step, const RunOptions &options) {
+std::optional<std::string> performAction(Host &host, const ClockSetter &setClock,
+                                         ToolDriver &driver, const SessionStep &step,
+                                         const RunOptions &options) {
     return std::visit(
         [&](const auto &a) -> std::optional<std::string> {
             using T = std::decay_t<decltype(a)>;
@@ -66,8 +67,7 @@ std::optional<std::string> performAction(Host &host, LoadedModule &module, ToolD
             } else if constexpr (std::is_same_v<T, action::Surface>) {
                 host.scene().addSurface(a.name);
             } else if constexpr (std::is_same_v<T, action::Clock>) {
-                if (!module.hasClock()) return "the module has no settable clock";
-                module.setClock(a.seconds);
+                if (!setClock(a.seconds)) return "the module has no settable clock";
             } else if constexpr (std::is_same_v<T, action::Event>) {
                 driver.event(a.code);
             } else if constexpr (std::is_same_v<T, action::Press>) {
@@ -124,6 +124,16 @@ std::optional<std::string> faultsSince(const Host &host, std::size_t before) {
 
 std::optional<std::string> runSession(Host &host, LoadedModule &module, const ServerRecord &server,
                                       const Session &session, const RunOptions &options) {
+    return runSession(host, server, session, options, [&module](int64_t seconds) {
+        if (!module.hasClock()) return false;
+        module.setClock(seconds);
+        return true;
+    });
+}
+
+std::optional<std::string> runSession(Host &host, const ServerRecord &server,
+                                      const Session &session, const RunOptions &options,
+                                      const ClockSetter &setClock) {
     ToolDriver driver(host, server);
     const int result = driver.activate();
     if (result != AFUNC_OK || !driver.inUse()) {
@@ -133,7 +143,7 @@ std::optional<std::string> runSession(Host &host, LoadedModule &module, const Se
         const std::size_t faults = host.faults().size();
         const std::size_t builds = driver.builds().size();
         warnBeyondSinglePrecision(host, driver, session, a);
-        std::optional<std::string> error = performAction(host, module, driver, a.step, options);
+        std::optional<std::string> error = performAction(host, setClock, driver, a.step, options);
         if (!error) error = faultsSince(host, faults);
         if (error) return atAction(session, a, *error);
         if (options.report) reportAction(options.report, driver, session, a, builds);

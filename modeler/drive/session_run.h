@@ -26,9 +26,18 @@ struct RunOptions {
     std::function<void(const std::string &)> report;
 };
 
+// Sets the clock the tool's presses read; false when the tool has none.
+using ClockSetter = std::function<bool(int64_t seconds)>;
+
 // Runs session on host with a fresh activation of server. An error text,
 // naming the line, when the tool does not activate, an action cannot be done,
 // or the plug-in misbehaves.
+[[nodiscard]] std::optional<std::string> runSession(Host &host, const ServerRecord &server,
+                                                    const Session &session,
+                                                    const RunOptions &options,
+                                                    const ClockSetter &setClock);
+
+// The same with the clock of a loaded module.
 [[nodiscard]] std::optional<std::string> runSession(Host &host, LoadedModule &module,
                                                     const ServerRecord &server,
                                                     const Session &session,
