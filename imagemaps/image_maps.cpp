@@ -1,6 +1,8 @@
 #include "imagemaps/image_maps.h"
 
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 
 #include "host/xpanel.h"
 #include "imagemaps/directory_stream.h"
@@ -74,21 +76,46 @@ void applyImage(const ImageMapServices &services, LWSurfaceID surface, LWImageID
     textures.contextDestroy(context);
 }
 
+// The object's surfaces by name, in array order. Leaving the tool adds no
+// surface, so the array is walked once, at the first book: finding a
+// book's cover then costs the same however many surfaces and books there
+// are.
+class SurfacesByName {
+  public:
+    const std::vector<LWSurfaceID> &named(const LWSurfaceFuncs &surfaces, LWSurfaceID *array,
+                                          const std::string &name) {
+        if (!indexed_) index(surfaces, array);
+        auto it = byName_.find(name);
+        return it == byName_.end() ? kNone : it->second;
+    }
+
+  private:
+    void index(const LWSurfaceFuncs &surfaces, LWSurfaceID *array) {
+        indexed_ = true;
+        for (int i = 0; array && array[i]; ++i) {
+            if (const char *name = surfaces.name(array[i])) byName_[name].push_back(array[i]);
+        }
+    }
+
+    static inline const std::vector<LWSurfaceID> kNone;
+    bool indexed_ = false;
+    std::unordered_map<std::string, std::vector<LWSurfaceID>> byName_;
+};
+
 // Each book's cover surface draws one image of the folder. The object's
 // surfaces are asked for again for every book, as the modeller expects of
 // a tool (the array is valid only until the next call).
 void assignImages(const ImageMapServices &services, BookTool &tool, const std::string &folder,
                   const std::vector<std::string> &names) {
     const int imageCount = static_cast<int>(names.size());
+    SurfacesByName covers;
     for (int book = 0; book < tool.bookCount; ++book) {
         const std::string coverName = tool.surfacePrefix + std::to_string(book);
         const char *object = services.stateQuery.object();
         LWSurfaceID *surfaces = services.surfaces.byObject(object);
-        for (int i = 0; surfaces && surfaces[i]; ++i) {
-            // Only the book's own cover, matched whole: book_1 must not take
-            // book_10 or a surface of the user's that merely begins with it.
-            const char *name = services.surfaces.name(surfaces[i]);
-            if (!name || coverName != name) continue;
+        // Only the book's own cover, matched whole: book_1 must not take
+        // book_10 or a surface of the user's that merely begins with it.
+        for (LWSurfaceID surface : covers.named(services.surfaces, surfaces, coverName)) {
             const int draw = tool.random.draw();
             int slot = static_cast<int>(imageCount * BookRandom::toUnit(draw));
             if (slot == imageCount) slot = imageCount - 1;
@@ -96,7 +123,7 @@ void assignImages(const ImageMapServices &services, BookTool &tool, const std::s
             const std::string path = folder + "/" + names[slot];
             LWImageID image = findOrLoadImage(services.images, path.c_str());
             if (!image) continue;
-            applyImage(services, surfaces[i], image, names[slot], tool.coverUVMap);
+            applyImage(services, surface, image, names[slot], tool.coverUVMap);
         }
     }
 }
@@ -107,12 +134,13 @@ void assignImages(const ImageMapServices &services, BookTool &tool, const std::s
 // the names cannot disagree, and no chosen slot can lie past the names kept.
 std::vector<std::string> listImageFolder(const char *folder) {
     std::vector<std::string> names;
-    DirectoryStream *stream = opendir(folder);
+    // Closed on every way out, a failed allocation among them.
+    const std::unique_ptr<DirectoryStream, int (*)(DirectoryStream *)> stream(opendir(folder),
+                                                                              closedir);
     if (!stream) return names;
-    while (const DirectoryEntry *entry = readdir(stream)) {
+    while (const DirectoryEntry *entry = readdir(stream.get())) {
         if (!isFolder(*entry)) names.emplace_back(entry->d_name);
     }
-    closedir(stream);
     return names;
 }
 

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "modeler/drive/session_run.h"
 #include "modeler/export/json_export.h"
@@ -276,4 +277,23 @@ TEST(ModelerCommand, EveryBundledExampleRuns) {
         EXPECT_EQ(output.find(" 0 textured covers"), std::string::npos)
             << "covers from examples/covers";
     }
+}
+
+// A surface a build named goes when the build is taken back, as its
+// polygons do; the object's own surfaces and those of kept builds stay.
+TEST(Session, SurfacesGoWithTheBuildsThatMadeThem) {
+    const std::string json = runToJson(
+        "surface mine\nclock 9\nactivate\npress 0 0 0\nmove 1 0.5 0.3\n"
+        "set MaxSize 0.002\nsurface added_during_the_edit\nset MaxSize 0.08\nend keep\n");
+    const auto scene = nlohmann::json::parse(json);
+    std::set<std::string> names;
+    for (const auto &surface : scene["surfaces"])
+        names.insert(surface["name"].get<std::string>());
+    std::set<std::string> used;
+    for (const auto &polygon : scene["polygons"])
+        used.insert(polygon["surface"].get<std::string>());
+    used.insert("mine");
+    used.insert("added_during_the_edit");
+    EXPECT_EQ(names, used) << "no surface of a build taken back is left";
+    EXPECT_LT(names.size(), 40u);
 }

@@ -65,7 +65,7 @@ std::optional<std::string> performAction(Host &host, const ClockSetter &setClock
             if constexpr (std::is_same_v<T, action::Object>) {
                 host.scene().setObjectName(a.name);
             } else if constexpr (std::is_same_v<T, action::Surface>) {
-                host.scene().addSurface(a.name);
+                host.scene().addUserSurface(a.name);
             } else if constexpr (std::is_same_v<T, action::Clock>) {
                 if (!setClock(a.seconds)) return "the module has no settable clock";
             } else if constexpr (std::is_same_v<T, action::Event>) {

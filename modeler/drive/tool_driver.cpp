@@ -143,7 +143,7 @@ bool ToolDriver::end(bool keep) {
     if (!ready("end")) return false;
     record_.end(record_.instance, keep ? 1 : 0);
     Layer &layer = host_.scene().layer();
-    if (layer.editOpen()) keep ? layer.commitEdit() : layer.discardEdit();
+    if (layer.editOpen()) keep ? host_.scene().commitEdit() : host_.scene().discardEdit();
     updateCycle();
     return true;
 }
@@ -154,7 +154,7 @@ bool ToolDriver::done(std::optional<std::string> folder) {
     Layer &layer = host_.scene().layer();
     if (layer.editOpen()) {
         record_.end(record_.instance, 1);
-        layer.commitEdit();
+        host_.scene().commitEdit();
     }
     host_.panels().setFormAnswer(std::move(folder));
     funcs_.done(record_.instance);
@@ -179,9 +179,9 @@ void ToolDriver::runBuild() {
     Layer &layer = host_.scene().layer();
     // Every build replaces the previous result of the same edit.
     if (layer.editOpen()) {
-        layer.takeBackEdit();
+        host_.scene().takeBackEdit();
     } else {
-        layer.beginEdit();
+        host_.scene().beginEdit();
     }
     MeshEdit edit(host_);
     record_.build(record_.instance, edit.op());
@@ -195,7 +195,7 @@ void ToolDriver::updateCycle() {
         runBuild();
     } else if (test == LWT_TEST_REJECT) {
         Layer &layer = host_.scene().layer();
-        if (layer.editOpen()) layer.discardEdit();
+        if (layer.editOpen()) host_.scene().discardEdit();
         record_.end(record_.instance, 0);
     } else if (test != LWT_TEST_NOTHING) {
         host_.fault("test answered " + std::to_string(test) + ", not 0, 1 or 3");

@@ -107,6 +107,7 @@ void Layer::beginEdit() {
     edit_.points = points_.size();
     edit_.polygons = polygons_.size();
     edit_.corners = corners_.size();
+    edit_.surfaces = surfaceNames_.size();
     edit_.valueCounts.clear();
     for (const auto &map : maps_)
         edit_.valueCounts.push_back(map->valueCount_);
@@ -127,6 +128,9 @@ void Layer::rollBack() {
     points_.resize(edit_.points);
     polygons_.resize(edit_.polygons);
     corners_.resize(edit_.corners);
+    for (std::size_t s = edit_.surfaces; s < surfaceNames_.size(); ++s)
+        surfaceIndex_.erase(surfaceNames_[s]);
+    surfaceNames_.resize(edit_.surfaces);
     for (std::size_t i = 0; i < maps_.size(); ++i) {
         VertexMap &map = *maps_[i];
         if (map.cornerSet_.size() > edit_.corners) {

@@ -61,8 +61,8 @@ class Layer {
     uint32_t addPoint(const Point &point);
     // points must be valid point indices; surface an index of surfaceNames().
     uint32_t addPolygon(uint32_t surface, std::span<const uint32_t> points);
-    // The index of the surface name, added at the end when new. Names are
-    // never removed: a surface stays once a polygon or the user named it.
+    // The index of the surface name, added at the end when new. A name that
+    // an edit added goes when the edit is taken back, as its polygons do.
     uint32_t internSurface(std::string_view name);
 
     // The map (type, name, dimension), created empty when missing. Maps are
@@ -102,7 +102,7 @@ class Layer {
     };
     struct Edit {
         bool open = false;
-        std::size_t points = 0, polygons = 0, corners = 0;
+        std::size_t points = 0, polygons = 0, corners = 0, surfaces = 0;
         std::vector<std::size_t> valueCounts;  // per map at the mark
         std::vector<Overwrite> overwrites;     // values of older geometry replaced
     };

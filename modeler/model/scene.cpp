@@ -23,6 +23,33 @@ const std::string &Scene::surfaceName(const Surface &surface) const {
     return layer_.surfaceNames()[surface.index];
 }
 
+Surface &Scene::addUserSurface(std::string_view name) {
+    userSurfaces_.emplace_back(name);
+    return addSurface(name);
+}
+
+void Scene::dropSurfacesPastLayer() {
+    const std::size_t kept = layer_.surfaceNames().size();
+    if (surfaces_.size() == kept) return;
+    for (std::size_t s = kept; s < surfaces_.size(); ++s)
+        surfaceHandles_.erase(surfaces_[s].get());
+    surfaces_.resize(kept);
+    surfaceArray_.clear();
+    // Surfaces the user named during the edit are the object's, not the edit's.
+    for (const std::string &name : userSurfaces_)
+        addSurface(name);
+}
+
+void Scene::takeBackEdit() {
+    layer_.takeBackEdit();
+    dropSurfacesPastLayer();
+}
+
+void Scene::discardEdit() {
+    layer_.discardEdit();
+    dropSurfacesPastLayer();
+}
+
 void **Scene::surfaceArray() {
     if (surfaceArray_.empty()) {
         for (const auto &surface : surfaces_)
@@ -93,7 +120,7 @@ const Image *Scene::loadImage(const std::string &path, std::string &why) {
     image->width = width;
     image->height = height;
     image->rgba = {pixels, stbi_image_free};
-    imageHandles_.insert(image.get());
+    imageIndex_.emplace(image.get(), images_.size());
     images_.push_back(std::move(image));
     return images_.back().get();
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -59,6 +60,15 @@ class Scene {
     // layer directly, so that the two stay in step.
     const std::vector<std::unique_ptr<Surface>> &surfaces() const { return surfaces_; }
     Surface &addSurface(std::string_view name);
+    // A surface the user named: it stays when an edit is taken back.
+    Surface &addUserSurface(std::string_view name);
+
+    // The layer's edit transactions (see Layer), with the surfaces kept in
+    // step: those an edit named go when it is taken back.
+    void beginEdit() { layer_.beginEdit(); }
+    void takeBackEdit();
+    void commitEdit() { layer_.commitEdit(); }
+    void discardEdit();
     const std::string &surfaceName(const Surface &surface) const;
     bool ownsSurface(const void *handle) const { return surfaceHandles_.count(handle) != 0; }
     // The null-terminated array byObject hands out; valid until a surface is
@@ -80,10 +90,18 @@ class Scene {
     // the reason.
     const Image *loadImage(const std::string &path, std::string &why);
     const std::vector<std::unique_ptr<Image>> &images() const { return images_; }
-    bool ownsImage(const void *handle) const { return imageHandles_.count(handle) != 0; }
+    bool ownsImage(const void *handle) const { return imageIndex_.count(handle) != 0; }
+    // The place of image in images(), or images().size() for no image of ours.
+    std::size_t imageIndex(const void *handle) const {
+        auto it = imageIndex_.find(handle);
+        return it == imageIndex_.end() ? images_.size() : it->second;
+    }
 
   private:
+    void dropSurfacesPastLayer();
+
     Layer layer_;
+    std::vector<std::string> userSurfaces_;
     std::string objectName_ = "Unnamed";
     std::vector<std::unique_ptr<Surface>> surfaces_;
     std::unordered_set<const void *> surfaceHandles_;
@@ -94,7 +112,7 @@ class Scene {
     std::unordered_set<const void *> textureHandles_;
     std::unordered_set<const void *> layerHandles_;
     std::vector<std::unique_ptr<Image>> images_;
-    std::unordered_set<const void *> imageHandles_;
+    std::unordered_map<const void *, std::size_t> imageIndex_;
 };
 
 }  // namespace modeler

@@ -52,6 +52,15 @@ class Host {
     // when one is set, and kept.
     void warn(const std::string &message);
     void setWarningSink(std::function<void(const std::string &)> sink) { sink_ = std::move(sink); }
+
+    // When on, every service call that changes the scene (texture contexts,
+    // textures, layers, parameters, channel textures, image loads) is
+    // written down in order, for tests that compare what a tool did.
+    void recordSceneCalls(bool on) { recording_ = on; }
+    void recordSceneCall(std::string call) {
+        if (recording_) sceneCalls_.push_back(std::move(call));
+    }
+    const std::vector<std::string> &sceneCalls() const { return sceneCalls_; }
     const std::vector<std::string> &warnings() const { return warnings_; }
 
     void *lookup(const char *name, int useMode);
@@ -67,6 +76,8 @@ class Host {
     std::vector<std::string> warnings_;
     std::set<std::string, std::less<>> warned_;
     std::function<void(const std::string &)> sink_;
+    bool recording_ = false;
+    std::vector<std::string> sceneCalls_;
 };
 
 }  // namespace modeler

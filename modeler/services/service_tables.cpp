@@ -86,6 +86,9 @@ int surfSetChannelTexture(LWSurfaceID id, const char *channel, LWTextureID textu
         return 0;
     }
     reinterpret_cast<Surface *>(id)->channels[channel] = reinterpret_cast<const Texture *>(texture);
+    host().recordSceneCall("setChannelTexture " +
+                           scene.surfaceName(*reinterpret_cast<Surface *>(id)) + " " + channel +
+                           " " + reinterpret_cast<Texture *>(texture)->name);
     return 1;
 }
 
@@ -94,6 +97,7 @@ LWSurfaceFuncs gSurfaces = {surfByObject, surfName, surfSetChannelTexture};
 // ---- Texture Functions 3 ----
 
 LWTxtrContextID txContextCreate(LWTxtrParamFuncs) {
+    host().recordSceneCall("contextCreate");
     return static_cast<LWTxtrContextID>(host().scene().createContext());
 }
 
@@ -101,6 +105,7 @@ void txContextDestroy(LWTxtrContextID context) {
     if (!host().scene().destroyContext(context)) {
         host().fault("Texture Functions contextDestroy: unknown or destroyed context");
     }
+    host().recordSceneCall("contextDestroy");
 }
 
 LWTextureID txCreate(int returnType, const char *name, LWTxtrContextID context, void *) {
@@ -109,6 +114,7 @@ LWTextureID txCreate(int returnType, const char *name, LWTxtrContextID context, 
         host().fault("Texture Functions create: unknown context or no name");
         return nullptr;
     }
+    host().recordSceneCall("create " + std::to_string(returnType) + " " + name);
     return reinterpret_cast<LWTextureID>(&scene.createTexture(returnType, name));
 }
 
@@ -118,6 +124,8 @@ LWTLayerID txLayerAdd(LWTextureID texture, int type) {
         host().fault("Texture Functions layerAdd: unknown texture");
         return nullptr;
     }
+    host().recordSceneCall("layerAdd " + reinterpret_cast<Texture *>(texture)->name + " " +
+                           std::to_string(type));
     return reinterpret_cast<LWTLayerID>(
         &scene.addTextureLayer(*reinterpret_cast<Texture *>(texture), type));
 }
@@ -138,12 +146,14 @@ int txSetParam(LWTLayerID id, unsigned int tag, void *data) {
                 return 0;
             }
             layer.image = static_cast<const Image *>(image);
+            host().recordSceneCall("setParam image " + layer.image->path);
             return 1;
         }
         case TXTAG_PROJ: {
             int projection;
             std::memcpy(&projection, data, sizeof projection);
             layer.projection = projection;
+            host().recordSceneCall("setParam projection " + std::to_string(projection));
             return 1;
         }
         case TXTAG_VMAP: {
@@ -154,6 +164,7 @@ int txSetParam(LWTLayerID id, unsigned int tag, void *data) {
                 return 0;
             }
             layer.uvMap = static_cast<const VertexMap *>(map);
+            host().recordSceneCall("setParam vmap " + layer.uvMap->name());
             return 1;
         }
         default:
@@ -170,20 +181,12 @@ const Image *imageAt(std::size_t index) {
     return index < images.size() ? images[index].get() : nullptr;
 }
 
-std::size_t imageIndex(LWImageID id) {
-    const auto &images = host().scene().images();
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        if (images[i].get() == reinterpret_cast<const Image *>(id)) return i;
-    }
-    return images.size();
-}
-
 LWImageID imgFirst() {
     return reinterpret_cast<LWImageID>(const_cast<Image *>(imageAt(0)));
 }
 
 LWImageID imgNext(LWImageID id) {
-    const std::size_t index = imageIndex(id);
+    const std::size_t index = host().scene().imageIndex(id);
     if (index == host().scene().images().size()) {
         host().fault("LW Image List next: unknown image");
         return nullptr;
@@ -201,6 +204,7 @@ const char *imgFilename(LWImageID id, int) {
 
 LWImageID imgLoad(const char *path) {
     if (!path) return nullptr;
+    host().recordSceneCall(std::string("load ") + path);
     std::string why;
     const Image *image = host().scene().loadImage(path, why);
     if (!image) host().warn(std::string(path) + ": " + why + "; the surfaces given it keep theirs");

@@ -102,12 +102,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     tool.boxMax[0] = 0.3f;
     tool.boxMax[1] = tool.boxMax[2] = 0.5f;
     tool.seed = in.ConsumeIntegral<int32_t>();
-    host.scene().layer().beginEdit();
+    host.scene().beginEdit();
     {
         modeler::MeshEdit edit(host);
         record.build(record.instance, edit.op());
     }
-    host.scene().layer().commitEdit();
+    host.scene().commitEdit();
     host.panels().setFormAnswer(folder.string());
     funcs.done(record.instance);
     for (const auto &image : host.scene().images()) {

@@ -71,9 +71,9 @@ void build(modeler::Host &host, LWMeshEditTool &record) {
     if (!smallShelf(*static_cast<varlobooks::BookTool *>(record.instance))) return;
     modeler::Layer &layer = host.scene().layer();
     if (layer.editOpen())
-        layer.takeBackEdit();
+        host.scene().takeBackEdit();
     else
-        layer.beginEdit();
+        host.scene().beginEdit();
     modeler::MeshEdit edit(host);
     record.build(record.instance, edit.op());
     edit.close();
@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 const bool keep = in.ConsumeBool();
                 record.end(record.instance, keep);
                 modeler::Layer &layer = host.scene().layer();
-                if (layer.editOpen()) keep ? layer.commitEdit() : layer.discardEdit();
+                if (layer.editOpen()) keep ? host.scene().commitEdit() : host.scene().discardEdit();
                 break;
             }
             default:
@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 break;
         }
     }
-    if (host.scene().layer().editOpen()) host.scene().layer().commitEdit();
+    if (host.scene().layer().editOpen()) host.scene().commitEdit();
     host.panels().setFormAnswer(std::nullopt);
     funcs.done(record.instance);
     if (panel) (void)host.panels().destroy(panel);
