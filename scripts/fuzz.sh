@@ -12,13 +12,7 @@ targets=("$@")
 ((${#targets[@]})) || targets=(module_file session tool image_folder)
 
 scripts/deps.sh
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-if ! { cmake --preset fuzz && cmake --build --preset fuzz; } >"$log" 2>&1; then
-  cat "$log" >&2
-  echo "scripts/fuzz.sh: the build failed (its output is above)" >&2
-  exit 1
-fi
+scripts/build.sh fuzz
 mkdir -p build/fuzz/findings
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
