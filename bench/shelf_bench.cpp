@@ -1,12 +1,16 @@
-// How fast a shelf builds through the real module into the host's layer,
-// and how fast it is written out.
+// How fast the tool works through the real module loaded by the host: a
+// rebuild as a drag makes it, a large fill, leaving the tool with a folder
+// of images, and every export of a textured shelf.
 //
 // Run: cmake --preset bench && cmake --build --preset bench &&
-//      build/bench/bin/varlobooks_bench
+//      build/bench/bin/varlobooks_bench --benchmark_repetitions=5
 #include <benchmark/benchmark.h>
+#include <stb/stb_image_write.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <numbers>
 
 #include "modeler/drive/module_loader.h"
 #include "modeler/drive/tool_driver.h"
@@ -16,69 +20,164 @@
 
 namespace {
 
-std::unique_ptr<modeler::LoadedModule> loadModule() {
-    auto loaded = modeler::LoadedModule::load(VARLOBOOKS_MODULE_PATH);
-    if (auto *error = std::get_if<std::string>(&loaded)) {
-        std::fprintf(stderr, "%s\n", error->c_str());
-        std::exit(1);
-    }
-    return std::move(std::get<0>(loaded));
+namespace fs = std::filesystem;
+
+modeler::LoadedModule &module() {
+    static std::unique_ptr<modeler::LoadedModule> loaded = [] {
+        auto result = modeler::LoadedModule::load(VARLOBOOKS_MODULE_PATH);
+        if (auto *error = std::get_if<std::string>(&result)) {
+            std::fprintf(stderr, "%s\n", error->c_str());
+            std::exit(1);
+        }
+        auto module = std::move(std::get<0>(result));
+        module->setClock(0);  // every press seeds alike: the default shelf
+        return module;
+    }();
+    return *loaded;
 }
 
-// A shelf long enough for about `books` books (in a long box almost every
-// thickness is MaxSize), with
-// the default mix of hardcover and softcover.
-void fillShelf(modeler::ToolDriver &driver, int books, int32_t seed) {
-    auto &tool = *static_cast<varlobooks::BookTool *>(driver.instance());
-    tool.boxMin[0] = tool.boxMin[1] = tool.boxMin[2] = 0;
-    tool.boxMax[0] = static_cast<float>(books * 0.08);
-    tool.boxMax[1] = 0.5f;
-    tool.boxMax[2] = 0.3f;
-    tool.minSize = 0.005;
-    tool.maxSize = 0.08;
-    tool.seed = seed;
-    driver.event(LWTOOL_EVENT_ACTIVATE);
+const ServerRecord &server() {
+    return *module().find("MeshEditTool", "varlobooks");
 }
 
-// One build of a shelf of about N books: the tool's fill and the host
-// taking the points, faces and UVs (the previous build is taken back first).
-void BM_BuildShelf(benchmark::State &state) {
-    auto module = loadModule();
-    modeler::Host host;
-    modeler::ToolDriver driver(host, *module->find("MeshEditTool", "varlobooks"));
+// A folder of 50 small cover images, made once.
+const std::string &coverFolder() {
+    static const std::string folder = [] {
+        const fs::path path = fs::temp_directory_path() / "varlobooks-bench-covers";
+        fs::create_directories(path);
+        unsigned char pixels[16 * 16 * 3];
+        for (int i = 0; i < 50; ++i) {
+            for (std::size_t p = 0; p < sizeof pixels; ++p)
+                pixels[p] = static_cast<unsigned char>(i * 5 + p);
+            const std::string name = (path / ("cover" + std::to_string(i) + ".png")).string();
+            stbi_write_png(name.c_str(), 16, 16, 3, pixels, 16 * 3);
+        }
+        return path.string();
+    }();
+    return folder;
+}
+
+// The far corner of a box that holds about `books` books: in a box longer
+// than 1 almost every thickness is MaxSize (0.08).
+modeler::Vec3 farCorner(int books) {
+    return {books <= 27 ? 1.0 : books * 0.08, 0.5, 0.3};
+}
+
+// The tool activated on host with its box placed from the origin.
+void placeBox(modeler::ToolDriver &driver, int books) {
     driver.activate();
-    int books = 0;
+    driver.press({0, 0, 0});
+    driver.move(farCorner(books));
+}
+
+int bookCount(modeler::ToolDriver &driver) {
+    return static_cast<varlobooks::BookTool *>(driver.instance())->bookCount;
+}
+
+// A rebuild as a drag of a corner handle makes it: the previous build taken
+// back, the shelf filled again.
+void Rebuild(benchmark::State &state) {
+    const int books = static_cast<int>(state.range(0));
+    modeler::Host host;
+    modeler::ToolDriver driver(host, server());
+    placeBox(driver, books);
+    for (auto _ : state)
+        driver.drag(7, farCorner(books));
+    state.counters["books"] = bookCount(driver);
+    state.SetItemsProcessed(int64_t(bookCount(driver)) * state.iterations());
+}
+BENCHMARK(Rebuild)->Arg(27)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The bytes the layer holds: points, polygons, corners and map values.
+double layerBytes(const modeler::Layer &layer) {
+    double bytes = double(layer.points().size()) * sizeof(modeler::Point) +
+                   double(layer.polygons().size()) * sizeof(modeler::Polygon) +
+                   double(layer.corners().size()) * sizeof(uint32_t);
+    for (const auto &map : layer.vertexMaps())
+        bytes += double(map->valueCount()) * map->dimension() * sizeof(float);
+    return bytes;
+}
+
+double peakResidentBytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) * 1024;  // kilobytes on Linux
+}
+
+// A large fill: Type Both, 8 segments, books tilted up to 10 degrees.
+void Fill(benchmark::State &state) {
+    const int books = static_cast<int>(state.range(0));
+    modeler::Host host;
+    modeler::ToolDriver driver(host, server());
+    placeBox(driver, books);
+    (void)driver.setPanelValue("Rotation", "10");
+    for (auto _ : state)
+        driver.drag(7, farCorner(books));
+    state.counters["books"] = bookCount(driver);
+    state.counters["layer_MB"] = layerBytes(host.scene().layer()) / 1e6;
+    state.counters["peak_rss_MB"] = peakResidentBytes() / 1e6;
+    state.SetItemsProcessed(int64_t(bookCount(driver)) * state.iterations());
+}
+BENCHMARK(Fill)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Leaving the tool with a folder of 50 images: the tool's whole done step
+// (listing, drawing, finding and loading images, textures for every cover).
+void Leave(benchmark::State &state) {
+    const int books = static_cast<int>(state.range(0));
+    int made = 0;
     for (auto _ : state) {
-        fillShelf(driver, static_cast<int>(state.range(0)), 1);
-        books = static_cast<varlobooks::BookTool *>(driver.instance())->bookCount;
+        state.PauseTiming();
+        modeler::Host host;
+        modeler::ToolDriver driver(host, server());
+        placeBox(driver, books);
+        driver.end(true);
+        made = bookCount(driver);
+        state.ResumeTiming();
+        driver.done(coverFolder());
+        state.PauseTiming();
+        if (host.scene().textures().size() < std::size_t(made))
+            state.SkipWithError("not every cover took an image");
+        state.ResumeTiming();
     }
-    state.counters["books"] = books;
-    state.counters["books/s"] =
-        benchmark::Counter(double(books) * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["books"] = made;
+    state.SetItemsProcessed(int64_t(made) * state.iterations());
 }
-BENCHMARK(BM_BuildShelf)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Leave)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-void BM_Export(benchmark::State &state, modeler::ExportFormat format, const char *name) {
-    auto module = loadModule();
+// Writing a textured shelf of about N books.
+void Export(benchmark::State &state, modeler::ExportFormat format, const char *name) {
+    const int books = static_cast<int>(state.range(0));
     modeler::Host host;
-    modeler::ToolDriver driver(host, *module->find("MeshEditTool", "varlobooks"));
-    driver.activate();
-    fillShelf(driver, static_cast<int>(state.range(0)), 1);
+    modeler::ToolDriver driver(host, server());
+    placeBox(driver, books);
     driver.end(true);
-    const std::string path = (std::filesystem::temp_directory_path() / name).string();
+    driver.done(coverFolder());
+    // A folder of its own: the file and its companions are what is written.
+    const fs::path folder = fs::temp_directory_path() / ("varlobooks-bench-" + std::string(name));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string path = (folder / name).string();
     for (auto _ : state) {
         if (auto error = modeler::writeExport(host.scene(), path, format))
             state.SkipWithError(error->c_str());
     }
+    std::uintmax_t bytes = 0;
+    for (const auto &entry : fs::directory_iterator(folder))
+        bytes += entry.file_size();
     state.counters["polygons"] = double(host.scene().layer().polygons().size());
+    state.counters["file_MB"] = double(bytes) / 1e6;
+    state.SetBytesProcessed(int64_t(bytes) * state.iterations());
 }
-BENCHMARK_CAPTURE(BM_Export, json, modeler::ExportFormat::Json, "bench-shelf.json")
+BENCHMARK_CAPTURE(Export, json, modeler::ExportFormat::Json, "shelf.json")
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Export, obj, modeler::ExportFormat::Obj, "bench-shelf.obj")
+BENCHMARK_CAPTURE(Export, obj, modeler::ExportFormat::Obj, "shelf.obj")
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Export, glb, modeler::ExportFormat::Glb, "bench-shelf.glb")
+BENCHMARK_CAPTURE(Export, glb, modeler::ExportFormat::Glb, "shelf.glb")
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Export, gltf, modeler::ExportFormat::Gltf, "shelf.gltf")
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond);
 

@@ -33,6 +33,8 @@ std::unordered_map<uintptr_t, MeshEdit *> &openEdits() {
     return edits;
 }
 uintptr_t gNextEdit = 1;
+// The open build asked for last: nearly every call comes from the same one.
+MeshEdit *gLastEdit = nullptr;
 
 }  // namespace
 
@@ -51,11 +53,14 @@ MeshEdit::~MeshEdit() {
 
 void MeshEdit::close() {
     openEdits().erase(id_);
+    if (gLastEdit == this) gLastEdit = nullptr;
 }
 
 MeshEdit *MeshEdit::from(EDStateRef state, const char *operation) {
-    auto it = openEdits().find(reinterpret_cast<uintptr_t>(state));
-    if (it != openEdits().end()) return it->second;
+    const auto id = reinterpret_cast<uintptr_t>(state);
+    if (gLastEdit && gLastEdit->id_ == id) return gLastEdit;
+    auto it = openEdits().find(id);
+    if (it != openEdits().end()) return gLastEdit = it->second;
     Host::current().fault(std::string(operation) + " called after its build returned");
     return nullptr;
 }
