@@ -245,15 +245,15 @@ void addCommands(CLI::App &app, Common &common, Commands &c) {
     addModuleOption(c.run, common);
     addOutputOptions(c.run, common);
 
-    c.fill = app.add_subcommand("fill",
-                                "Fill one box with books: activate, press at one corner, move to "
-                                "the other, edit the panel, keep");
+    c.fill = app.add_subcommand("fill", std::string("Fill one box with ") + profile::kShellNoun +
+                                            ": activate, press at one corner, move to "
+                                            "the other, edit the panel, keep");
     c.fill->add_option("--box", c.boxText, "The box's two corners: X0,Y0,Z0:X1,Y1,Z1")->required();
     c.fill->add_option("--seed", c.seedText,
-                       "The clock seconds the press reads: the books' seed (default 0)");
+                       "The clock seconds the press reads: the tool's seed (default 0)");
     c.fill->add_option("--set", c.fillRequest.sets,
-                       "A panel edit LABEL=VALUE, e.g. \"Random Front=0.3\", Type=Softcover, "
-                       "Rotation=15 (degrees); repeatable");
+                       std::string("A panel edit LABEL=VALUE, e.g. ") +
+                           profile::kPanelEditExamples + "; repeatable");
     addModuleOption(c.fill, common);
     addOutputOptions(c.fill, common);
 }
@@ -294,9 +294,9 @@ int runCommand(Commands &c, const Common &common) {
 int main(int argc, char **argv) {
     // A file-size limit must fail the write and be reported, not kill us.
     std::signal(SIGXFSZ, SIG_IGN);
-    CLI::App app{
-        "modeler: runs the varlobooks book tool as the modeller does and writes the "
-        "shelf it makes as JSON (lossless), OBJ or glTF."};
+    CLI::App app{std::string("modeler: runs ") + profile::kToolTitle +
+                 " as the modeller does and writes what it makes as JSON (lossless), OBJ or "
+                 "glTF."};
     app.set_version_flag("--version", std::string("modeler ") + VARLOBOOKS_VERSION);
     app.require_subcommand(1);
     app.fallthrough();  // --quiet is taken after the command too

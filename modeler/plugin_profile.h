@@ -13,8 +13,13 @@ inline constexpr const char *kServerName = "varlobooks";
 inline constexpr const char *kModuleFileName = "varlobooks.so";
 inline constexpr const char *kInstalledModuleFolder = "lib/varlobooks";
 
-// What the tool's closed shells are called in summaries and reports.
+// What the tool's closed shells are called in summaries and reports, and
+// what the tool is called in the command's help.
 inline constexpr const char *kShellNoun = "books";
+inline constexpr const char *kToolTitle = "the varlobooks book tool";
+// Panel edits as fill's help shows them.
+inline constexpr const char *kPanelEditExamples =
+    "\"Random Front=0.3\", Type=Softcover, Rotation=15 (degrees)";
 // Why a tool that made nothing may have done so, for the warning.
 inline constexpr const char *kEmptyResultHint =
     "is the box longer than MinSize along the axis, MaxSize above 0, and every value "

@@ -11,8 +11,9 @@
 //   move X Y Z                   a pointer move
 //   drag HANDLE X Y Z [delta DX DY DZ] [view X|Y|Z|none] [constrain]
 //        [hold first|second]     a press on a handle and a drag to X Y Z
-//   set LABEL VALUE              a panel edit ("Random Front" 0.3, Axis Y,
-//                                Type Softcover, Rotation 15 in degrees)
+//   set LABEL VALUE              a panel edit, as the tool's panel labels
+//                                it (quote a label with spaces; angles in
+//                                degrees, choices by name)
 //   end keep|discard             end the edit
 //   done cancel | done folder PATH
 //                                leave the tool, answering its folder request
