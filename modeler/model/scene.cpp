@@ -11,9 +11,13 @@ Scene::Scene() = default;
 
 Surface &Scene::addSurface(std::string_view name) {
     const uint32_t index = layer_.internSurface(name);
-    if (index == surfaces_.size()) {
-        surfaces_.push_back(std::make_unique<Surface>(Surface{index, {}}));
-        surfaceHandles_.insert(surfaces_.back().get());
+    if (index == live_) {
+        if (live_ == surfaces_.size()) {
+            surfaces_.push_back(std::make_unique<Surface>(Surface{index, {}}));
+            surfaceIndex_.emplace(surfaces_.back().get(), index);
+        }
+        surfaces_[live_]->channels.clear();
+        ++live_;
         surfaceArray_.clear();
     }
     return *surfaces_[index];
@@ -30,10 +34,8 @@ Surface &Scene::addUserSurface(std::string_view name) {
 
 void Scene::dropSurfacesPastLayer() {
     const std::size_t kept = layer_.surfaceNames().size();
-    if (surfaces_.size() == kept) return;
-    for (std::size_t s = kept; s < surfaces_.size(); ++s)
-        surfaceHandles_.erase(surfaces_[s].get());
-    surfaces_.resize(kept);
+    if (live_ == kept) return;
+    live_ = kept;
     surfaceArray_.clear();
     // Surfaces the user named during the edit are the object's, not the edit's.
     for (const std::string &name : userSurfaces_)
@@ -52,7 +54,7 @@ void Scene::discardEdit() {
 
 void **Scene::surfaceArray() {
     if (surfaceArray_.empty()) {
-        for (const auto &surface : surfaces_)
+        for (const auto &surface : surfaces())
             surfaceArray_.push_back(surface.get());
         surfaceArray_.push_back(nullptr);
     }

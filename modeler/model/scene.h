@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -58,7 +59,7 @@ class Scene {
     // Surfaces in the order they were first named. Every surface is named
     // through addSurface (a polygon's or the user's), never through the
     // layer directly, so that the two stay in step.
-    const std::vector<std::unique_ptr<Surface>> &surfaces() const { return surfaces_; }
+    std::span<const std::unique_ptr<Surface>> surfaces() const { return {surfaces_.data(), live_}; }
     Surface &addSurface(std::string_view name);
     // A surface the user named: it stays when an edit is taken back.
     Surface &addUserSurface(std::string_view name);
@@ -70,7 +71,10 @@ class Scene {
     void commitEdit() { layer_.commitEdit(); }
     void discardEdit();
     const std::string &surfaceName(const Surface &surface) const;
-    bool ownsSurface(const void *handle) const { return surfaceHandles_.count(handle) != 0; }
+    bool ownsSurface(const void *handle) const {
+        auto it = surfaceIndex_.find(handle);
+        return it != surfaceIndex_.end() && it->second < live_;
+    }
     // The null-terminated array byObject hands out; valid until a surface is
     // added.
     void **surfaceArray();
@@ -103,8 +107,11 @@ class Scene {
     Layer layer_;
     std::vector<std::string> userSurfaces_;
     std::string objectName_ = "Unnamed";
+    // The live surfaces first; past live_, those of builds taken back, kept
+    // to serve again (a drag names the same surfaces on every rebuild).
     std::vector<std::unique_ptr<Surface>> surfaces_;
-    std::unordered_set<const void *> surfaceHandles_;
+    std::size_t live_ = 0;
+    std::unordered_map<const void *, std::size_t> surfaceIndex_;
     std::vector<void *> surfaceArray_;  // empty: to be made again
     std::vector<std::unique_ptr<char>> contextStore_;
     std::unordered_set<const void *> contexts_;
