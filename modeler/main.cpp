@@ -131,8 +131,7 @@ std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Ou
 
 // What the user should hear when the tool made nothing, or no cover took
 // an image: exit status unchanged, as nothing failed.
-void warnOfEmptyResults(Host &host, const Common &common) {
-    const SceneSummary summary = summarizeScene(host.scene());
+void warnOfEmptyResults(Host &host, const SceneSummary &summary, const Common &common) {
     if (summary.shells == 0) {
         host.warn(std::string("the tool made no ") + profile::kShellNoun + " (" +
                   profile::kEmptyResultHint + ")");
@@ -170,12 +169,14 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
     if (auto error = runSession(host, module, *server, session, options))
         return fail(*error, kFailed);
 
-    warnOfEmptyResults(host, common);
+    // Shells are found once, for the warnings and the summary line alike.
+    const SceneSummary summary = summarizeScene(host.scene());
+    warnOfEmptyResults(host, summary, common);
     const auto &resolved = std::get<std::vector<Output>>(outputs);
     if (auto error = writeOutputs(host.scene(), resolved, common.quiet))
         return fail(*error, kFailed);
     if (!common.quiet) {
-        std::cout << summarize(host.scene()) << '\n';
+        std::cout << summaryLine(summary) << '\n';
         for (const Output &output : resolved)
             std::cout << "wrote " << output.path << '\n';
     }

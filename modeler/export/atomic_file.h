@@ -78,7 +78,6 @@ class StagedFiles {
     // A file of the given bytes. An error text when it cannot be written.
     [[nodiscard]] std::optional<std::string> stage(std::string path, std::string_view bytes);
     [[nodiscard]] std::optional<std::string> commit();
-    std::size_t size() const { return files_.size(); }
 
   private:
     std::vector<std::unique_ptr<AtomicFile>> files_;

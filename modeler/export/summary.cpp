@@ -23,11 +23,10 @@ SceneSummary summarizeScene(const Scene &scene) {
     return summary;
 }
 
-std::string summarize(const Scene &scene) {
-    const SceneSummary s = summarizeScene(scene);
-    return std::to_string(s.shells) + " " + profile::kShellNoun + ", " + std::to_string(s.points) + " points, " +
-           std::to_string(s.polygons) + " polygons, " + std::to_string(s.texturedShells) +
-           " textured covers";
+std::string summaryLine(const SceneSummary &s) {
+    return std::to_string(s.shells) + " " + profile::kShellNoun + ", " + std::to_string(s.points) +
+           " points, " + std::to_string(s.polygons) + " polygons, " +
+           std::to_string(s.texturedShells) + " textured covers";
 }
 
 }  // namespace modeler

@@ -16,6 +16,7 @@ struct SceneSummary {
 };
 
 SceneSummary summarizeScene(const Scene &scene);
-std::string summarize(const Scene &scene);
+// The summary as the line the command prints.
+std::string summaryLine(const SceneSummary &summary);
 
 }  // namespace modeler

@@ -48,7 +48,6 @@ void Host::fault(std::string message) {
 
 void Host::warn(const std::string &message) {
     if (!warned_.insert(message).second) return;
-    warnings_.push_back(message);
     if (sink_) sink_(message);
 }
 

@@ -48,8 +48,8 @@ class Host {
     const std::vector<std::string> &faults() const { return faults_; }
 
     // Something the user should hear of, though nothing failed (an image
-    // refused, a value out of range); each message once. Given to the sink
-    // when one is set, and kept.
+    // refused, a value out of range); each message once, given to the sink
+    // when one is set.
     void warn(const std::string &message);
     void setWarningSink(std::function<void(const std::string &)> sink) { sink_ = std::move(sink); }
 
@@ -61,7 +61,6 @@ class Host {
         if (recording_) sceneCalls_.push_back(std::move(call));
     }
     const std::vector<std::string> &sceneCalls() const { return sceneCalls_; }
-    const std::vector<std::string> &warnings() const { return warnings_; }
 
     void *lookup(const char *name, int useMode);
 
@@ -73,7 +72,6 @@ class Host {
     std::map<std::string, int, std::less<>> occurrences_;
     std::vector<std::string> lookups_;
     std::vector<std::string> faults_;
-    std::vector<std::string> warnings_;
     std::set<std::string, std::less<>> warned_;
     std::function<void(const std::string &)> sink_;
     bool recording_ = false;
