@@ -1,7 +1,5 @@
 // modeler: loads a tool module as the modeller does, drives its tool
 // through a session or a one-line fill, and writes the result as files.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "modeler/drive/module_loader.h"
 #include "modeler/drive/session.h"
 #include "modeler/drive/session_run.h"
+#include "modeler/drive/system_library.h"
 #include "modeler/drive/user_input.h"
 #include "modeler/export/export_formats.h"
 #include "modeler/export/summary.h"
@@ -30,11 +29,10 @@ constexpr std::size_t kLargeExport = 200000;  // polygons
 // The module built or installed beside this program.
 std::string defaultModulePath() {
     std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    const fs::path folder = ec ? fs::path(".") : self.parent_path();
-    const fs::path beside = folder / profile::kModuleFileName;
-    const fs::path installed =
-        folder / ".." / profile::kInstalledModuleFolder / profile::kModuleFileName;
+    const fs::path folder = programFolder();
+    const std::string file = std::string(profile::kModuleName) + kModuleSuffix;
+    const fs::path beside = folder / file;
+    const fs::path installed = folder / ".." / profile::kInstalledModuleFolder / file;
     for (const fs::path &candidate : {beside, installed}) {
         if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
     }
@@ -118,7 +116,7 @@ std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Ou
             return output.path + ": cannot create its folder (" + *error + ")";
         // Large exports take a moment: say so on a terminal.
         const bool progress =
-            isatty(STDERR_FILENO) && !quiet && scene.layer().polygons().size() > kLargeExport;
+            stderrIsTerminal() && !quiet && scene.layer().polygons().size() > kLargeExport;
         if (progress) std::cerr << "modeler: writing " << output.path << " ..." << std::flush;
         auto error = exportScene(scene, output.path, output.format, files);
         if (progress) std::cerr << (error ? " failed\n" : " done\n");
@@ -294,7 +292,9 @@ int runCommand(Commands &c, const Common &common) {
 
 int main(int argc, char **argv) {
     // A file-size limit must fail the write and be reported, not kill us.
+#ifdef SIGXFSZ
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     CLI::App app{std::string("modeler: runs ") + profile::kToolTitle +
                  " as the modeller does and writes what it makes as JSON (lossless), OBJ or "
                  "glTF."};

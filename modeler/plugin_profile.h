@@ -10,7 +10,7 @@ namespace modeler::profile {
 inline constexpr const char *kServerClass = "MeshEditTool";
 inline constexpr const char *kServerName = "varlobooks";
 // The module beside the program, or in ../lib/varlobooks/ once installed.
-inline constexpr const char *kModuleFileName = "varlobooks.so";
+inline constexpr const char *kModuleName = "varlobooks";  // and the system's suffix
 inline constexpr const char *kInstalledModuleFolder = "lib/varlobooks";
 
 // What the tool's closed shells are called in summaries and reports, and

@@ -1,13 +1,12 @@
 #include "modeler/drive/module_loader.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "modeler/drive/module_file_check.h"
+#include "modeler/drive/system_library.h"
 #include "modeler/services/hex_text.h"
 
 namespace modeler {
@@ -20,9 +19,10 @@ constexpr int kMaxServers = 1024;  // a list this long has lost its end marker
 std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
     const std::string &path) {
     auto fail = [&path](const std::string &reason) { return path + ": " + reason; };
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) return fail("no such file");
-    if (!S_ISREG(info.st_mode)) return fail("not a file");
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(status)) return fail("no such file");
+    if (!std::filesystem::is_regular_file(status)) return fail("not a file");
 
     // The system's loader trusts the file's own sizes: look first.
     std::ifstream in(path, std::ios::binary);
@@ -33,15 +33,11 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
 
     std::unique_ptr<LoadedModule> module(new LoadedModule);
     module->path_ = path;
-    // A path without a slash would be searched for on the library path.
-    const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
-    module->handle_ = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!module->handle_) {
-        const char *why = dlerror();
-        return fail(std::string("not a loadable shared object (") + (why ? why : "unknown") + ")");
-    }
-    module->descriptor_ =
-        static_cast<const ModuleDescriptor *>(dlsym(module->handle_, MODULE_DESCRIPTOR_SYMBOL));
+    std::string why;
+    module->handle_ = openSystemLibrary(path, why);
+    if (!module->handle_) return fail("not a loadable shared object (" + why + ")");
+    module->descriptor_ = static_cast<const ModuleDescriptor *>(
+        findSystemSymbol(module->handle_, MODULE_DESCRIPTOR_SYMBOL));
     const ModuleDescriptor *d = module->descriptor_;
     if (!d) return fail("no module descriptor (" MODULE_DESCRIPTOR_SYMBOL ")");
     if (d->sysSync != MODULE_SYNC_WORD) {
@@ -69,15 +65,15 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
         module->descriptor_ = nullptr;  // failed startup: unload without shutdown
         return fail("module startup failed");
     }
-    module->setClock_ =
-        reinterpret_cast<VarlobooksSetClockFunc *>(dlsym(module->handle_, VARLOBOOKS_CLOCK_SYMBOL));
+    module->setClock_ = reinterpret_cast<VarlobooksSetClockFunc *>(
+        findSystemSymbol(module->handle_, VARLOBOOKS_CLOCK_SYMBOL));
     return module;
 }
 
 LoadedModule::~LoadedModule() {
     if (setClock_) setClock_(nullptr, nullptr);
     if (descriptor_ && moduleData_ && descriptor_->shutdown) descriptor_->shutdown(moduleData_);
-    if (handle_) dlclose(handle_);
+    if (handle_) closeSystemLibrary(handle_);
 }
 
 const ServerRecord *LoadedModule::find(const std::string &className,

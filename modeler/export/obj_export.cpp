@@ -56,7 +56,7 @@ std::vector<bool> writeFaces(std::string &obj, const Layer &layer) {
     std::map<std::pair<uint32_t, uint32_t>, std::size_t> uvIndex;
     std::string faces;
     std::vector<bool> usedSurface(layer.surfaceNames().size(), false);
-    long currentSurface = -1;
+    int64_t currentSurface = -1;
     forEachExportPolygon(layer, [&](const ExportPolygon &polygon) {
         if (polygon.surface != currentSurface) {
             currentSurface = polygon.surface;

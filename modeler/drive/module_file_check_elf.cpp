@@ -1,3 +1,5 @@
+// The check of a module on ELF systems: a 64-bit shared object whose
+// program headers and loadable segments lie within the file.
 #include "modeler/drive/module_file_check.h"
 
 #include <elf.h>

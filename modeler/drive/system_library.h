@@ -1,0 +1,29 @@
+// What the program asks of the system that differs between systems: its
+// loader of shared libraries, where the program lies, whether its errors
+// go to a terminal.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace modeler {
+
+#ifdef _WIN32
+inline constexpr const char *kModuleSuffix = ".dll";
+#else
+inline constexpr const char *kModuleSuffix = ".so";
+#endif
+
+// Loads the library at path, its symbols kept to itself; null with the
+// system's reason in error.
+void *openSystemLibrary(const std::string &path, std::string &error);
+// The address of the library's exported symbol, or null.
+void *findSystemSymbol(void *library, const char *name);
+void closeSystemLibrary(void *library);
+
+// The folder of the running program; "." when the system cannot tell.
+std::filesystem::path programFolder();
+
+bool stderrIsTerminal();
+
+}  // namespace modeler
