@@ -22,6 +22,15 @@ extern "C" {
 /* Name of the one data symbol a module exports for the host to find. */
 #define MODULE_DESCRIPTOR_SYMBOL "_mod_descrip"
 
+/* Marks what a module exports: a DLL export on Windows, a symbol of default
+ * visibility elsewhere (a module built with hidden visibility exports only
+ * what is so marked). */
+#if defined(_WIN32)
+#define MODULE_EXPORT __declspec(dllexport)
+#else
+#define MODULE_EXPORT __attribute__((visibility("default")))
+#endif
+
 /* Results of an activation function. On any result but AFUNC_OK the host
  * must treat the record it passed as untouched and must not call any slot of
  * it; there is no instance to release. */

@@ -12,6 +12,13 @@ inline constexpr int32_t kEntryDevice = 0x2000;
 inline constexpr int32_t kEntryTypeMask = 0xF000;
 inline constexpr int kEntryNameCapacity = 260;  // 259 bytes and the NUL
 
+// What joins a folder and an entry's name into the entry's path.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
 // One entry, owned by its stream and overwritten by the next readdir.
 struct DirectoryEntry {
     int32_t d_type;  // kEntryFolder, kEntryFile, kEntryDevice, other type bits, or 0

@@ -119,8 +119,7 @@ void assignImages(const ImageMapServices &services, BookTool &tool, const std::s
             const int draw = tool.random.draw();
             int slot = static_cast<int>(imageCount * BookRandom::toUnit(draw));
             if (slot == imageCount) slot = imageCount - 1;
-            // '/' joins folder and name: every system we run on takes it.
-            const std::string path = folder + "/" + names[slot];
+            const std::string path = folder + kPathSeparator + names[slot];
             LWImageID image = findOrLoadImage(services.images, path.c_str());
             if (!image) continue;
             applyImage(services, surface, image, names[slot], tool.coverUVMap);

@@ -19,7 +19,7 @@ ServerRecord gServers[] = {
 }  // namespace
 
 extern "C" {
-__attribute__((visibility("default"))) ModuleDescriptor _mod_descrip = {
+MODULE_EXPORT ModuleDescriptor _mod_descrip = {
     MODULE_SYNC_WORD, MODULE_SYSTEM_VERSION, MODULE_MACHINE_TYPE,
     moduleStartup,    moduleShutdown,        gServers,
 };
