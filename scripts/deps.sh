@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the exports need,
 # when any is missing. Safe to run again: it installs nothing that is there.
+# Usage: scripts/deps.sh [windows]   (windows: also the cross-build and wine)
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,13 @@ packages=(
   libtinyobjloader-dev               # reading OBJ back in the tests
   nodejs                             # the glTF validator in the tests
 )
+if [[ ${1:-} == windows ]]; then
+  packages+=(
+    g++-mingw-w64-x86-64-posix       # the Windows cross-build
+    wine64 wine                      # running it: the tests, the shelf comparison
+    googletest                       # GoogleTest's sources, built for Windows
+  )
+fi
 
 missing=()
 for package in "${packages[@]}"; do

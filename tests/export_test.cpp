@@ -1,7 +1,6 @@
 // The exports read back by real readers: the Khronos validator for glTF,
 // tinyobjloader for OBJ, and all formats checked to describe the same
 // triangles and UVs as the lossless JSON.
-#include <sys/wait.h>
 #include <tiny_gltf.h>
 #include <tiny_obj_loader.h>
 
@@ -189,7 +188,12 @@ TEST_F(Exports, ObjLoadsWithTheSameFacesUVsAndMaterials) {
     for (const auto &material : materials) {
         if (material.name == "bookpages") continue;
         ASSERT_FALSE(material.diffuse_texname.empty()) << material.name;
-        EXPECT_TRUE(std::ifstream(folder + "/" + material.diffuse_texname).good())
+        // Relative to the MTL; absolute where no relative path leads there
+        // (another drive).
+        const std::filesystem::path texture(material.diffuse_texname);
+        EXPECT_TRUE(
+            std::ifstream(texture.is_absolute() ? texture : std::filesystem::path(folder) / texture)
+                .good())
             << material.diffuse_texname;
         ++mapped;
     }
@@ -222,6 +226,7 @@ TEST(ExportFailures, UnwritableFolderIsAClearErrorAndWritesNothing) {
 }
 
 TEST(ExportFailures, AWriteThatFailsHalfWayLeavesTheOldFile) {
+    SKIP_ON_WINDOWS("ulimit -f");
     const std::string folder = testing_support::freshFolder("export_half");
     for (const char *name : {"shelf.glb", "shelf.gltf", "shelf.obj", "shelf.json"}) {
         const std::string target = folder + "/" + name;
@@ -263,7 +268,7 @@ TEST(ExportFailures, AFileThatCannotBeReplacedLeavesEveryOtherAsItWas) {
             shell(modelerCommand("fill -q --box 0,0,0:0.4,0.5,0.3 --seed 2" + images + outputs));
         // An output named as a folder is wrong usage; a companion, a failed run.
         EXPECT_NE(again.status, 0) << name << ": " << again.output;
-        EXPECT_NE(again.output.find(path), std::string::npos) << again.output;
+        EXPECT_NE(again.output.find(name + ": "), std::string::npos) << again.output;
         auto after = folderContents(folder);
         EXPECT_EQ(after[name], "<folder>");
         after[name] = bytes;
@@ -301,6 +306,7 @@ TEST(ExportFailures, AReplaceThatFailsPartWayPutsBackWhatItReplaced) {
 }
 
 TEST(Install, InstalledProgramFindsItsModule) {
+    SKIP_ON_WINDOWS("cmake --install and the installed layout are Linux's");
     const std::string prefix = testing_support::freshFolder("install");
     const CommandResult install =
         shell("cmake --install '" BINARY_DIR "' --prefix '" + prefix + "'");

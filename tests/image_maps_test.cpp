@@ -4,12 +4,16 @@
 #include <nlohmann/json.hpp>
 
 #include "image_support.h"
+#include "imagemaps/directory_stream.h"
 #include "imagemaps/image_maps.h"
 #include "modeler/drive/session_run.h"
 #include "modeler/export/json_export.h"
 #include "module/activation.h"
 #include "module/leave_tool.h"
 #include "support.h"
+
+// What joins the image folder and a file's name: '\\' on Windows.
+const std::string kSeparator(1, varlobooks::kPathSeparator);
 
 using modeler::Host;
 using modeler::Scene;
@@ -106,7 +110,7 @@ TEST(ImageMaps, OneImageGoesToEveryCoverAsOneSharedImage) {
             EXPECT_EQ(coverImage(host.scene(), name), "");
             continue;
         }
-        EXPECT_EQ(coverImage(host.scene(), name), folder + "/cover0.png") << name;
+        EXPECT_EQ(coverImage(host.scene(), name), folder + kSeparator + "cover0.png") << name;
         ++covers;
     }
     EXPECT_GT(covers, 3);
@@ -224,7 +228,7 @@ TEST_F(ImageDraws, TopDrawTakesTheLastStoredName) {
         }
     }
     leave(folder);
-    EXPECT_EQ(coverImage(host.scene(), "book_0", false), folder + "/" + names.back());
+    EXPECT_EQ(coverImage(host.scene(), "book_0", false), folder + kSeparator + names.back());
 }
 
 TEST_F(ImageDraws, ATextFileUsesUpItsDrawAndLeavesThatCoverBare) {
@@ -238,7 +242,7 @@ TEST_F(ImageDraws, ATextFileUsesUpItsDrawAndLeavesThatCoverBare) {
     tool.random.seed(stateFor({text, image}, 3));
     leave(folder);
     EXPECT_EQ(coverImage(host.scene(), "book_0", false), "");
-    EXPECT_EQ(coverImage(host.scene(), "book_1", false), folder + "/" + names[image]);
+    EXPECT_EQ(coverImage(host.scene(), "book_1", false), folder + kSeparator + names[image]);
     EXPECT_EQ(host.scene().images().size(), 1u);
 }
 
@@ -267,7 +271,9 @@ TEST(ImageMaps, FillWithImagesTexturesEveryCover) {
         EXPECT_EQ(texture["channel"], "BaseColor");
         EXPECT_EQ(texture["layers"][0]["projection"], 5);
         EXPECT_EQ(texture["layers"][0]["uvmap"], "bookcover");
-        EXPECT_EQ(texture["layers"][0]["image"].get<std::string>().rfind(folder + "/cover", 0), 0u);
+        EXPECT_EQ(texture["layers"][0]["image"].get<std::string>().rfind(
+                      folder + kSeparator + "cover", 0),
+                  0u);
         ++textured;
     }
     EXPECT_EQ(textured, 27);

@@ -9,6 +9,7 @@
 #include "support.h"
 
 TEST(LeaveCalls, SceneChangesKeepTheirRecordedOrder) {
+    SKIP_ON_WINDOWS("the recording holds a Linux listing's order of the image folder");
     const std::string session =
         "object shelf\n"
         "surface book_1x\nsurface book_10\nsurface Book_1\nsurface book_\n"

@@ -1,5 +1,4 @@
 // The loader on good and bad module files, and the modeler command's errors.
-#include <sys/wait.h>
 
 #include <fstream>
 
@@ -35,12 +34,16 @@ TEST(Loader, BadFilesGetOneLineErrorsNamingFileAndReason) {
         std::string path;
         std::string reason;
     } cases[] = {
+#ifdef _WIN32
+        {text, "not a loadable module (not a PE file)"},
+#else
         {text, "not a loadable module (not an ELF file)"},
+#endif
         {folder + "/missing.so", "no such file"},
         {folder, "not a file"},
-        {FIXTURE_DIR "/fixture_no_descriptor.so", "no module descriptor"},
-        {FIXTURE_DIR "/fixture_bad_sync.so", "wrong synchronisation word 0x12345678"},
-        {FIXTURE_DIR "/fixture_bad_version.so", "unsupported system version 7"},
+        {FIXTURE_DIR "/fixture_no_descriptor" MODULE_SUFFIX, "no module descriptor"},
+        {FIXTURE_DIR "/fixture_bad_sync" MODULE_SUFFIX, "wrong synchronisation word 0x12345678"},
+        {FIXTURE_DIR "/fixture_bad_version" MODULE_SUFFIX, "unsupported system version 7"},
     };
     for (const Case &c : cases) {
         const std::string error = loadError(c.path);
@@ -53,24 +56,23 @@ TEST(Loader, BadFilesGetOneLineErrorsNamingFileAndReason) {
 TEST(Loader, ModelerCommandFailsCleanlyOnBadModules) {
     const testing_support::CommandResult other = testing_support::runModeler(
         "fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR
-        "/fixture_other_server.so'");
+        "/fixture_other_server" MODULE_SUFFIX "'");
     EXPECT_EQ(other.status, 1);
     EXPECT_NE(other.output.find("no MeshEditTool server \"varlobooks\""), std::string::npos)
         << other.output;
     const testing_support::CommandResult partial = testing_support::runModeler(
         "fill --box 0,0,0:1,1,1 -o /tmp/varlobooks_never.json --module '" FIXTURE_DIR
-        "/fixture_partial.so'");
+        "/fixture_partial" MODULE_SUFFIX "'");
     EXPECT_EQ(partial.status, 1);
     EXPECT_NE(partial.output.find("the tool does not activate (result 0; plug-in fault: activation "
                                   "left the build slot empty)"),
               std::string::npos)
         << partial.output;
     const testing_support::CommandResult bad =
-        testing_support::runModeler("info '" FIXTURE_DIR "/fixture_bad_sync.so'");
+        testing_support::runModeler("info '" FIXTURE_DIR "/fixture_bad_sync" MODULE_SUFFIX "'");
     EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.output,
-              "modeler: " FIXTURE_DIR
-              "/fixture_bad_sync.so: wrong synchronisation word 0x12345678, expected 0x04121994\n");
+    EXPECT_EQ(bad.output, "modeler: " FIXTURE_DIR "/fixture_bad_sync" MODULE_SUFFIX
+                          ": wrong synchronisation word 0x12345678, expected 0x04121994\n");
     const testing_support::CommandResult info = testing_support::runModeler("info");
     EXPECT_EQ(info.status, 0);
     EXPECT_NE(info.output.find("MeshEditTool  \"varlobooks\""), std::string::npos) << info.output;
@@ -80,7 +82,7 @@ TEST(Loader, ModelerCommandFailsCleanlyOnBadModules) {
 
 TEST(Loader, BrokenDescriptorsAndFailedStartupsAreRefusedCleanly) {
     const std::string mark = testing_support::freshFolder("shutdown_mark") + "/called";
-    setenv("FIXTURE_SHUTDOWN_MARK", mark.c_str(), 1);
+    testing_support::setEnvironment("FIXTURE_SHUTDOWN_MARK", mark.c_str());
     struct Case {
         const char *fixture;
         const char *reason;  // empty: it loads
@@ -92,7 +94,7 @@ TEST(Loader, BrokenDescriptorsAndFailedStartupsAreRefusedCleanly) {
     };
     for (const Case &c : cases) {
         std::filesystem::remove(mark);
-        const std::string path = std::string(FIXTURE_DIR "/") + c.fixture + ".so";
+        const std::string path = std::string(FIXTURE_DIR "/") + c.fixture + MODULE_SUFFIX;
         const std::string error = loadError(path);
         if (*c.reason) {
             EXPECT_EQ(error, path + ": " + c.reason);
@@ -103,7 +105,7 @@ TEST(Loader, BrokenDescriptorsAndFailedStartupsAreRefusedCleanly) {
             EXPECT_TRUE(std::filesystem::exists(mark)) << "a started module is shut down";
         }
     }
-    unsetenv("FIXTURE_SHUTDOWN_MARK");
+    testing_support::setEnvironment("FIXTURE_SHUTDOWN_MARK", nullptr);
 }
 
 // A module cut short anywhere is refused with a reason, never mapped past

@@ -1,6 +1,5 @@
 // Sessions: parsing, checking against the tool's panel, and running through
 // the real module; and the modeler command's fill and run.
-#include <sys/wait.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,7 @@ int main(int argc, char **argv) {
     }
     const int width = argc > 4 ? std::atoi(argv[3]) : 1200;
     const int height = argc > 4 ? std::atoi(argv[4]) : 700;
-    const double azimuth = (argc > 5 ? std::atof(argv[5]) : 25.0) * M_PI / 180;
+    const double azimuth = (argc > 5 ? std::atof(argv[5]) : 25.0) * std::numbers::pi / 180;
     tinygltf::Model model;
     tinygltf::TinyGLTF loader;
     std::string error, warning;
