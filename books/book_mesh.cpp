@@ -63,19 +63,17 @@ bool BookMeshBuilder::placePoints(const BookSpec &book, int n) {
     for (int i = 0; i < 4; ++i)
         p[4 + i] = sum(p[i], hVec);
     const Vector3 arcCentre = sum(sum(a, tHalf), rVec);
+    const std::vector<ArcAngle> &arc = arcAngles(n);
     for (int k = 1; k <= n; ++k) {
-        const double theta =
-            std::numbers::pi / 2 + std::numbers::pi * (1.0 - static_cast<double>(k) / (n + 1));
-        const double sn = std::sin(theta);
-        const double cs = std::cos(theta);
+        const auto [sn, cs] = arc[k - 1];
         Vector3 &lower = p[8 + 2 * (k - 1)];
         for (int i = 0; i < 3; ++i)
             lower[i] = (arcCentre[i] + sn * tHalf[i]) + cs * rVec[i];
         p[9 + 2 * (k - 1)] = sum(lower, hVec);
     }
-    const float tilt = static_cast<float>(book.tiltDegrees);
+    const Matrix3 tilt = rotationAboutAxis(static_cast<float>(book.tiltDegrees), book.axis);
     for (Vector3 &v : positions_) {
-        rotateAboutAxis(v, tilt, book.axis);
+        vectorTimesMatrix3(v, tilt, v);
         v = sum(v, M);
         if (!isFinite(v)) return false;
     }
@@ -86,6 +84,21 @@ bool BookMeshBuilder::placePoints(const BookSpec &book, int n) {
     upper_.resize(n + 2);
     passed_.resize(n + 2);
     return true;
+}
+
+// The sine and cosine of each arc point's angle for n segments, made once
+// for every book that has n: the same values as computing them per book.
+const std::vector<BookMeshBuilder::ArcAngle> &BookMeshBuilder::arcAngles(int n) {
+    if (arcSegments_ != n) {
+        arc_.resize(n);
+        for (int k = 1; k <= n; ++k) {
+            const double theta =
+                std::numbers::pi / 2 + std::numbers::pi * (1.0 - static_cast<double>(k) / (n + 1));
+            arc_[k - 1] = {std::sin(theta), std::cos(theta)};
+        }
+        arcSegments_ = n;
+    }
+    return arc_;
 }
 
 void BookMeshBuilder::addPoints(MeshEditOp &edit, int from, int to) {

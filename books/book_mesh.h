@@ -53,7 +53,11 @@ class BookMeshBuilder {
     bool addBook(MeshEditOp &edit, const BookSpec &book);
 
   private:
+    struct ArcAngle {
+        double sine, cosine;
+    };
     bool placePoints(const BookSpec &book, int segments);
+    const std::vector<ArcAngle> &arcAngles(int segments);
     void addPoints(MeshEditOp &edit, int from, int to);
     void addBlock(MeshEditOp &edit, const char *coverName);
     void addSpine(MeshEditOp &edit, const char *coverName, int segments);
@@ -67,6 +71,8 @@ class BookMeshBuilder {
     std::vector<LWPntID> lower_;
     std::vector<LWPntID> upper_;
     std::vector<LWPntID> passed_;
+    std::vector<ArcAngle> arc_;  // for arcSegments_ segments
+    int arcSegments_ = -1;
 };
 
 }  // namespace varlobooks

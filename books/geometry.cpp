@@ -25,7 +25,7 @@ void setVectorLength(Vector3 &v, float length) {
         c *= static_cast<double>(factor);
 }
 
-void rotateAboutAxis(Vector3 &v, float degrees, int axis) {
+Matrix3 rotationAboutAxis(float degrees, int axis) {
     assert(axis >= 0 && axis <= 2);
     const double phi = static_cast<double>(degrees) * kRadiansPerDegree;
     // A row vector times the matrix of -phi turns by +phi.
@@ -43,7 +43,11 @@ void rotateAboutAxis(Vector3 &v, float degrees, int axis) {
             setMatrix3(m, cs, -sn, 0, sn, cs, 0, 0, 0, 1);
             break;
     }
-    vectorTimesMatrix3(v, m, v);
+    return m;
+}
+
+void rotateAboutAxis(Vector3 &v, float degrees, int axis) {
+    vectorTimesMatrix3(v, rotationAboutAxis(degrees, axis), v);
 }
 
 }  // namespace varlobooks

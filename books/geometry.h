@@ -25,8 +25,12 @@ void vectorTimesMatrix3(const Vector3 &v, const Matrix3 &m, Vector3 &out);
 // stays zero whatever the length.
 void setVectorLength(Vector3 &v, float length);
 
-// Turns v right-handedly by degrees about world axis 0 X, 1 Y or 2 Z through
-// the origin. Only those three axes are defined.
+// The matrix that turns a row vector right-handedly by degrees about world
+// axis 0 X, 1 Y or 2 Z through the origin. Only those three axes are defined.
+Matrix3 rotationAboutAxis(float degrees, int axis);
+
+// Turns v by rotationAboutAxis(degrees, axis): the same bits as making the
+// matrix once and applying it to many vectors.
 void rotateAboutAxis(Vector3 &v, float degrees, int axis);
 
 }  // namespace varlobooks
