@@ -49,6 +49,7 @@ struct ToolSession {
     modeler::ToolDriver driver{host, bookServer(*module)};
 
     explicit ToolSession(bool activate = true) {
+        driver.setCountShells(true);
         if (activate) {
             EXPECT_EQ(driver.activate(), AFUNC_OK);
         }

@@ -135,6 +135,7 @@ std::optional<std::string> runSession(Host &host, const ServerRecord &server,
                                       const Session &session, const RunOptions &options,
                                       const ClockSetter &setClock) {
     ToolDriver driver(host, server);
+    driver.setCountShells(options.report != nullptr);
     const int result = driver.activate();
     if (result != AFUNC_OK || !driver.inUse()) {
         return session.file + ": " + activationFailure(host, result);

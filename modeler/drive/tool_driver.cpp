@@ -186,7 +186,7 @@ void ToolDriver::runBuild() {
     MeshEdit edit(host_);
     record_.build(record_.instance, edit.op());
     edit.close();
-    builds_.push_back(edit.report());
+    builds_.push_back(edit.report(countShells_));
 }
 
 void ToolDriver::updateCycle() {

@@ -57,6 +57,9 @@ class ToolDriver {
     LWInstance instance() const { return record_.instance; }
     Panel *numericPanel();
     const std::vector<BuildReport> &builds() const { return builds_; }
+    // Whether builds() counts each build's shells: a walk over its polygons
+    // that only a report needs.
+    void setCountShells(bool count) { countShells_ = count; }
     const std::vector<WireCall> &lastDrawing() const { return lastDrawing_; }
     std::size_t redraws() const { return redraws_; }
 
@@ -73,6 +76,7 @@ class ToolDriver {
     bool inUse_ = false;
     LWXPanelID panel_ = nullptr;
     std::vector<BuildReport> builds_;
+    bool countShells_ = false;
     std::vector<WireCall> lastDrawing_;
     std::size_t redraws_ = 0;
 };

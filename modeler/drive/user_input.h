@@ -36,10 +36,20 @@ template <typename Int>
 [[nodiscard]] inline std::optional<int> parseAxisName(std::string_view text) {
     if (text.size() != 1) return std::nullopt;
     switch (text[0]) {
-        case 'X': case 'x': case '0': return 0;
-        case 'Y': case 'y': case '1': return 1;
-        case 'Z': case 'z': case '2': return 2;
-        default: return std::nullopt;
+        case 'X':
+        case 'x':
+        case '0':
+            return 0;
+        case 'Y':
+        case 'y':
+        case '1':
+            return 1;
+        case 'Z':
+        case 'z':
+        case '2':
+            return 2;
+        default:
+            return std::nullopt;
     }
 }
 

@@ -84,8 +84,12 @@ void Layer::storeValue(VertexMap &map, bool corner, uint32_t index, const float 
     auto &set = corner ? map.cornerSet_ : map.pointSet_;
     auto &stored = corner ? map.cornerValues_ : map.pointValues_;
     if (set.size() <= index) {
-        set.resize(index + 1, 0);
-        stored.resize(std::size_t(index + 1) * map.dimension_, 0.0f);
+        // Room for every corner or point the layer has now: a build sets
+        // values as it goes, and one step per value is many steps.
+        const std::size_t size =
+            std::max<std::size_t>(index + 1, corner ? corners_.size() : points_.size());
+        set.resize(size, 0);
+        stored.resize(size * map.dimension_, 0.0f);
     }
     if (!set[index]) ++map.valueCount_;
     set[index] = 1;

@@ -93,13 +93,24 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, cons
             return nullptr;
         }
     }
-    const uint32_t surfaceIndex = edit.host_.scene().addSurface(surface).index;
-    return toHandle<LWPolID>(layer.addPolygon(surfaceIndex, edit.pointScratch_));
+    return toHandle<LWPolID>(layer.addPolygon(edit.surfaceFor(surface), edit.pointScratch_));
+}
+
+uint32_t MeshEdit::surfaceFor(const char *name) {
+    for (const RecentSurface &recent : recentSurfaces_) {
+        if (!recent.name.empty() && std::strcmp(recent.name.c_str(), name) == 0)
+            return recent.index;
+    }
+    const uint32_t index = host_.scene().addSurface(name).index;
+    recentSurfaces_[1] = std::move(recentSurfaces_[0]);
+    recentSurfaces_[0] = {name, index};
+    return index;
 }
 
 VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
     for (VertexMap *map : recentMaps_) {
-        if (map && map->type() == type && map->dimension() == dimension && map->name() == name) {
+        if (map && map->type() == type && map->dimension() == dimension &&
+            std::strcmp(map->name().c_str(), name) == 0) {
             return *map;
         }
     }
@@ -162,13 +173,13 @@ void *MeshEdit::selectVertexMap(EDStateRef state, const char *name, LWID type, i
     return &edit.mapFor(type, name, dimension);
 }
 
-BuildReport MeshEdit::report() const {
+BuildReport MeshEdit::report(bool countShells) const {
     const Layer &layer = host_.scene().layer();
     BuildReport report;
     report.points = layer.points().size() - firstPoint_;
     report.polygons = layer.polygons().size() - firstPolygon_;
     report.values = values_;
-    report.shells = countShells(layer, firstPolygon_);
+    if (countShells) report.shells = modeler::countShells(layer, firstPolygon_);
     return report;
 }
 

@@ -33,7 +33,9 @@ class MeshEdit {
     MeshEditOp *op() { return &op_; }
     // The build has returned: any later call through op is a fault.
     void close();
-    BuildReport report() const;
+    // What the build added; shells are counted (a walk over the build's
+    // polygons) only when countShells is set.
+    BuildReport report(bool countShells) const;
 
   private:
     // The open build a state stands for; null, with a fault recorded on
@@ -46,6 +48,7 @@ class MeshEdit {
     static void *selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension);
 
     VertexMap &mapFor(LWID type, const char *name, int dimension);
+    uint32_t surfaceFor(const char *name);
 
     Host &host_;
     uintptr_t id_;
@@ -53,6 +56,12 @@ class MeshEdit {
     std::size_t firstPoint_, firstPolygon_;
     std::size_t values_ = 0;
     VertexMap *recentMaps_[2] = {nullptr, nullptr};
+    // The surfaces named last: a build names the same few again and again.
+    struct RecentSurface {
+        std::string name;
+        uint32_t index = 0;
+    };
+    RecentSurface recentSurfaces_[2];
     std::vector<uint32_t> pointScratch_;
 };
 
