@@ -46,6 +46,7 @@ struct Common {
     std::string images;
     bool quiet = false;
     bool verbose = false;
+    bool merge = false;
 };
 
 struct Output {
@@ -107,7 +108,7 @@ class MadeFolders {
 // Every output staged, then all committed together: a run that fails
 // leaves every earlier file as it was.
 std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Output> &outputs,
-                                        bool quiet) {
+                                        bool quiet, const ExportOptions &options) {
     MadeFolders folders;
     StagedFiles files;
     for (const Output &output : outputs) {
@@ -118,7 +119,7 @@ std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Ou
         const bool progress =
             stderrIsTerminal() && !quiet && scene.layer().polygons().size() > kLargeExport;
         if (progress) std::cerr << "modeler: writing " << output.path << " ..." << std::flush;
-        auto error = exportScene(scene, output.path, output.format, files);
+        auto error = exportScene(scene, output.path, output.format, files, options);
         if (progress) std::cerr << (error ? " failed\n" : " done\n");
         if (error) return error;
     }
@@ -171,7 +172,7 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
     const SceneSummary summary = summarizeScene(host.scene());
     warnOfEmptyResults(host, summary, common);
     const auto &resolved = std::get<std::vector<Output>>(outputs);
-    if (auto error = writeOutputs(host.scene(), resolved, common.quiet))
+    if (auto error = writeOutputs(host.scene(), resolved, common.quiet, {common.merge}))
         return fail(*error, kFailed);
     if (!common.quiet) {
         std::cout << summaryLine(summary) << '\n';
@@ -226,6 +227,10 @@ void addOutputOptions(CLI::App *command, Common &common) {
         ->check(CLI::IsMember(exportFormatNames()));
     command->add_option("--images", common.images,
                         "Answer the tool's image folder request with this folder");
+    command->add_flag("--merge", common.merge,
+                      std::string("OBJ and glTF: one mesh for the whole object instead of one "
+                                  "object per ") +
+                          profile::kShellNounSingular + " (for very large scenes)");
 }
 
 struct Commands {

@@ -16,6 +16,7 @@ inline constexpr const char *kInstalledModuleFolder = "lib/varlobooks";
 // What the tool's closed shells are called in summaries and reports, and
 // what the tool is called in the command's help.
 inline constexpr const char *kShellNoun = "books";
+inline constexpr const char *kShellNounSingular = "book";
 inline constexpr const char *kToolTitle = "the varlobooks book tool";
 // Panel edits as fill's help shows them.
 inline constexpr const char *kPanelEditExamples =
@@ -29,6 +30,8 @@ inline constexpr const char *kEmptyResultHint =
 // give it: paper.
 inline constexpr const char *kPagesSurface = "bookpages";
 inline constexpr std::array<double, 3> kPagesColour = {0.93, 0.90, 0.82};
+// What becomes of a shell whose image could not be loaded, for the warning.
+inline constexpr const char *kUnloadedImageHint = "books drawn to it keep a plain cover";
 // A surface with no image of its own: a plain cover.
 inline constexpr std::array<double, 3> kPlainColour = {0.45, 0.42, 0.40};
 

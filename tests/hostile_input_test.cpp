@@ -119,9 +119,18 @@ TEST(HostileImages, PipesBombsAndNonImagesAreRefusedWithAWarning) {
               std::string::npos);
     // Once per file, however many covers drew it.
     EXPECT_EQ(run.output.find("README.txt"), run.output.rfind("README.txt"));
+    EXPECT_NE(run.output.find("README.txt: not an image; books drawn to it keep a plain cover"),
+              std::string::npos);
     const auto json = nlohmann::json::parse(testing_support::readFile(out));
     ASSERT_EQ(json["images"].size(), 1u);
     EXPECT_EQ(json["images"][0]["path"], folder + "/good.png");
+    // The summary counts them.
+    const CommandResult told = testing_support::shell(
+        "timeout 60 " + testing_support::modelerCommand("fill --box 0,0,0:3,0.5,0.3 --images '" +
+                                                        folder + "' -o '" + out + "'"));
+    EXPECT_NE(told.output.find("textured covers, 3 files not loaded as images\n"),
+              std::string::npos)
+        << told.output;
 }
 
 TEST(HostileValues, WhatCanNeverWorkIsRefusedAndSilentNothingIsExplained) {
@@ -170,7 +179,9 @@ TEST(HostileSessions, ByteOrderMarkAndPipesAreRead) {
               testing_support::readFile(folder + "/b.json"));
 }
 
-TEST(HostileImages, ANameThatCannotStandInTheMtlLeavesThatMapOut) {
+// A name with a line break cannot stand in an MTL line: its copy beside
+// the MTL gets one that can.
+TEST(HostileImages, ANameThatCannotStandInTheMtlIsRenamedInItsCopy) {
     SKIP_ON_WINDOWS("file names holding a line break");
     const std::string folder = freshFolder("mtl_names");
     ASSERT_TRUE(testing_support::writePng(folder + "/two\nlines.png", 4, 4, 10, 200, 10));
@@ -179,10 +190,17 @@ TEST(HostileImages, ANameThatCannotStandInTheMtlLeavesThatMapOut) {
                                          "' -o '" + out + "/s.obj'");
     ASSERT_EQ(run.status, 0) << run.output;
     std::istringstream mtl(testing_support::readFile(out + "/s.mtl"));
+    int maps = 0;
     for (std::string line; std::getline(mtl, line);) {
         const std::string word = line.substr(0, line.find(' '));
         EXPECT_TRUE(word.empty() || word == "#" || word == "newmtl" || word == "Kd" ||
-                    word == "map_Kd")
+                    word == "Ks" || word == "Ns" || word == "illum" || word == "map_Kd")
             << line;
+        if (word == "map_Kd") {
+            ++maps;
+            EXPECT_EQ(line, "map_Kd s_covers/two_lines.png");
+        }
     }
+    EXPECT_EQ(maps, 1);
+    EXPECT_TRUE(fs::exists(out + "/s_covers/two_lines.png"));
 }

@@ -148,7 +148,28 @@ std::optional<std::string> writeFileAtomically(const std::string &path, std::str
     return file.commit();
 }
 
+StagedFiles::~StagedFiles() {
+    files_.clear();  // their temporary files go first
+    removeMadeFolders();
+}
+
+void StagedFiles::makeFolderFor(const std::string &path) {
+    const fs::path folder = systemPath(path).parent_path();
+    std::error_code ec;
+    if (folder.empty() || fs::is_directory(folder, ec)) return;
+    makeFolderFor(utf8(folder));
+    if (fs::create_directory(folder, ec)) madeFolders_.push_back(utf8(folder));
+}
+
+void StagedFiles::removeMadeFolders() {
+    std::error_code ec;
+    for (auto it = madeFolders_.rbegin(); it != madeFolders_.rend(); ++it)
+        fs::remove(systemPath(*it), ec);  // only an empty folder goes
+    madeFolders_.clear();
+}
+
 AtomicFile &StagedFiles::add(std::string path) {
+    makeFolderFor(path);
     files_.push_back(std::make_unique<AtomicFile>(std::move(path)));
     return *files_.back();
 }
@@ -198,6 +219,10 @@ std::optional<std::string> StagedFiles::commit() {
         }
     }
     files_.clear();
+    if (failure)
+        removeMadeFolders();
+    else
+        madeFolders_.clear();
     return failure;
 }
 

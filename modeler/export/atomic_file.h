@@ -70,17 +70,24 @@ class AtomicFile {
 class StagedFiles {
   public:
     StagedFiles() = default;
+    // Without a successful commit, removes the folders it made.
+    ~StagedFiles();
     StagedFiles(const StagedFiles &) = delete;
     StagedFiles &operator=(const StagedFiles &) = delete;
 
-    // A new file to write; valid as long as this set.
+    // A new file to write; valid as long as this set. A missing folder of
+    // the file is made (and goes again when the set is not committed).
     AtomicFile &add(std::string path);
     // A file of the given bytes. An error text when it cannot be written.
     [[nodiscard]] std::optional<std::string> stage(std::string path, std::string_view bytes);
     [[nodiscard]] std::optional<std::string> commit();
 
   private:
+    void makeFolderFor(const std::string &path);
+    void removeMadeFolders();
+
     std::vector<std::unique_ptr<AtomicFile>> files_;
+    std::vector<std::string> madeFolders_;  // in the order made
 };
 
 }  // namespace modeler

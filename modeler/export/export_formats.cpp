@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "modeler/export/asset_model.h"
 #include "modeler/export/gltf_export.h"
 #include "modeler/export/json_export.h"
 #include "modeler/export/obj_export.h"
@@ -30,24 +31,30 @@ std::optional<ExportFormat> exportFormatFor(const std::string &path,
 }
 
 std::optional<std::string> exportScene(const Scene &scene, const std::string &path,
-                                       ExportFormat format, StagedFiles &files) {
+                                       ExportFormat format, StagedFiles &files,
+                                       const ExportOptions &options) {
+    if (format == ExportFormat::Json) return writeJson(scene, path, files);
+    // The object's name, else the file's.
+    const std::string name =
+        scene.hasObjectName() ? scene.objectName() : std::filesystem::path(path).stem().string();
+    const AssetModel asset = buildAssetModel(scene, {options.merge, name});
     switch (format) {
-        case ExportFormat::Json:
-            return writeJson(scene, path, files);
         case ExportFormat::Obj:
-            return writeObj(scene, path, files);
+            return writeObj(asset, path, files);
         case ExportFormat::Gltf:
-            return writeGltf(scene, path, false, files);
+            return writeGltf(asset, path, false, options.merge, files);
         case ExportFormat::Glb:
-            return writeGltf(scene, path, true, files);
+            return writeGltf(asset, path, true, options.merge, files);
+        case ExportFormat::Json:
+            break;
     }
     return path + ": unknown format";
 }
 
 std::optional<std::string> writeExport(const Scene &scene, const std::string &path,
-                                       ExportFormat format) {
+                                       ExportFormat format, const ExportOptions &options) {
     StagedFiles files;
-    if (auto error = exportScene(scene, path, format, files)) return error;
+    if (auto error = exportScene(scene, path, format, files, options)) return error;
     return files.commit();
 }
 

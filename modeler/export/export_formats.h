@@ -12,6 +12,11 @@ namespace modeler {
 
 enum class ExportFormat { Json, Obj, Gltf, Glb };
 
+struct ExportOptions {
+    // OBJ and glTF: one mesh for the whole object instead of one per shell.
+    bool merge = false;
+};
+
 // The format named ("json", "obj", "gltf", "glb") or implied by path's
 // extension; nullopt when neither says.
 [[nodiscard]] std::optional<ExportFormat> exportFormatFor(const std::string &path,
@@ -21,10 +26,12 @@ std::vector<std::string> exportFormatNames();
 // Stages scene as path (and its companion files) in files; they replace
 // their targets when files is committed. An error text on failure.
 [[nodiscard]] std::optional<std::string> exportScene(const Scene &scene, const std::string &path,
-                                                     ExportFormat format, StagedFiles &files);
+                                                     ExportFormat format, StagedFiles &files,
+                                                     const ExportOptions &options = {});
 
 // exportScene and commit at once: every file of the export or none.
 [[nodiscard]] std::optional<std::string> writeExport(const Scene &scene, const std::string &path,
-                                                     ExportFormat format);
+                                                     ExportFormat format,
+                                                     const ExportOptions &options = {});
 
 }  // namespace modeler

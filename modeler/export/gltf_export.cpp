@@ -3,15 +3,13 @@
 #include <tiny_gltf.h>
 
 #include <cfloat>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <unordered_map>
 
-#include "modeler/export/export_mesh.h"
-#include "modeler/plugin_profile.h"
+#include "modeler/export/asset_model.h"
 
 namespace modeler {
 namespace {
@@ -19,245 +17,331 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kFloat = TINYGLTF_COMPONENT_TYPE_FLOAT;
+constexpr int kUshort = TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
 constexpr int kUint = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+constexpr int kClampToEdge = 33071;
 
-// A vertex: a point with the bits of its normal and UV.
-struct VertexKey {
-    uint32_t words[6];
-    bool operator==(const VertexKey &other) const {
-        return std::memcmp(words, other.words, sizeof words) == 0;
+// One growing byte array per kind of data, each becoming one buffer view:
+// every mesh's positions in one, normals in another, and so on.
+struct ViewData {
+    std::vector<unsigned char> bytes;
+    int stride = 0;  // for vertex attributes
+    int target = 0;
+    int view = -1;  // the buffer view, once placed
+
+    std::size_t append(const void *data, std::size_t size) {
+        const std::size_t offset = bytes.size();
+        const auto *begin = static_cast<const unsigned char *>(data);
+        bytes.insert(bytes.end(), begin, begin + size);
+        return offset;
     }
 };
 
-struct VertexKeyHash {
-    std::size_t operator()(const VertexKey &key) const {
-        uint64_t h = 1469598103934665603ull;  // FNV-1a over the six words
-        for (uint32_t w : key.words)
-            h = (h ^ w) * 1099511628211ull;
-        return static_cast<std::size_t>(h);
-    }
-};
-
-// The triangles of one surface, with vertices split wherever a point
-// carries another UV or normal.
-struct Primitive {
-    std::vector<float> positions, normals, uvs;
-    std::vector<uint32_t> indices;
-    std::unordered_map<VertexKey, uint32_t, VertexKeyHash> vertexOf;
-
-    uint32_t vertex(const Point &p, const std::array<double, 3> &normal,
-                    const ExportCorner &corner) {
-        const float n[3] = {float(normal[0]), float(normal[1]), float(normal[2])};
-        // glTF's texture origin is the image's top-left: v runs down.
-        const float uv[2] = {corner.u, 1.0f - corner.v};
-        VertexKey key;
-        key.words[0] = corner.point;
-        std::memcpy(&key.words[1], n, sizeof n);
-        std::memcpy(&key.words[4], uv, sizeof uv);
-        auto [it, added] = vertexOf.try_emplace(key, uint32_t(positions.size() / 3));
-        if (added) {
-            const auto q = toRightHanded(p);
-            positions.insert(positions.end(), {float(q[0]), float(q[1]), float(q[2])});
-            normals.insert(normals.end(), n, n + 3);
-            uvs.insert(uvs.end(), uv, uv + 2);
-        }
-        return it->second;
-    }
-};
-
-class ModelBuilder {
+class GltfBuilder {
   public:
     tinygltf::Model model;
-    std::vector<unsigned char> &data() { return model.buffers[0].data; }
 
-    ModelBuilder() { model.buffers.emplace_back(); }
-
-    int view(const void *bytes, std::size_t size, int target) {
-        while (data().size() % 4)
-            data().push_back(0);
-        tinygltf::BufferView v;
-        v.buffer = 0;
-        v.byteOffset = data().size();
-        v.byteLength = size;
-        v.target = target;
-        const auto *begin = static_cast<const unsigned char *>(bytes);
-        data().insert(data().end(), begin, begin + size);
-        model.bufferViews.push_back(v);
-        return int(model.bufferViews.size() - 1);
+    GltfBuilder(const AssetModel &asset, bool binary, std::string stem)
+        : asset_(asset), binary_(binary), stem_(std::move(stem)) {
+        positions_.stride = normals_.stride = 12;
+        uvs_.stride = 8;
+        positions_.target = normals_.target = uvs_.target = TINYGLTF_TARGET_ARRAY_BUFFER;
+        shortIndices_.target = longIndices_.target = TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER;
     }
 
-    int accessor(const std::vector<float> &values, int components, int type, bool bounds) {
-        tinygltf::Accessor a;
-        a.bufferView =
-            view(values.data(), values.size() * sizeof(float), TINYGLTF_TARGET_ARRAY_BUFFER);
-        a.componentType = kFloat;
-        a.count = values.size() / components;
-        a.type = type;
-        if (bounds) {
-            a.minValues.assign(components, DBL_MAX);
-            a.maxValues.assign(components, -DBL_MAX);
-            for (std::size_t i = 0; i < values.size(); ++i) {
-                a.minValues[i % components] =
-                    std::min<double>(a.minValues[i % components], values[i]);
-                a.maxValues[i % components] =
-                    std::max<double>(a.maxValues[i % components], values[i]);
+    // Images named as files beside a .gltf; embedded in a .glb.
+    std::vector<std::pair<std::string, const std::vector<unsigned char> *>> imageFiles;
+
+    void build(bool merged) {
+        model.asset.version = "2.0";
+        model.asset.generator = std::string("varlobooks modeler ") + VARLOBOOKS_VERSION;
+        addMaterials();
+        shareVertices();
+        tinygltf::Node root;
+        root.name = asset_.name;
+        for (std::size_t m = 0; m < asset_.meshes.size(); ++m) {
+            const AssetMesh &mesh = asset_.meshes[m];
+            model.meshes.push_back(meshOf(mesh, m));
+            const int index = int(model.meshes.size() - 1);
+            if (merged) {
+                root.mesh = index;
+            } else {
+                tinygltf::Node node;
+                node.name = mesh.name;
+                node.mesh = index;
+                model.nodes.push_back(node);
+                root.children.push_back(int(model.nodes.size() - 1));
             }
         }
-        model.accessors.push_back(a);
-        return int(model.accessors.size() - 1);
-    }
-
-    int indices(const std::vector<uint32_t> &values) {
-        tinygltf::Accessor a;
-        a.bufferView = view(values.data(), values.size() * 4, TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER);
-        a.componentType = kUint;
-        a.count = values.size();
-        a.type = TINYGLTF_TYPE_SCALAR;
-        model.accessors.push_back(a);
-        return int(model.accessors.size() - 1);
-    }
-};
-
-tinygltf::Material material(const std::string &name, int texture) {
-    tinygltf::Material m;
-    m.name = name;
-    auto &pbr = m.pbrMetallicRoughness;
-    pbr.metallicFactor = 0;
-    pbr.roughnessFactor = 0.85;
-    if (texture >= 0) {
-        pbr.baseColorTexture.index = texture;
-    } else {
-        const auto &colour =
-            name == profile::kPagesSurface ? profile::kPagesColour : profile::kPlainColour;
-        pbr.baseColorFactor = {colour[0], colour[1], colour[2], 1};
-    }
-    return m;
-}
-
-// The triangles of every surface, in surface order.
-std::map<uint32_t, Primitive> collectPrimitives(const Layer &layer) {
-    std::map<uint32_t, Primitive> primitives;
-    std::vector<uint32_t> v;
-    forEachExportPolygon(layer, [&](const ExportPolygon &polygon) {
-        // Two-point polygons and polygons without area have no triangles.
-        if (!polygon.normal) return;
-        Primitive &primitive = primitives[polygon.surface];
-        v.clear();
-        for (const ExportCorner &corner : polygon.corners)
-            v.push_back(primitive.vertex(layer.points()[corner.point], *polygon.normal, corner));
-        for (std::size_t i = 1; i + 1 < v.size(); ++i) {
-            primitive.indices.insert(primitive.indices.end(), {v[0], v[i], v[i + 1]});
+        // Named after the object, so that even an empty scene is written as
+        // an object and not as null.
+        tinygltf::Scene scene;
+        scene.name = asset_.name;
+        if (!asset_.meshes.empty()) {
+            model.nodes.push_back(root);
+            scene.nodes.push_back(int(model.nodes.size() - 1));
         }
-    });
-    return primitives;
-}
+        model.scenes.push_back(scene);
+        model.defaultScene = 0;
+        placeViews();
+    }
 
-// The model of a scene: its images embedded (binary) or named as files
-// beside the .gltf (text), which imageFiles then holds.
-class SceneModel {
-  public:
-    SceneModel(bool binary, std::string stem) : binary_(binary), stem_(std::move(stem)) {}
+  private:
+    void addMaterials() {
+        std::vector<int> textureOf(asset_.images.size(), -1);
+        for (const AssetMaterial &material : asset_.materials) {
+            tinygltf::Material m;
+            m.name = material.name;
+            auto &pbr = m.pbrMetallicRoughness;
+            pbr.metallicFactor = 0;
+            pbr.roughnessFactor = kRoughness;
+            if (material.image) {
+                int &texture = textureOf[*material.image];
+                if (texture < 0) texture = addTexture(asset_.images[*material.image]);
+                pbr.baseColorTexture.index = texture;
+            } else {
+                pbr.baseColorFactor = {material.colour[0], material.colour[1], material.colour[2],
+                                       1};
+            }
+            model.materials.push_back(m);
+        }
+    }
 
-    ModelBuilder builder;
-    std::vector<std::pair<std::string, std::vector<unsigned char>>> imageFiles;
-
-    // The texture of image, made on its first use; nullopt when its bytes
-    // cannot be had.
-    std::optional<int> textureFor(const Image *image) {
-        tinygltf::Model &model = builder.model;
-        auto found = textureOf_.find(image);
-        if (found != textureOf_.end()) return found->second;
-        auto bytes = imageBytes(*image);
-        if (!bytes) return std::nullopt;
-        tinygltf::Image gltfImage;
-        gltfImage.name = fs::path(image->path).stem().string();
+    int addTexture(const AssetImage &image) {
+        tinygltf::Image gltfImage;  // named through its material
         if (binary_) {
-            gltfImage.bufferView = builder.view(bytes->bytes.data(), bytes->bytes.size(), 0);
-            gltfImage.mimeType = bytes->mimeType;
+            gltfImage.bufferView = -2 - int(images_.size());  // placed with the other views
+            gltfImage.mimeType = image.bytes.mimeType;
+            images_.push_back(&image.bytes.bytes);
         } else {
             gltfImage.uri =
-                stem_ + "_image" + std::to_string(model.images.size()) + bytes->extension;
-            imageFiles.emplace_back(gltfImage.uri, std::move(bytes->bytes));
+                stem_ + "_image" + std::to_string(model.images.size()) + image.bytes.extension;
+            imageFiles.emplace_back(gltfImage.uri, &image.bytes.bytes);
         }
         model.images.push_back(gltfImage);
         if (model.samplers.empty()) {
+            // Covers end at their edges: clamped, so that no opposite edge
+            // bleeds into a small cover.
             tinygltf::Sampler sampler;
             sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
             sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
+            sampler.wrapS = sampler.wrapT = kClampToEdge;
             model.samplers.push_back(sampler);
         }
         tinygltf::Texture texture;
         texture.source = int(model.images.size() - 1);
         texture.sampler = 0;
         model.textures.push_back(texture);
-        return textureOf_[image] = int(model.textures.size() - 1);
+        return int(model.textures.size() - 1);
     }
 
-    tinygltf::Primitive primitive(const Primitive &triangles, int material) {
-        tinygltf::Primitive p;
-        p.mode = TINYGLTF_MODE_TRIANGLES;
-        p.material = material;
-        p.attributes["POSITION"] =
-            builder.accessor(triangles.positions, 3, TINYGLTF_TYPE_VEC3, true);
-        p.attributes["NORMAL"] = builder.accessor(triangles.normals, 3, TINYGLTF_TYPE_VEC3, false);
-        p.attributes["TEXCOORD_0"] = builder.accessor(triangles.uvs, 2, TINYGLTF_TYPE_VEC2, false);
-        p.indices = builder.indices(triangles.indices);
-        return p;
+    int accessor(ViewData &view, std::size_t offset, int componentType, std::size_t count,
+                 int type) {
+        tinygltf::Accessor a;
+        a.bufferView = 0;  // the view is placed last: see placeViews
+        a.byteOffset = offset;
+        a.componentType = componentType;
+        a.count = count;
+        a.type = type;
+        model.accessors.push_back(a);
+        pendingViews_.push_back({int(model.accessors.size() - 1), &view});
+        return int(model.accessors.size() - 1);
     }
 
-  private:
+    // The accessors of a run of vertices: positions (with their bounds),
+    // normals and UVs.
+    struct VertexAccessors {
+        int position, normal, uv;
+    };
+
+    VertexAccessors vertexAccessors(const std::vector<float> &positions,
+                                    const std::vector<float> &normals,
+                                    const std::vector<float> &uvsUp) {
+        const std::size_t vertices = positions.size() / 3;
+        VertexAccessors out;
+        out.position =
+            accessor(positions_, positions_.append(positions.data(), positions.size() * 4), kFloat,
+                     vertices, TINYGLTF_TYPE_VEC3);
+        auto &bounds = model.accessors[out.position];
+        std::array<float, 3> low{FLT_MAX, FLT_MAX, FLT_MAX}, high{-FLT_MAX, -FLT_MAX, -FLT_MAX};
+        for (std::size_t i = 0; i < positions.size(); ++i) {
+            low[i % 3] = std::min(low[i % 3], positions[i]);
+            high[i % 3] = std::max(high[i % 3], positions[i]);
+        }
+        for (int c = 0; c < 3; ++c) {
+            bounds.minValues.push_back(shortDouble(low[c]));
+            bounds.maxValues.push_back(shortDouble(high[c]));
+        }
+        out.normal = accessor(normals_, normals_.append(normals.data(), normals.size() * 4), kFloat,
+                              vertices, TINYGLTF_TYPE_VEC3);
+        // glTF's texture origin is the image's top-left: v runs down.
+        std::vector<float> uvs = uvsUp;
+        for (std::size_t i = 1; i < uvs.size(); i += 2)
+            uvs[i] = 1.0f - uvs[i];
+        out.uv = accessor(uvs_, uvs_.append(uvs.data(), uvs.size() * 4), kFloat, vertices,
+                          TINYGLTF_TYPE_VEC2);
+        return out;
+    }
+
+    // A float as the double with the shortest text that reads back to it:
+    // the bounds say the same in far fewer digits.
+    static double shortDouble(float value) {
+        char text[32];
+        auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+        double result = value;
+        std::from_chars(text, end, result);
+        return result;
+    }
+
+    // Small models share one run of vertices among all meshes, each mesh's
+    // triangles indexing into it: a few accessors instead of three a mesh.
+    // Large ones keep a run per mesh, so that 16-bit indices still serve.
+    void shareVertices() {
+        std::size_t total = 0;
+        for (const AssetMesh &mesh : asset_.meshes)
+            total += mesh.vertexCount();
+        if (total >= 65536 || asset_.meshes.size() < 2) return;
+        std::vector<float> positions, normals, uvs;
+        for (const AssetMesh &mesh : asset_.meshes) {
+            firstVertex_.push_back(uint32_t(positions.size() / 3));
+            positions.insert(positions.end(), mesh.positions.begin(), mesh.positions.end());
+            normals.insert(normals.end(), mesh.normals.begin(), mesh.normals.end());
+            uvs.insert(uvs.end(), mesh.uvs.begin(), mesh.uvs.end());
+        }
+        shared_ = vertexAccessors(positions, normals, uvs);
+    }
+
+    tinygltf::Mesh meshOf(const AssetMesh &mesh, std::size_t index) {
+        // The node carries the name: loaders name the object from it.
+        tinygltf::Mesh out;
+        const uint32_t first = shared_ ? firstVertex_[index] : 0;
+        const VertexAccessors vertices =
+            shared_ ? *shared_ : vertexAccessors(mesh.positions, mesh.normals, mesh.uvs);
+        const std::size_t highest = first + mesh.vertexCount();
+        for (const AssetPrimitive &primitive : mesh.primitives) {
+            tinygltf::Primitive p;
+            p.material = int(primitive.material);
+            p.attributes["POSITION"] = vertices.position;
+            p.attributes["NORMAL"] = vertices.normal;
+            p.mode = TINYGLTF_MODE_TRIANGLES;
+            // UVs only where a texture reads them.
+            if (asset_.materials[primitive.material].image)
+                p.attributes["TEXCOORD_0"] = vertices.uv;
+            if (highest <= 65536) {
+                std::vector<uint16_t> narrow;
+                narrow.reserve(primitive.indices.size());
+                for (uint32_t i : primitive.indices)
+                    narrow.push_back(uint16_t(first + i));
+                p.indices =
+                    accessor(shortIndices_, shortIndices_.append(narrow.data(), narrow.size() * 2),
+                             kUshort, narrow.size(), TINYGLTF_TYPE_SCALAR);
+            } else {
+                std::vector<uint32_t> wide;
+                wide.reserve(primitive.indices.size());
+                for (uint32_t i : primitive.indices)
+                    wide.push_back(first + i);
+                p.indices =
+                    accessor(longIndices_, longIndices_.append(wide.data(), wide.size() * 4), kUint,
+                             wide.size(), TINYGLTF_TYPE_SCALAR);
+            }
+            out.primitives.push_back(p);
+        }
+        return out;
+    }
+
+    // Lays the views out in the one buffer and points the accessors and
+    // embedded images at them.
+    void placeViews() {
+        model.buffers.emplace_back();
+        auto &data = model.buffers[0].data;
+        auto place = [&](const std::vector<unsigned char> &bytes, int stride, int target) {
+            while (data.size() % 4)
+                data.push_back(0);
+            tinygltf::BufferView v;
+            v.buffer = 0;
+            v.byteOffset = data.size();
+            v.byteLength = bytes.size();
+            v.byteStride = stride;
+            v.target = target;
+            data.insert(data.end(), bytes.begin(), bytes.end());
+            model.bufferViews.push_back(v);
+            return int(model.bufferViews.size() - 1);
+        };
+        for (ViewData *view : {&positions_, &normals_, &uvs_, &shortIndices_, &longIndices_}) {
+            if (!view->bytes.empty()) view->view = place(view->bytes, view->stride, view->target);
+        }
+        for (const auto &[accessor, view] : pendingViews_)
+            model.accessors[accessor].bufferView = view->view;
+        for (std::size_t i = 0; i < images_.size(); ++i) {
+            for (auto &image : model.images) {
+                if (image.bufferView == -2 - int(i)) image.bufferView = place(*images_[i], 0, 0);
+            }
+        }
+        if (data.empty()) model.buffers.clear();
+        while (!data.empty() && data.size() % 4)
+            data.push_back(0);
+    }
+
+    const AssetModel &asset_;
     bool binary_;
     std::string stem_;
-    std::map<const Image *, int> textureOf_;
+    ViewData positions_, normals_, uvs_, shortIndices_, longIndices_;
+    std::vector<std::pair<int, ViewData *>> pendingViews_;
+    std::vector<const std::vector<unsigned char> *> images_;
+    std::optional<VertexAccessors> shared_;
+    std::vector<uint32_t> firstVertex_;  // of each mesh in the shared run
 };
 
-// One mesh and node for the object, a primitive and material per surface.
-void addObject(SceneModel &out, const Scene &scene) {
-    tinygltf::Model &model = out.builder.model;
-    model.asset.version = "2.0";
-    model.asset.generator = "varlobooks modeler";
-    tinygltf::Mesh mesh;
-    mesh.name = scene.objectName();
-    for (const auto &[surface, triangles] : collectPrimitives(scene.layer())) {
-        if (triangles.indices.empty()) continue;
-        int texture = -1;
-        if (const Image *image = baseColorImage(*scene.surfaces()[surface])) {
-            texture = out.textureFor(image).value_or(-1);
+// Drops what says only the default: every primitive's mode is triangles.
+void dropDefaults(nlohmann::json &json) {
+    for (auto &mesh : json["meshes"]) {
+        for (auto &primitive : mesh["primitives"]) {
+            if (primitive.value("mode", -1) == TINYGLTF_MODE_TRIANGLES) primitive.erase("mode");
         }
-        model.materials.push_back(material(scene.layer().surfaceNames()[surface], texture));
-        mesh.primitives.push_back(out.primitive(triangles, int(model.materials.size() - 1)));
     }
-    // Named after the object, so that even an empty scene is written as an
-    // object and not as null.
-    tinygltf::Scene gltfScene;
-    gltfScene.name = scene.objectName();
-    if (!mesh.primitives.empty()) {
-        model.meshes.push_back(mesh);
-        tinygltf::Node node;
-        node.name = scene.objectName();
-        node.mesh = 0;
-        model.nodes.push_back(node);
-        gltfScene.nodes.push_back(0);
-    }
-    model.scenes.push_back(gltfScene);
-    model.defaultScene = 0;
-    auto &data = out.builder.data();
-    if (data.empty()) model.buffers.clear();
-    while (!data.empty() && data.size() % 4)
-        data.push_back(0);
+}
+
+// A .glb of the writer's with its JSON chunk made lean: the same binary
+// chunk behind it.
+std::string leanGlb(const std::string &glb) {
+    auto read32 = [&glb](std::size_t at) {
+        uint32_t value;
+        std::memcpy(&value, glb.data() + at, 4);
+        return value;
+    };
+    const uint32_t jsonLength = read32(12);
+    nlohmann::json json = nlohmann::json::parse(glb.substr(20, jsonLength));
+    if (!json.contains("meshes")) return glb;
+    dropDefaults(json);
+    std::string text = json.dump();
+    while (text.size() % 4)
+        text.push_back(' ');
+    const std::string rest = glb.substr(20 + jsonLength);  // the binary chunk, if any
+    std::string out(12, '\0');
+    auto append32 = [&out](uint32_t value) {
+        out.append(reinterpret_cast<const char *>(&value), 4);
+    };
+    append32(uint32_t(text.size()));
+    append32(0x4E4F534Au);  // "JSON"
+    out += text;
+    out += rest;
+    const uint32_t header[3] = {0x46546C67u, 2, uint32_t(out.size())};  // "glTF", version, length
+    std::memcpy(out.data(), header, sizeof header);
+    return out;
 }
 
 // The .gltf's companions: the buffer as a .bin (the text then names it
 // instead of holding it inline) and the images, all beside it.
-std::optional<std::string> stageCompanions(SceneModel &out, std::string &text,
+std::optional<std::string> stageCompanions(const GltfBuilder &out, std::string &text,
                                            const fs::path &target, StagedFiles &files) {
-    const tinygltf::Model &model = out.builder.model;
+    const tinygltf::Model &model = out.model;
     const fs::path folder = target.parent_path();
     const std::string stem = target.stem().string();
     if (!model.buffers.empty()) {
         nlohmann::json json = nlohmann::json::parse(text);
         const std::string binName = stem + ".bin";
         json["buffers"][0]["uri"] = binName;
+        dropDefaults(json);
         text = json.dump(2) + "\n";
         const auto &data = model.buffers[0].data;
         if (auto error = files.stage((folder / binName).string(),
@@ -268,7 +352,7 @@ std::optional<std::string> stageCompanions(SceneModel &out, std::string &text,
     for (const auto &[name, bytes] : out.imageFiles) {
         if (auto error =
                 files.stage((folder / name).string(),
-                            {reinterpret_cast<const char *>(bytes.data()), bytes.size()})) {
+                            {reinterpret_cast<const char *>(bytes->data()), bytes->size()})) {
             return error;
         }
     }
@@ -277,21 +361,23 @@ std::optional<std::string> stageCompanions(SceneModel &out, std::string &text,
 
 }  // namespace
 
-std::optional<std::string> writeGltf(const Scene &scene, const std::string &path, bool binary,
-                                     StagedFiles &files) {
+std::optional<std::string> writeGltf(const AssetModel &asset, const std::string &path, bool binary,
+                                     bool merged, StagedFiles &files) {
     const fs::path target(path);
-    SceneModel out(binary, target.stem().string());
-    addObject(out, scene);
+    GltfBuilder out(asset, binary, target.stem().string());
+    out.build(merged);
 
     tinygltf::TinyGLTF writer;
     writer.SetImageWriter(nullptr, nullptr);  // images are bytes we place ourselves
     std::ostringstream stream;
-    if (!writer.WriteGltfSceneToStream(&out.builder.model, stream, !binary, binary)) {
+    if (!writer.WriteGltfSceneToStream(&out.model, stream, !binary, binary)) {
         return path + ": the glTF writer failed";
     }
     std::string text = stream.str();
-    if (!binary) {
-        if (auto error = stageCompanions(out, text, target, files)) return error;
+    if (binary) {
+        text = leanGlb(text);
+    } else if (auto error = stageCompanions(out, text, target, files)) {
+        return error;
     }
     return files.stage(path, text);
 }

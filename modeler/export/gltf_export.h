@@ -1,18 +1,18 @@
-// glTF 2.0, binary (.glb, images embedded) or text (.gltf with a .bin and
-// the cover images beside it): one material per surface, per-face normals,
-// UVs from each polygon's map, polygons fanned into triangles.
+// glTF 2.0 of an asset model: a root node named after the object with one
+// node and mesh per shell (or, merged, one mesh), vertex data in shared
+// buffer views. Binary (.glb) with the images inside, or text (.gltf) with
+// a .bin and the images beside it.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "modeler/export/asset_model.h"
 #include "modeler/export/atomic_file.h"
-#include "modeler/model/scene.h"
 
 namespace modeler {
 
-// Stages path (and for text its .bin and images beside it) in files.
-[[nodiscard]] std::optional<std::string> writeGltf(const Scene &scene, const std::string &path,
-                                                   bool binary, StagedFiles &files);
+[[nodiscard]] std::optional<std::string> writeGltf(const AssetModel &asset, const std::string &path,
+                                                   bool binary, bool merged, StagedFiles &files);
 
 }  // namespace modeler

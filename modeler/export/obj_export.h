@@ -1,17 +1,18 @@
-// Wavefront OBJ with an MTL beside it: right-handed, per-corner UVs, one
-// material per surface, map_Kd for covers with an image.
+// Wavefront OBJ of an asset model: one object per mesh, triangles grouped
+// by material, normals per vertex; its MTL beside it and the cover images
+// copied into NAME_covers/ beside that (PNG or JPEG), so that the files can
+// be moved together.
 #pragma once
 
 #include <optional>
 #include <string>
 
+#include "modeler/export/asset_model.h"
 #include "modeler/export/atomic_file.h"
-#include "modeler/model/scene.h"
 
 namespace modeler {
 
-// Stages path and the .mtl of the same name beside it in files.
-[[nodiscard]] std::optional<std::string> writeObj(const Scene &scene, const std::string &path,
+[[nodiscard]] std::optional<std::string> writeObj(const AssetModel &asset, const std::string &path,
                                                   StagedFiles &files);
 
 }  // namespace modeler

@@ -20,13 +20,18 @@ SceneSummary summarizeScene(const Scene &scene) {
     }
     for (bool t : textured)
         summary.texturedShells += t;
+    summary.unloadedImages = scene.unloadedImages().size();
     return summary;
 }
 
 std::string summaryLine(const SceneSummary &s) {
     return std::to_string(s.shells) + " " + profile::kShellNoun + ", " + std::to_string(s.points) +
            " points, " + std::to_string(s.polygons) + " polygons, " +
-           std::to_string(s.texturedShells) + " textured covers";
+           std::to_string(s.texturedShells) + " textured covers" +
+           (s.unloadedImages == 0
+                ? ""
+                : ", " + std::to_string(s.unloadedImages) +
+                      (s.unloadedImages == 1 ? " file" : " files") + " not loaded as images");
 }
 
 }  // namespace modeler

@@ -13,6 +13,7 @@ struct SceneSummary {
     std::size_t points = 0;
     std::size_t polygons = 0;
     std::size_t texturedShells = 0;  // shells with a face whose BaseColor has an image
+    std::size_t unloadedImages = 0;  // files asked for as images that were none
 };
 
 SceneSummary summarizeScene(const Scene &scene);

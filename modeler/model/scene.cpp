@@ -92,6 +92,12 @@ TextureLayer &Scene::addTextureLayer(Texture &texture, int type) {
 }
 
 const Image *Scene::loadImage(const std::string &path, std::string &why) {
+    const Image *image = decodeImage(path, why);
+    if (!image) unloadedImages_.insert(path);
+    return image;
+}
+
+const Image *Scene::decodeImage(const std::string &path, std::string &why) {
     // Only a regular file is opened: a pipe or device would block or never end.
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {

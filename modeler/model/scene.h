@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -54,7 +55,12 @@ class Scene {
     const Layer &layer() const { return layer_; }
 
     const std::string &objectName() const { return objectName_; }
-    void setObjectName(std::string name) { objectName_ = std::move(name); }
+    void setObjectName(std::string name) {
+        objectName_ = std::move(name);
+        objectNamed_ = true;
+    }
+    // Whether the object was given a name; else it is "Unnamed".
+    bool hasObjectName() const { return objectNamed_; }
 
     // Surfaces in the order they were first named. Every surface is named
     // through addSurface (a polygon's or the user's), never through the
@@ -93,6 +99,8 @@ class Scene {
     // as an image within the limits above; null otherwise, with why set to
     // the reason.
     const Image *loadImage(const std::string &path, std::string &why);
+    // The files asked for as images that could not be loaded as one.
+    const std::set<std::string> &unloadedImages() const { return unloadedImages_; }
     const std::vector<std::unique_ptr<Image>> &images() const { return images_; }
     bool ownsImage(const void *handle) const { return imageIndex_.count(handle) != 0; }
     // The place of image in images(), or images().size() for no image of ours.
@@ -107,6 +115,9 @@ class Scene {
     Layer layer_;
     std::vector<std::string> userSurfaces_;
     std::string objectName_ = "Unnamed";
+    bool objectNamed_ = false;
+    std::set<std::string> unloadedImages_;
+    const Image *decodeImage(const std::string &path, std::string &why);
     // The live surfaces first; past live_, those of builds taken back, kept
     // to serve again (a drag names the same surfaces on every rebuild).
     std::vector<std::unique_ptr<Surface>> surfaces_;

@@ -4,6 +4,7 @@
 
 #include "host/services.h"
 #include "host/xpanel.h"
+#include "modeler/plugin_profile.h"
 #include "modeler/services/service_host.h"
 
 namespace modeler {
@@ -207,7 +208,7 @@ LWImageID imgLoad(const char *path) {
     host().recordSceneCall(std::string("load ") + path);
     std::string why;
     const Image *image = host().scene().loadImage(path, why);
-    if (!image) host().warn(std::string(path) + ": " + why + "; the surfaces given it keep theirs");
+    if (!image) host().warn(std::string(path) + ": " + why + "; " + profile::kUnloadedImageHint);
     return reinterpret_cast<LWImageID>(const_cast<Image *>(image));
 }
 

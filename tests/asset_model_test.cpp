@@ -1,0 +1,117 @@
+// The model every export writes: round spines shade smooth, hard edges stay
+// sharp, flat books stay flat.
+#include <array>
+#include <cmath>
+#include <map>
+
+#include "modeler/export/asset_model.h"
+#include "support.h"
+
+namespace {
+
+using Vec = std::array<double, 3>;
+
+Vec at(const std::vector<float> &values, uint32_t vertex) {
+    return {values[3 * vertex], values[3 * vertex + 1], values[3 * vertex + 2]};
+}
+
+double dot(const Vec &a, const Vec &b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+Vec faceNormal(const Vec &a, const Vec &b, const Vec &c) {
+    const Vec u{b[0] - a[0], b[1] - a[1], b[2] - a[2]}, v{c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    Vec n{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    const double length = std::sqrt(dot(n, n));
+    for (double &x : n)
+        x /= length;
+    return n;
+}
+
+struct EdgeCounts {
+    int smooth = 0;  // neighbours at an angle below the crease, their normals shared
+    int sharp = 0;   // neighbours at the crease or more, their normals apart
+};
+
+// Checks every pair of a mesh's triangles that share an edge: across a
+// smooth edge the two have the same normal at each shared point; across a
+// sharp one, different ones.
+EdgeCounts checkEdges(const modeler::AssetMesh &mesh) {
+    struct Triangle {
+        uint32_t v[3];
+        Vec normal;
+    };
+    std::vector<Triangle> triangles;
+    for (const auto &primitive : mesh.primitives) {
+        for (std::size_t i = 0; i < primitive.indices.size(); i += 3) {
+            Triangle t{{primitive.indices[i], primitive.indices[i + 1], primitive.indices[i + 2]},
+                       {}};
+            t.normal = faceNormal(at(mesh.positions, t.v[0]), at(mesh.positions, t.v[1]),
+                                  at(mesh.positions, t.v[2]));
+            for (uint32_t v : t.v) {
+                EXPECT_GT(dot(at(mesh.normals, v), t.normal),
+                          std::cos(modeler::kCreaseDegrees * M_PI / 180) - 1e-6)
+                    << "a corner's normal leans no further than the crease from its face";
+            }
+            triangles.push_back(t);
+        }
+    }
+    const double crease = std::cos(modeler::kCreaseDegrees * M_PI / 180);
+    EdgeCounts counts;
+    for (std::size_t a = 0; a < triangles.size(); ++a) {
+        for (std::size_t b = a + 1; b < triangles.size(); ++b) {
+            const double cosine = dot(triangles[a].normal, triangles[b].normal);
+            if (cosine > 1 - 1e-6) continue;  // one plane: a quad's halves, a cap and its face
+            std::vector<std::pair<uint32_t, uint32_t>> shared;
+            for (uint32_t va : triangles[a].v) {
+                for (uint32_t vb : triangles[b].v) {
+                    if (at(mesh.positions, va) == at(mesh.positions, vb))
+                        shared.push_back({va, vb});
+                }
+            }
+            if (shared.size() != 2) continue;
+            for (const auto &[va, vb] : shared) {
+                const double agree = dot(at(mesh.normals, va), at(mesh.normals, vb));
+                if (cosine > crease) {
+                    EXPECT_GT(agree, 1 - 1e-6) << "smooth across an edge of " << mesh.name;
+                } else {
+                    EXPECT_LT(agree, 1 - 1e-3) << "sharp across an edge of " << mesh.name;
+                }
+            }
+            ++(cosine > crease ? counts.smooth : counts.sharp);
+        }
+    }
+    return counts;
+}
+
+// A few books of the type, tilted, one mesh each.
+modeler::AssetModel books(const char *type, const char *segments) {
+    testing_support::ToolSession s;
+    s.buildBox({0, 0, 0}, {0.03f, 0.3f, 0.2f});
+    EXPECT_FALSE(s.driver.setPanelValue("Type", type));
+    EXPECT_FALSE(s.driver.setPanelValue("Book Segments", segments));
+    EXPECT_FALSE(s.driver.setPanelValue("Rotation", "12"));
+    return modeler::buildAssetModel(s.host.scene(), {false, "book"});
+}
+
+}  // namespace
+
+TEST(AssetModel, RoundSpinesShadeSmoothAndTheBoxEdgesStaySharp) {
+    for (const char *segments : {"3", "8"}) {
+        const modeler::AssetModel model = books("Hardcover", segments);
+        ASSERT_FALSE(model.meshes.empty());
+        for (const auto &mesh : model.meshes) {
+            const EdgeCounts counts = checkEdges(mesh);
+            // The arc's joints, and where it leaves the covers, tangent to them.
+            EXPECT_EQ(counts.smooth, std::atoi(segments) + 2) << segments << " segments";
+            EXPECT_GT(counts.sharp, 12) << "the box's edges and the caps";
+        }
+    }
+}
+
+TEST(AssetModel, FlatBooksStayFlat) {
+    const modeler::AssetModel model = books("Softcover", "8");
+    ASSERT_FALSE(model.meshes.empty());
+    for (const auto &mesh : model.meshes)
+        EXPECT_EQ(checkEdges(mesh).smooth, 0);
+}
