@@ -12,6 +12,7 @@ packages=(
   libtinygltf-dev nlohmann-json3-dev # glTF export; JSON in the tests
   libtinyobjloader-dev               # reading OBJ back in the tests
   nodejs                             # the glTF validator in the tests
+  chromium-headless-shell            # three.js opening the exports in the tests
 )
 if [[ ${1:-} == windows ]]; then
   packages+=(

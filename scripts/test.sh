@@ -24,6 +24,7 @@ fi
 
 scripts/deps.sh
 scripts/validator.sh
+scripts/browser.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset" -j "$(nproc)"

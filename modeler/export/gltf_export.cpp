@@ -73,10 +73,10 @@ class GltfBuilder {
                 root.children.push_back(int(model.nodes.size() - 1));
             }
         }
-        // Named after the object, so that even an empty scene is written as
-        // an object and not as null.
+        // Named, so that even an empty scene is written as an object and not
+        // as null; not after the object, whose root node has that name.
         tinygltf::Scene scene;
-        scene.name = asset_.name;
+        scene.name = "Scene";
         if (!asset_.meshes.empty()) {
             model.nodes.push_back(root);
             scene.nodes.push_back(int(model.nodes.size() - 1));
