@@ -91,9 +91,20 @@ int main(int argc, char **argv) {
                 reinterpret_cast<const float *>(accessorData(model, p.attributes.at("POSITION")));
             const auto *nrm =
                 reinterpret_cast<const float *>(accessorData(model, p.attributes.at("NORMAL")));
+            const auto uvAt = p.attributes.find("TEXCOORD_0");
             const auto *uv =
-                reinterpret_cast<const float *>(accessorData(model, p.attributes.at("TEXCOORD_0")));
-            const auto *idx = reinterpret_cast<const uint32_t *>(accessorData(model, p.indices));
+                uvAt == p.attributes.end()
+                    ? nullptr
+                    : reinterpret_cast<const float *>(accessorData(model, uvAt->second));
+            // Indices of 16 or 32 bits, read as 32.
+            const auto *rawIndices = accessorData(model, p.indices);
+            const bool narrow =
+                model.accessors[p.indices].componentType == TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
+            std::vector<uint32_t> idx(model.accessors[p.indices].count);
+            for (std::size_t i = 0; i < idx.size(); ++i) {
+                idx[i] = narrow ? reinterpret_cast<const uint16_t *>(rawIndices)[i]
+                                : reinterpret_cast<const uint32_t *>(rawIndices)[i];
+            }
             const auto &material = model.materials[p.material].pbrMetallicRoughness;
             const tinygltf::Image *texture = nullptr;
             if (material.baseColorTexture.index >= 0) {
@@ -139,7 +150,7 @@ int main(int argc, char **argv) {
                         double colour[3] = {material.baseColorFactor[0],
                                             material.baseColorFactor[1],
                                             material.baseColorFactor[2]};
-                        if (texture && !texture->image.empty()) {
+                        if (texture && uv && !texture->image.empty()) {
                             double u = 0, v = 0;
                             for (int k = 0; k < 3; ++k) {
                                 u += w[k] / sz[k] * uv[2 * idx[t + k]];
