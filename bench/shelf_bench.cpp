@@ -162,8 +162,9 @@ void Export(benchmark::State &state, modeler::ExportFormat format, const char *n
             state.SkipWithError(error->c_str());
     }
     std::uintmax_t bytes = 0;
-    for (const auto &entry : fs::directory_iterator(folder))
-        bytes += entry.file_size();
+    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) bytes += entry.file_size();
+    }
     state.counters["polygons"] = double(host.scene().layer().polygons().size());
     state.counters["file_MB"] = double(bytes) / 1e6;
     state.SetBytesProcessed(int64_t(bytes) * state.iterations());

@@ -1,8 +1,11 @@
 #include "modeler/export/obj_export.h"
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <set>
+#include <unordered_map>
 
 #include "modeler/export/number_text.h"
 
@@ -29,39 +32,67 @@ void appendTriple(std::string &out, const char *tag, const float *values, int co
     out += '\n';
 }
 
-// Every mesh as an object: its vertices (v, vt, vn share one numbering),
-// then its triangles grouped by material.
+// Numbers for the distinct values of one kind (v, vt or vn), written as
+// each first appears: a corner shared by many faces is written once.
+class ValueLines {
+  public:
+    explicit ValueLines(const char *tag, int size) : tag_(tag), size_(size) {}
+
+    std::size_t number(std::string &obj, const float *values) {
+        Key key{};
+        std::memcpy(key.data(), values, sizeof(float) * size_);
+        auto [it, added] = numbers_.try_emplace(key, numbers_.size() + 1);
+        if (added) appendTriple(obj, tag_, values, size_);
+        return it->second;
+    }
+
+  private:
+    using Key = std::array<uint32_t, 3>;
+    struct KeyHash {
+        std::size_t operator()(const Key &key) const {
+            uint64_t h = 1469598103934665603ull;  // FNV-1a over the words
+            for (uint32_t w : key)
+                h = (h ^ w) * 1099511628211ull;
+            return static_cast<std::size_t>(h);
+        }
+    };
+    const char *tag_;
+    int size_;
+    std::unordered_map<Key, std::size_t, KeyHash> numbers_;
+};
+
+// Every mesh as an object: the values its corners use first, then its
+// triangles grouped by material.
 std::string objText(const AssetModel &asset, const std::string &mtlName) {
     std::string obj =
         "# varlobooks: right-handed (the modeller's z negated), faces wound counter-clockwise\n";
     obj += "mtllib " + mtlName + "\n";
-    std::size_t base = 1;
+    ValueLines positions("v", 3), uvs("vt", 2), normals("vn", 3);
+    std::vector<std::array<std::size_t, 3>> corner;  // v, vt, vn of each vertex
     for (const AssetMesh &mesh : asset.meshes) {
         obj += "o " + singleWord(mesh.name) + "\n";
-        const std::size_t vertices = mesh.vertexCount();
-        for (std::size_t v = 0; v < vertices; ++v)
-            appendTriple(obj, "v", &mesh.positions[3 * v], 3);
-        for (std::size_t v = 0; v < vertices; ++v)
-            appendTriple(obj, "vt", &mesh.uvs[2 * v], 2);
-        for (std::size_t v = 0; v < vertices; ++v)
-            appendTriple(obj, "vn", &mesh.normals[3 * v], 3);
+        corner.resize(mesh.vertexCount());
+        for (std::size_t v = 0; v < corner.size(); ++v) {
+            corner[v] = {positions.number(obj, &mesh.positions[3 * v]),
+                         uvs.number(obj, &mesh.uvs[2 * v]),
+                         normals.number(obj, &mesh.normals[3 * v])};
+        }
         for (const AssetPrimitive &primitive : mesh.primitives) {
             obj += "usemtl " + singleWord(asset.materials[primitive.material].name) + "\n";
             for (std::size_t i = 0; i < primitive.indices.size(); i += 3) {
                 obj += 'f';
                 for (int k = 0; k < 3; ++k) {
-                    const std::size_t index = base + primitive.indices[i + k];
+                    const auto &[v, vt, vn] = corner[primitive.indices[i + k]];
                     obj += ' ';
-                    appendNumber(obj, index);
+                    appendNumber(obj, v);
                     obj += '/';
-                    appendNumber(obj, index);
+                    appendNumber(obj, vt);
                     obj += '/';
-                    appendNumber(obj, index);
+                    appendNumber(obj, vn);
                 }
                 obj += '\n';
             }
         }
-        base += vertices;
     }
     return obj;
 }
