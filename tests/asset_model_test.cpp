@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <numbers>
 
 #include "modeler/export/asset_model.h"
 #include "support.h"
@@ -50,13 +51,13 @@ EdgeCounts checkEdges(const modeler::AssetMesh &mesh) {
                                   at(mesh.positions, t.v[2]));
             for (uint32_t v : t.v) {
                 EXPECT_GT(dot(at(mesh.normals, v), t.normal),
-                          std::cos(modeler::kCreaseDegrees * M_PI / 180) - 1e-6)
+                          std::cos(modeler::kCreaseDegrees * std::numbers::pi / 180) - 1e-6)
                     << "a corner's normal leans no further than the crease from its face";
             }
             triangles.push_back(t);
         }
     }
-    const double crease = std::cos(modeler::kCreaseDegrees * M_PI / 180);
+    const double crease = std::cos(modeler::kCreaseDegrees * std::numbers::pi / 180);
     EdgeCounts counts;
     for (std::size_t a = 0; a < triangles.size(); ++a) {
         for (std::size_t b = a + 1; b < triangles.size(); ++b) {
