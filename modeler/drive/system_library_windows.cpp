@@ -5,17 +5,10 @@
 #include <vector>
 
 #include "modeler/drive/system_library.h"
+#include "modeler/model/wide_text.h"
 
 namespace modeler {
 namespace {
-
-// The path as the wide text the system's calls take; paths are UTF-8 here.
-std::wstring widePath(const std::string &path) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), length);
-    return wide;
-}
 
 std::string systemMessage(DWORD code) {
     char *text = nullptr;

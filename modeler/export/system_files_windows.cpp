@@ -9,17 +9,10 @@
 #include <filesystem>
 
 #include "modeler/export/system_files.h"
+#include "modeler/model/wide_text.h"
 
 namespace modeler {
 namespace {
-
-// Paths are UTF-8 text here; the system's calls take wide text.
-std::wstring widePath(const std::string &path) {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, path.data(), int(path.size()), wide.data(), length);
-    return wide;
-}
 
 int errnoFor(DWORD code) {
     switch (code) {
