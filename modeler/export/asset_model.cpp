@@ -6,6 +6,7 @@
 #include <numbers>
 #include <unordered_map>
 
+#include "modeler/export/word_hash.h"
 #include "modeler/plugin_profile.h"
 
 namespace modeler {
@@ -21,21 +22,7 @@ struct ShellPolygon {
 };
 
 // A vertex: a point with the bits of its normal and UV.
-struct VertexKey {
-    uint32_t words[6];
-    bool operator==(const VertexKey &other) const {
-        return std::memcmp(words, other.words, sizeof words) == 0;
-    }
-};
-
-struct VertexKeyHash {
-    std::size_t operator()(const VertexKey &key) const {
-        uint64_t h = 1469598103934665603ull;  // FNV-1a over the six words
-        for (uint32_t w : key.words)
-            h = (h ^ w) * 1099511628211ull;
-        return static_cast<std::size_t>(h);
-    }
-};
+using VertexKey = std::array<uint32_t, 6>;
 
 double dot(const Normal &a, const Normal &b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
@@ -83,9 +70,9 @@ class MeshBuilder {
         const float n[3] = {float(normal[0]), float(normal[1]), float(normal[2])};
         const float uv[2] = {corner.u, corner.v};
         VertexKey key;
-        key.words[0] = corner.point;
-        std::memcpy(&key.words[1], n, sizeof n);
-        std::memcpy(&key.words[4], uv, sizeof uv);
+        key[0] = corner.point;
+        std::memcpy(&key[1], n, sizeof n);
+        std::memcpy(&key[4], uv, sizeof uv);
         auto [it, added] = vertexOf_.try_emplace(key, uint32_t(mesh_.vertexCount()));
         if (added) {
             const auto q = toRightHanded(layer_.points()[corner.point]);
@@ -106,7 +93,7 @@ class MeshBuilder {
 
     const Layer &layer_;
     AssetMesh &mesh_;
-    std::unordered_map<VertexKey, uint32_t, VertexKeyHash> vertexOf_;
+    std::unordered_map<VertexKey, uint32_t, WordHash<6>> vertexOf_;
 };
 
 // A material for every look a triangle has: one per image, one for the

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "modeler/export/number_text.h"
+#include "modeler/export/word_hash.h"
 
 namespace modeler {
 namespace {
@@ -48,17 +49,9 @@ class ValueLines {
 
   private:
     using Key = std::array<uint32_t, 3>;
-    struct KeyHash {
-        std::size_t operator()(const Key &key) const {
-            uint64_t h = 1469598103934665603ull;  // FNV-1a over the words
-            for (uint32_t w : key)
-                h = (h ^ w) * 1099511628211ull;
-            return static_cast<std::size_t>(h);
-        }
-    };
     const char *tag_;
     int size_;
-    std::unordered_map<Key, std::size_t, KeyHash> numbers_;
+    std::unordered_map<Key, std::size_t, WordHash<3>> numbers_;
 };
 
 // Every mesh as an object: the values its corners use first, then its
