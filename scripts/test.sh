@@ -16,7 +16,9 @@ if [[ $preset == windows ]]; then
   cmake --preset windows >/dev/null
   cmake --build --preset windows
   scripts/check_dll.sh build/windows/bin/varlobooks.dll
-  ctest --preset windows -j "$(nproc)"
+  # Now and then wine fails to start a process while another starts (no
+  # output, gone in milliseconds); a real failure fails again on the retry.
+  ctest --preset windows -j "$(nproc)" --repeat until-pass:3
   scripts/build.sh default
   scripts/compare_systems.sh
   exit
