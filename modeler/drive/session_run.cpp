@@ -81,7 +81,11 @@ std::optional<std::string> performAction(Host &host, const ClockSetter &setClock
             } else if constexpr (std::is_same_v<T, action::End>) {
                 driver.end(a.keep);
             } else if constexpr (std::is_same_v<T, action::Done>) {
-                driver.done(options.folderAnswer ? options.folderAnswer : a.folder);
+                if (options.formAnswerer) {
+                    driver.done(options.formAnswerer);
+                } else {
+                    driver.done(options.folderAnswer ? options.folderAnswer : a.folder);
+                }
             }
             return std::nullopt;
         },
@@ -131,32 +135,51 @@ std::optional<std::string> runSession(Host &host, LoadedModule &module, const Se
     });
 }
 
+SessionPlayer::SessionPlayer(Host &host, const ServerRecord &server, RunOptions options,
+                             ClockSetter setClock)
+    : host_(host),
+      options_(std::move(options)),
+      setClock_(std::move(setClock)),
+      driver_(host, server) {
+    driver_.setCountShells(options_.report != nullptr);
+}
+
+std::optional<std::string> SessionPlayer::start(const std::string &file) {
+    const int result = driver_.activate();
+    if (result != AFUNC_OK || !driver_.inUse())
+        return file + ": " + activationFailure(host_, result);
+    return std::nullopt;
+}
+
+std::optional<std::string> SessionPlayer::play(const Session &session, const SessionAction &a) {
+    const std::size_t faults = host_.faults().size();
+    const std::size_t builds = driver_.builds().size();
+    warnBeyondSinglePrecision(host_, driver_, session, a);
+    std::optional<std::string> error = performAction(host_, setClock_, driver_, a.step, options_);
+    if (!error) error = faultsSince(host_, faults);
+    if (error) return atAction(session, a, *error);
+    if (options_.report) reportAction(options_.report, driver_, session, a, builds);
+    return std::nullopt;
+}
+
+std::optional<std::string> SessionPlayer::finish(const std::string &file) {
+    if (!driver_.inUse()) return std::nullopt;
+    // Leaving the tool without answering its request cancels it.
+    const std::size_t faults = host_.faults().size();
+    driver_.done(options_.folderAnswer);
+    if (auto error = faultsSince(host_, faults)) return file + ": on leaving the tool: " + *error;
+    return std::nullopt;
+}
+
 std::optional<std::string> runSession(Host &host, const ServerRecord &server,
                                       const Session &session, const RunOptions &options,
                                       const ClockSetter &setClock) {
-    ToolDriver driver(host, server);
-    driver.setCountShells(options.report != nullptr);
-    const int result = driver.activate();
-    if (result != AFUNC_OK || !driver.inUse()) {
-        return session.file + ": " + activationFailure(host, result);
-    }
+    SessionPlayer player(host, server, options, setClock);
+    if (auto error = player.start(session.file)) return error;
     for (const SessionAction &a : session.actions) {
-        const std::size_t faults = host.faults().size();
-        const std::size_t builds = driver.builds().size();
-        warnBeyondSinglePrecision(host, driver, session, a);
-        std::optional<std::string> error = performAction(host, setClock, driver, a.step, options);
-        if (!error) error = faultsSince(host, faults);
-        if (error) return atAction(session, a, *error);
-        if (options.report) reportAction(options.report, driver, session, a, builds);
+        if (auto error = player.play(session, a)) return error;
     }
-    if (driver.inUse()) {
-        // Leaving the tool without answering its request cancels it.
-        const std::size_t faults = host.faults().size();
-        driver.done(options.folderAnswer);
-        if (auto error = faultsSince(host, faults))
-            return session.file + ": on leaving the tool: " + *error;
-    }
-    return std::nullopt;
+    return player.finish(session.file);
 }
 
 }  // namespace modeler

@@ -21,6 +21,9 @@ namespace modeler {
 
 struct RunOptions {
     std::optional<std::string> folderAnswer;  // answers every folder request instead
+    // When set, asked instead at each form the tool posts while leaving: a
+    // person choosing the folder then.
+    FormAnswerer formAnswerer;
     // When set, told what each action did: every build's result and the
     // value a panel edit left, as "FILE:LINE: ..." lines.
     std::function<void(const std::string &)> report;
@@ -28,6 +31,29 @@ struct RunOptions {
 
 // Sets the clock the tool's presses read; false when the tool has none.
 using ClockSetter = std::function<bool(int64_t seconds)>;
+
+// Plays a session one action at a time, as runSession does, for a host that
+// learns the actions as a person does them.
+class SessionPlayer {
+  public:
+    SessionPlayer(Host &host, const ServerRecord &server, RunOptions options, ClockSetter setClock);
+    // Activates the tool; an error text, naming file, when it does not.
+    [[nodiscard]] std::optional<std::string> start(const std::string &file);
+    // Does one action of session, then the update cycle; an error text
+    // naming the action when it cannot be done or the plug-in misbehaves.
+    [[nodiscard]] std::optional<std::string> play(const Session &session,
+                                                  const SessionAction &action);
+    // Leaves the tool if the session did not (cancelling its request).
+    [[nodiscard]] std::optional<std::string> finish(const std::string &file);
+    ToolDriver &driver() { return driver_; }
+    Host &host() { return host_; }
+
+  private:
+    Host &host_;
+    RunOptions options_;
+    ClockSetter setClock_;
+    ToolDriver driver_;
+};
 
 // Runs session on host with a fresh activation of server. An error text,
 // naming the line, when the tool does not activate, an action cannot be done,

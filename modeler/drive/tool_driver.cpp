@@ -124,6 +124,25 @@ bool ToolDriver::drag(int handle, const Vec3 &position, const DragOptions &optio
     return true;
 }
 
+std::vector<HandleSpot> ToolDriver::handles() {
+    std::vector<HandleSpot> spots;
+    if (!inUse_) return spots;
+    ToolEvent event{};
+    const int count = funcs_.count(record_.instance, &event);
+    // A page draws every handle: a count past any tool's need is a fault.
+    constexpr int kMostHandles = 1024;
+    if (count > kMostHandles) {
+        host_.fault("count answered " + std::to_string(count) + " handles");
+        return spots;
+    }
+    for (int i = 0; i < count; ++i) {
+        HandleSpot spot{};
+        spot.priority = funcs_.handle(record_.instance, &event, i, spot.position.data());
+        spots.push_back(spot);
+    }
+    return spots;
+}
+
 std::optional<std::string> ToolDriver::setPanelValue(const std::string &label,
                                                      const std::string &text) {
     if (!ready("set")) return "the tool is not in use";
@@ -149,6 +168,10 @@ bool ToolDriver::end(bool keep) {
 }
 
 bool ToolDriver::done(std::optional<std::string> folder) {
+    return done([&folder](const PostedForm &) { return folder; });
+}
+
+bool ToolDriver::done(const FormAnswerer &answerer) {
     if (!ready("done")) return false;
     // Leaving the tool keeps the edit under way, as the modeller does.
     Layer &layer = host_.scene().layer();
@@ -156,7 +179,7 @@ bool ToolDriver::done(std::optional<std::string> folder) {
         record_.end(record_.instance, 1);
         host_.scene().commitEdit();
     }
-    host_.panels().setFormAnswer(std::move(folder));
+    host_.panels().setFormAnswerer(answerer);
     funcs_.done(record_.instance);
     host_.panels().setFormAnswer(std::nullopt);
     inUse_ = false;

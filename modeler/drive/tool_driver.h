@@ -23,6 +23,13 @@ struct DragOptions {
     int flags = 0;
 };
 
+// A handle as the tool reports it: where it is and how eagerly it takes a
+// press (higher first).
+struct HandleSpot {
+    Vec3 position;
+    int priority;
+};
+
 class ToolDriver {
   public:
     ToolDriver(Host &host, const ServerRecord &server);
@@ -50,6 +57,8 @@ class ToolDriver {
     bool end(bool keep);
     // Leaves the tool. folder answers its form request (nullopt cancels).
     bool done(std::optional<std::string> folder);
+    // The same, the form request answered by answerer when it is posted.
+    bool done(const FormAnswerer &answerer);
 
     // Host-side views, for reports and tests.
     LWMeshEditTool &record() { return record_; }
@@ -61,6 +70,8 @@ class ToolDriver {
     // that only a report needs.
     void setCountShells(bool count) { countShells_ = count; }
     const std::vector<WireCall> &lastDrawing() const { return lastDrawing_; }
+    // The tool's handles now: count, then each handle; none when not in use.
+    std::vector<HandleSpot> handles();
     std::size_t redraws() const { return redraws_; }
 
   private:

@@ -173,13 +173,14 @@ int Panels::post(Panel &panel) {
         auto it = panel.formText.find(c.id);
         if (it != panel.formText.end()) form.shownValues[c.label] = it->second;
     }
-    form.confirmed = answer_.has_value();
+    const std::optional<std::string> answer = answerer_ ? answerer_(form) : answer_;
+    form.confirmed = answer.has_value();
     posted_.push_back(form);
-    if (!answer_) return 0;
+    if (!answer) return 0;
     // The user typed the answer into the form's text field.
     for (const PanelControl &c : panel.controls) {
         if (!c.hidden && isTextType(c)) {
-            panel.formText[c.id] = *answer_;
+            panel.formText[c.id] = *answer;
             break;
         }
     }

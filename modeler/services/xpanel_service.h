@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,6 +50,10 @@ struct PostedForm {
     bool confirmed = false;
 };
 
+// Answers a posted form as the user would: the text to confirm its text
+// field with, or nothing to cancel. It may take its time: post waits.
+using FormAnswerer = std::function<std::optional<std::string>(const PostedForm &)>;
+
 class Panels {
   public:
     explicit Panels(Host &host) : host_(host) {}
@@ -65,7 +70,12 @@ class Panels {
 
     // What post answers: the text to confirm a form's text field with, or
     // nothing to cancel.
-    void setFormAnswer(std::optional<std::string> answer) { answer_ = std::move(answer); }
+    void setFormAnswer(std::optional<std::string> answer) {
+        answer_ = std::move(answer);
+        answerer_ = nullptr;
+    }
+    // The same, asked of answerer at each post; null: setFormAnswer's.
+    void setFormAnswerer(FormAnswerer answerer) { answerer_ = std::move(answerer); }
     const std::vector<PostedForm> &posted() const { return posted_; }
     std::size_t liveCount() const { return panels_.size(); }
 
@@ -73,6 +83,7 @@ class Panels {
     Host &host_;
     std::vector<std::unique_ptr<Panel>> panels_;
     std::optional<std::string> answer_;
+    FormAnswerer answerer_;
     std::vector<PostedForm> posted_;
 };
 
