@@ -3,12 +3,17 @@
 # packages' headers compiled into the program (Debian ships stb, tinygltf and
 # tinyobjloader as Linux libraries) and GoogleTest built from Debian's sources.
 
+find_package(Threads REQUIRED)
+
 if(NOT CMAKE_CROSSCOMPILING)
   find_package(CLI11 REQUIRED)
   find_package(TinyGLTF REQUIRED)
   find_package(nlohmann_json REQUIRED)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(STB REQUIRED IMPORTED_TARGET GLOBAL stb)
+  # modeler serve: the HTTP server, and zip archives of multi-file downloads.
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET GLOBAL cpp-httplib)
+  pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET GLOBAL libzip)
   if(VARLOBOOKS_TESTS)
     find_package(GTest REQUIRED)
     find_package(tinyobjloader REQUIRED)

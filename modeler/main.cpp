@@ -16,6 +16,13 @@
 #include "modeler/export/summary.h"
 #include "modeler/plugin_profile.h"
 #include "modeler/services/service_host.h"
+#ifdef MODELER_SERVE
+#include <pthread.h>
+
+#include <thread>
+
+#include "modeler/serve/web_server.h"
+#endif
 
 namespace {
 
@@ -233,11 +240,78 @@ void addOutputOptions(CLI::App *command, Common &common) {
                           profile::kShellNounSingular + " (for very large scenes)");
 }
 
+struct ServeRequest {
+    std::string host = "127.0.0.1";
+    int port = 8471;
+    bool open = false;
+};
+
 struct Commands {
-    CLI::App *info, *run, *fill;
+    CLI::App *info, *run, *fill, *serve = nullptr;
     std::string infoPath, sessionPath, boxText, seedText = "0";
     FillRequest fillRequest;
+    ServeRequest serveRequest;
 };
+
+#ifdef MODELER_SERVE
+// The page's files: beside the program when built, in share/ once installed.
+std::string defaultWebFolder() {
+    std::error_code ec;
+    const fs::path folder = programFolder();
+    const fs::path beside = folder / "web";
+    const fs::path installed = folder / ".." / profile::kInstalledDataFolder / "web";
+    for (const fs::path &candidate : {beside, installed}) {
+        if (fs::is_directory(candidate, ec)) return candidate.lexically_normal().string();
+    }
+    return beside.string();
+}
+
+int serve(const ServeRequest &request, const Common &common) {
+    auto loaded = loadModule(common.modulePath);
+    if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
+    LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
+    const ServerRecord *server = module.find(profile::kServerClass, profile::kServerName);
+    if (!server) {
+        return fail(module.path() + ": no " + profile::kServerClass + " server \"" +
+                        profile::kServerName + "\"",
+                    kFailed);
+    }
+    ServeOptions options;
+    options.host = request.host;
+    options.port = request.port;
+    options.images = common.images;
+    options.webFolder = defaultWebFolder();
+    options.objectName = profile::kDefaultObjectName;
+    WebServer web(module, *server, options);
+    if (auto error = web.bind()) return fail(*error, kFailed);
+    if (request.host != "127.0.0.1" && request.host != "localhost") {
+        std::cerr << "modeler: warning: listening on " << request.host
+                  << ": anyone who can reach it can drive the tool and read the image folder\n";
+    }
+    // Ctrl+C or a termination request stops the server; the signals are
+    // taken by one thread so that no other is interrupted by them.
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    sigaddset(&stopping, SIGINT);
+    sigaddset(&stopping, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+    std::thread([&web, stopping] {
+        int signal = 0;
+        sigwait(&stopping, &signal);
+        web.stop();
+    }).detach();
+    const std::string host =
+        request.host.find(':') != std::string::npos ? "[" + request.host + "]" : request.host;
+    const std::string url = "http://" + host + ":" + std::to_string(web.port()) + "/";
+    if (!common.quiet) std::cout << "modeler: serving " << url << " (Ctrl+C stops)" << std::endl;
+    if (request.open) {
+        const std::string command = "xdg-open '" + url + "' >/dev/null 2>&1 &";
+        if (std::system(command.c_str()) != 0) std::cerr << "modeler: cannot open a browser\n";
+    }
+    if (!web.run()) return fail("the server stopped with an error", kFailed);
+    return 0;
+}
+#endif
 
 void addCommands(CLI::App &app, Common &common, Commands &c) {
     c.info = app.add_subcommand("info", "List the servers of a plug-in module");
@@ -260,6 +334,20 @@ void addCommands(CLI::App &app, Common &common, Commands &c) {
                            profile::kPanelEditExamples + "; repeatable");
     addModuleOption(c.fill, common);
     addOutputOptions(c.fill, common);
+
+#ifdef MODELER_SERVE
+    c.serve = app.add_subcommand("serve", std::string("Use ") + profile::kToolTitle +
+                                              " by hand in a web page: four views, its "
+                                              "handles and panel, downloads");
+    c.serve->add_option("--port", c.serveRequest.port, "The port (default 8471; 0: any free one)")
+        ->check(CLI::Range(0, 65535));
+    c.serve->add_option("--host", c.serveRequest.host,
+                        "The address to listen on (default 127.0.0.1: this machine only)");
+    c.serve->add_option("--images", common.images,
+                        "The folder whose folders the tool's image folder request offers");
+    c.serve->add_flag("--open", c.serveRequest.open, "Open the page in the default browser");
+    addModuleOption(c.serve, common);
+#endif
 }
 
 int runCommand(Commands &c, const Common &common) {
@@ -269,6 +357,9 @@ int runCommand(Commands &c, const Common &common) {
         if (!fs::is_directory(common.images, ec))
             return fail("--images: " + common.images + " is not a folder", kUsage);
     }
+#ifdef MODELER_SERVE
+    if (c.serve && c.serve->parsed()) return serve(c.serveRequest, common);
+#endif
     if (c.run->parsed()) {
         auto session = readSession(c.sessionPath);
         if (auto *error = std::get_if<std::string>(&session)) return fail(*error, kFailed);

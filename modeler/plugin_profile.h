@@ -12,6 +12,10 @@ inline constexpr const char *kServerName = "varlobooks";
 // The module beside the program, or in ../lib/varlobooks/ once installed.
 inline constexpr const char *kModuleName = "varlobooks";  // and the system's suffix
 inline constexpr const char *kInstalledModuleFolder = "lib/varlobooks";
+// Where the installed program finds its data (the served page's files).
+inline constexpr const char *kInstalledDataFolder = "share/varlobooks";
+// The object a served page edits, and the name of its downloads.
+inline constexpr const char *kDefaultObjectName = "bookshelf";
 
 // What the tool's closed shells are called in summaries and reports, and
 // what the tool is called in the command's help.

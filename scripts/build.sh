@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:?usage: scripts/build.sh PRESET}
+[[ $preset == windows ]] || scripts/web.sh
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$log" 2>&1; then

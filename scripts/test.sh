@@ -27,6 +27,7 @@ fi
 scripts/deps.sh
 scripts/validator.sh
 scripts/browser.sh
+scripts/web.sh
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset" -j "$(nproc)"

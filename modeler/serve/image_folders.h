@@ -1,0 +1,37 @@
+// The folder a served page may take images from: the folders under it that
+// the form dialog offers, and the files under it the page may fetch. Nothing
+// outside it can be named: no "..", no link that leads out.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace modeler {
+
+class ImageRoot {
+  public:
+    // An empty root offers no folder and serves no file.
+    ImageRoot() = default;
+    // root must be a folder; it is made absolute and canonical.
+    explicit ImageRoot(const std::filesystem::path &root);
+
+    bool empty() const { return root_.empty(); }
+    const std::filesystem::path &path() const { return root_; }
+    // "." for the root, then the folders under it, relative with '/', in
+    // name order, a few levels deep. Folders whose names a session line
+    // cannot hold (a '"' or a line break) are left out.
+    std::vector<std::string> folders() const;
+    // The absolute folder for a name folders() gave; nullopt for any other.
+    std::optional<std::filesystem::path> folder(const std::string &relative) const;
+    // The regular file that relative (decoded, '/'-separated) names under
+    // the root, after every link is followed; nullopt when it leaves the
+    // root, is not a regular file, or has a segment "..", "." or empty.
+    std::optional<std::filesystem::path> file(const std::string &relative) const;
+
+  private:
+    std::filesystem::path root_;
+};
+
+}  // namespace modeler

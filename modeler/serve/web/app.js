@@ -1,0 +1,710 @@
+// The page of modeler serve: four views of the host's layer, the tool's
+// preview and handles drawn as the host recorded them, the tool's own panel,
+// and every action sent to the host as one session line. The page knows
+// nothing of what the tool makes: it shows what the host holds.
+import * as THREE from './three.module.min.js';
+import { Orbit } from './orbit.js';
+
+const $ = (id) => document.getElementById(id);
+
+// ---- talking to the host ----------------------------------------------
+
+const link = { token: null, meshVersion: 0, inFlight: 0 };
+
+class HostError extends Error {}
+
+// A frame: u32 length of the state's JSON, the JSON, then the mesh when the
+// state says one follows.
+function readFrame(buffer) {
+  const view = new DataView(buffer);
+  const length = view.getUint32(0, true);
+  const state = JSON.parse(new TextDecoder().decode(new Uint8Array(buffer, 4, length)));
+  const mesh = state.mesh ? readMesh(buffer, 4 + length) : null;
+  return { state, mesh };
+}
+
+function readMesh(buffer, offset) {
+  const view = new DataView(buffer, offset);
+  const vertices = view.getUint32(0, true);
+  const groupCount = view.getUint32(4, true);
+  const groups = [];
+  let at = 8;
+  let indexCount = 0;
+  for (let g = 0; g < groupCount; ++g, at += 12) {
+    const group = {
+      material: view.getUint32(at, true),
+      start: view.getUint32(at + 4, true),
+      count: view.getUint32(at + 8, true),
+    };
+    indexCount += group.count;
+    groups.push(group);
+  }
+  at += offset;
+  const positions = new Float32Array(buffer, at, vertices * 3);
+  at += vertices * 12;
+  const normals = new Float32Array(buffer, at, vertices * 3);
+  at += vertices * 12;
+  const uvs = new Float32Array(buffer, at, vertices * 2);
+  at += vertices * 8;
+  const indices = new Uint32Array(buffer, at, indexCount);
+  return { positions, normals, uvs, indices, groups };
+}
+
+async function call(method, path, { body, params = {} } = {}) {
+  const query = new URLSearchParams({ have: String(link.meshVersion), ...params });
+  const headers = {};
+  if (link.token) headers['X-Workspace'] = link.token;
+  link.inFlight += 1;
+  try {
+    return await exchange(method, `${path}?${query}`, body, headers);
+  } finally {
+    link.inFlight -= 1;
+  }
+}
+
+async function exchange(method, url, body, headers) {
+  const response = await fetch(url, { method, body, headers });
+  if (!response.ok) {
+    let reason = `${response.status} ${response.statusText}`;
+    try {
+      reason = (await response.json()).error || reason;
+    } catch (e) { /* the reason stays the status */ }
+    throw new HostError(reason);
+  }
+  const frame = readFrame(await response.arrayBuffer());
+  link.token = frame.state.workspace;
+  show(frame);
+  return frame;
+}
+
+async function start() {
+  link.token = null;
+  link.meshVersion = 0;
+  await call('POST', '/api/start');
+  frameAll();
+}
+
+// ---- the scene --------------------------------------------------------
+
+const canvas = $('canvas');
+const renderer = new THREE.WebGLRenderer({ canvas, antialias: true, preserveDrawingBuffer: true });
+renderer.setPixelRatio(window.devicePixelRatio);
+renderer.setScissorTest(true);
+const scene = new THREE.Scene();
+scene.add(new THREE.HemisphereLight(0xffffff, 0x444450, 1.6));
+const sun = new THREE.DirectionalLight(0xffffff, 1.8);
+sun.position.set(2, 4, 3);
+scene.add(sun);
+
+// The host's model space is left-handed: its z is the world's -z here,
+// as in the exports.
+const toWorld = (p) => new THREE.Vector3(p[0], p[1], -p[2]);
+const toModel = (v) => [v.x, v.y, -v.z];
+
+let layerMesh = null;
+let materials = [];
+const textureCache = new Map();
+
+function materialFor(description) {
+  const material = new THREE.MeshStandardMaterial({ roughness: 0.85, side: THREE.DoubleSide });
+  material.color.setRGB(...description.colour);
+  if (description.texture !== null) {
+    const key = `${link.meshVersion}:${description.texture}`;
+    if (!textureCache.has(key)) {
+      const url = `/api/texture/${description.texture}?w=${link.token}&v=${link.meshVersion}`;
+      const texture = new THREE.TextureLoader().load(url, requestRender);
+      texture.colorSpace = THREE.SRGBColorSpace;
+      texture.wrapS = texture.wrapT = THREE.ClampToEdgeWrapping;
+      textureCache.set(key, texture);
+    }
+    material.map = textureCache.get(key);
+  }
+  return material;
+}
+
+function showMesh(mesh, state) {
+  if (layerMesh) {
+    scene.remove(layerMesh);
+    layerMesh.geometry.dispose();
+  }
+  for (const m of materials) m.dispose();
+  textureCache.clear();
+  materials = state.materials.map(materialFor);
+  const geometry = new THREE.BufferGeometry();
+  geometry.setAttribute('position', new THREE.BufferAttribute(mesh.positions, 3));
+  geometry.setAttribute('normal', new THREE.BufferAttribute(mesh.normals, 3));
+  geometry.setAttribute('uv', new THREE.BufferAttribute(mesh.uvs, 2));
+  geometry.setIndex(new THREE.BufferAttribute(mesh.indices, 1));
+  for (const g of mesh.groups) geometry.addGroup(g.start, g.count, g.material);
+  geometry.computeBoundingSphere();
+  layerMesh = new THREE.Mesh(geometry, materials);
+  scene.add(layerMesh);
+}
+
+// The preview as recorded: pen moves, lines (solid or dashed) and circles
+// around the pen, which face each view as it is drawn.
+const preview = new THREE.Group();
+scene.add(preview);
+const circles = [];
+
+function showDrawing(drawing) {
+  for (const child of [...preview.children]) {
+    preview.remove(child);
+    child.geometry.dispose();
+  }
+  circles.length = 0;
+  const segments = [[], []];
+  let pen = null;
+  for (const item of drawing) {
+    if (item.kind === 'moveTo') {
+      pen = toWorld(item.point);
+    } else if (item.kind === 'lineTo') {
+      const to = toWorld(item.point);
+      if (pen) segments[item.style === 1 ? 1 : 0].push(pen, to);
+      pen = to;
+    } else if (item.kind === 'circle' && pen) {
+      const points = [];
+      for (let i = 0; i < 48; ++i) {
+        const a = (i / 48) * Math.PI * 2;
+        points.push(new THREE.Vector3(Math.cos(a) * item.radius, Math.sin(a) * item.radius, 0));
+      }
+      const loop = new THREE.LineLoop(new THREE.BufferGeometry().setFromPoints(points), wireSolid);
+      loop.position.copy(pen);
+      preview.add(loop);
+      circles.push(loop);
+    }
+  }
+  segments.forEach((points, style) => {
+    if (!points.length) return;
+    const lines = new THREE.LineSegments(new THREE.BufferGeometry().setFromPoints(points),
+      style ? wireDashed : wireSolid);
+    if (style) lines.computeLineDistances();
+    lines.renderOrder = 2;
+    preview.add(lines);
+  });
+}
+
+const wireSolid = new THREE.LineBasicMaterial({ color: 0xffd54a, depthTest: false, transparent: true });
+const wireDashed = new THREE.LineDashedMaterial({
+  color: 0xffd54a, dashSize: 0.02, gapSize: 0.015, depthTest: false, transparent: true,
+});
+
+let handles = [];
+const handlePoints = new THREE.Points(new THREE.BufferGeometry(), new THREE.PointsMaterial({
+  color: 0x4fc3f7, size: 9, sizeAttenuation: false, depthTest: false, transparent: true,
+}));
+handlePoints.renderOrder = 3;
+scene.add(handlePoints);
+
+function showHandles(list) {
+  handles = list.map((h) => ({ ...h, world: toWorld(h.position) }));
+  handlePoints.geometry.dispose();
+  handlePoints.geometry = new THREE.BufferGeometry().setFromPoints(handles.map((h) => h.world));
+}
+
+// ---- the four views ----------------------------------------------------
+
+// viewAxis: the model axis a view looks along (0 X, 1 Y, 2 Z), -1 for none.
+function orthoView(name, viewAxis, offset, up, grid) {
+  const camera = new THREE.OrthographicCamera(-1, 1, 1, -1, -1000, 1000);
+  camera.up.copy(up);
+  return { name, viewAxis, camera, offset, center: new THREE.Vector3(0.5, 0.3, -0.2), half: 1, grid };
+}
+
+function gridIn(plane, layer) {
+  const grid = new THREE.GridHelper(20, 80, 0x5a5e66, 0x3a3d42);
+  if (plane === 'xy') grid.rotation.x = Math.PI / 2;
+  if (plane === 'zy') grid.rotation.z = Math.PI / 2;
+  grid.layers.set(layer);
+  scene.add(grid);
+  return grid;
+}
+
+const views = [
+  orthoView('Top', 1, new THREE.Vector3(0, 100, 0), new THREE.Vector3(0, 0, -1), gridIn('xz', 1)),
+  { name: 'Perspective', viewAxis: -1, camera: new THREE.PerspectiveCamera(40, 1, 0.01, 500) },
+  orthoView('Front', 2, new THREE.Vector3(0, 0, 100), new THREE.Vector3(0, 1, 0), gridIn('xy', 2)),
+  orthoView('Side', 0, new THREE.Vector3(100, 0, 0), new THREE.Vector3(0, 1, 0), gridIn('zy', 3)),
+];
+const perspective = views[1];
+perspective.camera.position.set(2.2, 1.6, 2.4);
+perspective.orbit = new Orbit(perspective.camera, new THREE.Vector3(0.5, 0.3, -0.2));
+views[0].camera.layers.enable(1);
+perspective.camera.layers.enable(1);
+views[2].camera.layers.enable(2);
+views[3].camera.layers.enable(3);
+
+function viewRect(index) {
+  const w = canvas.clientWidth, h = canvas.clientHeight;
+  const col = index % 2, row = Math.floor(index / 2);
+  const x = col ? Math.floor(w / 2) : 0, y = row ? Math.floor(h / 2) : 0;
+  return { x, y, width: col ? w - x : Math.floor(w / 2), height: row ? h - y : Math.floor(h / 2) };
+}
+
+function placeCamera(view, rect) {
+  const aspect = rect.width / Math.max(1, rect.height);
+  if (view.viewAxis < 0) {
+    view.camera.aspect = aspect;
+    view.camera.updateProjectionMatrix();
+    return;
+  }
+  const c = view.camera;
+  c.left = -view.half * aspect;
+  c.right = view.half * aspect;
+  c.top = view.half;
+  c.bottom = -view.half;
+  c.position.copy(view.center).add(view.offset);
+  c.lookAt(view.center);
+  c.updateProjectionMatrix();
+  c.updateMatrixWorld();
+}
+
+let renderQueued = false;
+function requestRender() {
+  if (renderQueued) return;
+  renderQueued = true;
+  requestAnimationFrame(render);
+}
+
+function render() {
+  renderQueued = false;
+  const w = canvas.clientWidth, h = canvas.clientHeight;
+  if (canvas.width !== Math.floor(w * devicePixelRatio) || canvas.height !== Math.floor(h * devicePixelRatio))
+    renderer.setSize(w, h, false);
+  views.forEach((view, index) => {
+    const rect = viewRect(index);
+    placeCamera(view, rect);
+    for (const loop of circles) loop.quaternion.copy(view.camera.quaternion);
+    const y = h - rect.y - rect.height;
+    renderer.setViewport(rect.x, y, rect.width, rect.height);
+    renderer.setScissor(rect.x, y, rect.width, rect.height);
+    renderer.setClearColor(index === 1 ? 0x34373b : 0x2e3034);
+    renderer.clear();
+    renderer.render(scene, view.camera);
+  });
+}
+
+function frameAll() {
+  const box = new THREE.Box3();
+  if (layerMesh) box.expandByObject(layerMesh);
+  for (const h of handles) box.expandByPoint(h.world);
+  if (box.isEmpty()) box.set(new THREE.Vector3(-0.5, 0, -0.5), new THREE.Vector3(1, 0.5, 0.5));
+  const center = box.getCenter(new THREE.Vector3());
+  // Never closer than a metre or so across: a new box needs room to grow.
+  const radius = Math.max(0.75, box.getSize(new THREE.Vector3()).length() / 2);
+  for (const view of views) {
+    if (view.viewAxis < 0) {
+      view.orbit.frame(center, radius);
+    } else {
+      view.center.copy(center);
+      view.half = radius * 1.3;
+    }
+  }
+  requestRender();
+}
+
+new ResizeObserver(requestRender).observe(canvas);
+
+// ---- pointer: presses, handle drags, panning ----------------------------
+
+function viewAt(event) {
+  const bounds = canvas.getBoundingClientRect();
+  const px = event.clientX - bounds.left, py = event.clientY - bounds.top;
+  for (let i = 0; i < views.length; ++i) {
+    const r = viewRect(i);
+    if (px >= r.x && px < r.x + r.width && py >= r.y && py < r.y + r.height) {
+      const ndc = new THREE.Vector2(((px - r.x) / r.width) * 2 - 1, -((py - r.y) / r.height) * 2 + 1);
+      return { index: i, view: views[i], rect: r, ndc, px, py };
+    }
+  }
+  return null;
+}
+
+// The point under the pointer on the plane through `through` that faces
+// the view (ortho views: across the view axis; perspective: the camera).
+function pointOnPlane(hit, through, ground = false) {
+  const { view, ndc } = hit;
+  placeCamera(view, hit.rect);
+  const ray = new THREE.Raycaster();
+  ray.setFromCamera(ndc, view.camera);
+  let normal;
+  if (view.viewAxis >= 0) {
+    normal = new THREE.Vector3().setComponent(view.viewAxis, 1);
+  } else if (ground) {
+    normal = new THREE.Vector3(0, 1, 0);
+  } else {
+    normal = view.camera.getWorldDirection(new THREE.Vector3());
+  }
+  const plane = new THREE.Plane().setFromNormalAndCoplanarPoint(normal, through);
+  return ray.ray.intersectPlane(plane, new THREE.Vector3());
+}
+
+// The handle under the pointer: within 8 pixels, the highest priority first.
+function handleAt(hit) {
+  placeCamera(hit.view, hit.rect);
+  let best = null;
+  handles.forEach((h, index) => {
+    const s = h.world.clone().project(hit.view.camera);
+    const dx = ((s.x - hit.ndc.x) * hit.rect.width) / 2, dy = ((s.y - hit.ndc.y) * hit.rect.height) / 2;
+    const d = Math.hypot(dx, dy);
+    if (d > 8 || s.z < -1 || s.z > 1) return;
+    if (!best || h.priority > best.priority || (h.priority === best.priority && d < best.d))
+      best = { index, priority: h.priority, d };
+  });
+  return best;
+}
+
+const number = (v) => (Object.is(v, -0) ? '0' : String(v));
+const pointText = (p) => p.map(number).join(' ');
+const axisName = (axis) => (axis < 0 ? 'none' : 'XYZ'[axis]);
+
+// Handle drags: at most one move in flight, later ones coalesced into the
+// newest, so that the host always works on where the pointer is now.
+const dragSend = { inFlight: false, pending: null };
+
+function sendDragLine(line, begins) {
+  if (dragSend.inFlight) {
+    dragSend.pending = { line, begins: begins || (dragSend.pending && dragSend.pending.begins) };
+    return;
+  }
+  dragSend.inFlight = true;
+  act(line, begins).finally(() => {
+    dragSend.inFlight = false;
+    const next = dragSend.pending;
+    dragSend.pending = null;
+    if (next) sendDragLine(next.line, next.begins);
+  });
+}
+
+let gesture = null;
+
+canvas.addEventListener('contextmenu', (e) => e.preventDefault());
+canvas.addEventListener('pointerdown', (event) => {
+  const hit = viewAt(event);
+  if (!hit) return;
+  canvas.setPointerCapture(event.pointerId);
+  if (event.button !== 0) {
+    gesture = { kind: 'navigate', hit, last: [event.clientX, event.clientY], shift: event.shiftKey };
+    return;
+  }
+  if (!link.token || busyLeaving) return;
+  const handle = handleAt(hit);
+  if (handle) {
+    const grabbed = handles[handle.index];
+    gesture = { kind: 'drag', hit, handle: handle.index, from: grabbed.world.clone(), plane: grabbed.world.clone(), begun: false };
+    return;
+  }
+  const at = pointOnPlane(hit, new THREE.Vector3(0, 0, 0), true);
+  if (!at) return;
+  gesture = { kind: 'press', hit, start: [event.clientX, event.clientY], at };
+  act(`press ${pointText(toModel(at))}`, true);
+});
+
+canvas.addEventListener('pointermove', (event) => {
+  if (!gesture) return;
+  if (gesture.kind === 'navigate') {
+    const dx = event.clientX - gesture.last[0], dy = event.clientY - gesture.last[1];
+    gesture.last = [event.clientX, event.clientY];
+    const { view, rect } = gesture.hit;
+    if (view.viewAxis < 0) {
+      if (gesture.shift) view.orbit.pan(dx, dy, rect.height);
+      else view.orbit.rotate(dx, dy);
+    } else {
+      const perPixel = (2 * view.half) / rect.height;
+      const right = new THREE.Vector3().setFromMatrixColumn(view.camera.matrix, 0);
+      const up = new THREE.Vector3().setFromMatrixColumn(view.camera.matrix, 1);
+      view.center.addScaledVector(right, -dx * perPixel).addScaledVector(up, dy * perPixel);
+    }
+    requestRender();
+    return;
+  }
+  const hit = { ...gesture.hit, ...viewAt(event), view: gesture.hit.view, rect: gesture.hit.rect };
+  const r = gesture.hit.rect, bounds = canvas.getBoundingClientRect();
+  hit.ndc = new THREE.Vector2(((event.clientX - bounds.left - r.x) / r.width) * 2 - 1,
+    -((event.clientY - bounds.top - r.y) / r.height) * 2 + 1);
+  if (gesture.kind === 'press') {
+    const band = $('band');
+    const x0 = gesture.start[0] - bounds.left, y0 = gesture.start[1] - bounds.top;
+    const x1 = event.clientX - bounds.left, y1 = event.clientY - bounds.top;
+    Object.assign(band.style, {
+      left: `${Math.min(x0, x1)}px`, top: `${Math.min(y0, y1)}px`,
+      width: `${Math.abs(x1 - x0)}px`, height: `${Math.abs(y1 - y0)}px`,
+    });
+    band.hidden = false;
+    gesture.lastHit = hit;
+    return;
+  }
+  const at = pointOnPlane(hit, gesture.plane);
+  if (!at) return;
+  const model = toModel(at);
+  const view = gesture.hit.view;
+  let line = `drag ${gesture.handle} ${pointText(model)} view ${axisName(view.viewAxis)}`;
+  if (event.shiftKey && view.viewAxis >= 0) {
+    // Along one axis: hold the in-plane axis the pointer has moved less on.
+    const moved = toModel(at.clone().sub(gesture.from));
+    const first = (view.viewAxis + 1) % 3, second = (view.viewAxis + 2) % 3;
+    line += ` constrain hold ${Math.abs(moved[first]) < Math.abs(moved[second]) ? 'first' : 'second'}`;
+  }
+  sendDragLine(line, !gesture.begun);
+  gesture.begun = true;
+});
+
+function endGesture(event) {
+  if (!gesture) return;
+  const g = gesture;
+  gesture = null;
+  $('band').hidden = true;
+  if (g.kind === 'press' && g.lastHit) {
+    const moved = Math.hypot(event.clientX - g.start[0], event.clientY - g.start[1]);
+    if (moved < 4) return;
+    // The far corner keeps the box's depth along the view's axis; in the
+    // perspective view it lies on the ground.
+    const far = handles.length > 7 ? handles[7].world : g.at;
+    const axis = g.hit.view.viewAxis;
+    const through = axis >= 0 ? far : new THREE.Vector3(0, g.at.y, 0);
+    const at = pointOnPlane(g.lastHit, through, axis < 0);
+    if (at) act(`move ${pointText(toModel(at))}`, false);
+  }
+}
+canvas.addEventListener('pointerup', endGesture);
+canvas.addEventListener('pointercancel', endGesture);
+
+canvas.addEventListener('wheel', (event) => {
+  event.preventDefault();
+  const hit = viewAt(event);
+  if (!hit) return;
+  const factor = Math.exp(event.deltaY * 0.0015);
+  if (hit.view.viewAxis < 0) hit.view.orbit.zoom(factor);
+  else hit.view.half = Math.max(0.01, hit.view.half * factor);
+  requestRender();
+}, { passive: false });
+
+window.addEventListener('keydown', (event) => {
+  if (event.key === 'f' && !(event.target instanceof HTMLInputElement)) frameAll();
+});
+
+// ---- actions and what comes back ---------------------------------------
+
+let busyLeaving = false;
+const timing = { last: 0 };
+
+// Actions reach the host one after another, in the order they were made:
+// a pull's move must not overtake the press before it.
+let actionQueue = Promise.resolve();
+
+function act(line, beginsGesture) {
+  const next = actionQueue.then(() => actNow(line, beginsGesture));
+  actionQueue = next.catch(() => {});
+  return next;
+}
+
+async function actNow(line, beginsGesture) {
+  const began = performance.now();
+  try {
+    await call('POST', '/api/action', { body: line, params: beginsGesture ? { gesture: 'begin' } : {} });
+    timing.last = performance.now() - began;
+    say('');
+  } catch (error) {
+    say(error.message, 'error');
+    if (error instanceof HostError) refresh();
+  }
+}
+
+async function refresh() {
+  try {
+    await call('GET', '/api/state');
+  } catch (error) {
+    say(error.message, 'error');
+  }
+}
+
+function say(text, kind = '') {
+  const message = $('message');
+  message.textContent = text;
+  message.className = kind;
+}
+
+let lastState = null;
+
+function show({ state, mesh }) {
+  lastState = state;
+  if (mesh) {
+    showMesh(mesh, state);
+    link.meshVersion = state.meshVersion;
+  }
+  if (state.form) {
+    showForm(state.form);
+  } else {
+    showHandles(state.handles || []);
+    showDrawing(state.drawing || []);
+    showPanel(state.panel);
+  }
+  const inUse = !!state.inUse;
+  $('keep').disabled = $('discard').disabled = $('leave').disabled = !inUse;
+  const parts = [inUse ? 'tool in use' : state.form ? 'leaving the tool' : 'tool left'];
+  if (state.points !== undefined) parts.push(`${state.points} points, ${state.polygons} polygons`);
+  parts.push(`${state.actions} actions`);
+  if (timing.last) parts.push(`last answer ${timing.last.toFixed(1)} ms`);
+  $('status').textContent = parts.join(' · ');
+  if (state.error) say(state.error, 'error');
+  else if (state.warnings && state.warnings.length) say(`warning: ${state.warnings[state.warnings.length - 1]}`, 'warning');
+  document.body.dataset.version = String(state.meshVersion);
+  requestRender();
+}
+
+// ---- the tool's panel ------------------------------------------------
+
+function quote(text) {
+  return `"${text}"`;
+}
+
+function showPanel(panel) {
+  const form = $('panel');
+  if (!panel) {
+    form.replaceChildren();
+    $('panel-title').textContent = lastState && !lastState.inUse ? 'The tool was left' : 'No panel';
+    return;
+  }
+  $('panel-title').textContent = panel.title || 'Panel';
+  const existing = new Map([...form.querySelectorAll('[data-label]')].map((e) => [e.dataset.label, e]));
+  const same = existing.size === panel.controls.length && panel.controls.every((c) => existing.has(c.label));
+  if (!same) {
+    form.replaceChildren(...panel.controls.map(makeControl));
+    return;
+  }
+  for (const control of panel.controls) {
+    const input = existing.get(control.label);
+    if (document.activeElement !== input) input.value = control.value;
+  }
+}
+
+function makeControl(control) {
+  const label = document.createElement('label');
+  label.title = `${control.label}: ${control.kind}`;
+  const name = document.createElement('span');
+  name.textContent = control.label;
+  let input;
+  if (control.choices) {
+    input = document.createElement('select');
+    for (const choice of control.choices) input.append(new Option(choice, choice));
+  } else {
+    input = document.createElement('input');
+    input.type = control.type === 'string' ? 'text' : 'number';
+    if (input.type === 'number') input.step = 'any';
+  }
+  input.dataset.label = control.label;
+  input.value = control.value;
+  input.addEventListener('change', () => {
+    if (input.value.includes('"')) {
+      say('a value with a double quote cannot be written in a session', 'error');
+      return;
+    }
+    act(`set ${quote(control.label)} ${quote(input.value)}`, false);
+  });
+  label.append(name, input);
+  return label;
+}
+
+$('panel').addEventListener('submit', (e) => e.preventDefault());
+
+// ---- leaving: the tool's form as a dialog --------------------------------
+
+function showForm(form) {
+  const dialog = $('form-dialog');
+  $('form-title').textContent = form.title;
+  const fields = $('form-fields');
+  fields.replaceChildren();
+  for (const field of form.fields) {
+    const label = document.createElement('label');
+    const name = document.createElement('span');
+    name.textContent = field.label;
+    const select = document.createElement('select');
+    select.id = 'form-folder';
+    for (const folder of form.folders) select.append(new Option(folder === '.' ? '(the image folder itself)' : folder, folder));
+    if (!form.folders.length) select.append(new Option('no image folder was given to modeler serve', ''));
+    select.disabled = !form.folders.length;
+    label.append(name, select);
+    fields.append(label);
+  }
+  $('form-ok').disabled = !form.folders.length;
+  if (!dialog.open) dialog.showModal();
+}
+
+$('form-dialog').addEventListener('close', async () => {
+  const dialog = $('form-dialog');
+  const folder = $('form-folder');
+  const answer = dialog.returnValue === 'ok' && folder && folder.value ? { folder: folder.value } : { cancel: true };
+  try {
+    await call('POST', '/api/form', { body: JSON.stringify(answer) });
+  } catch (error) {
+    say(error.message, 'error');
+    refresh();
+  }
+  busyLeaving = false;
+});
+
+// ---- buttons ------------------------------------------------------------
+
+$('keep').addEventListener('click', () => act('end keep', false));
+$('discard').addEventListener('click', () => act('end discard', false));
+$('leave').addEventListener('click', async () => {
+  busyLeaving = true;
+  try {
+    const { state } = await call('POST', '/api/leave');
+    if (!state.form) busyLeaving = false;
+  } catch (error) {
+    busyLeaving = false;
+    say(error.message, 'error');
+  }
+});
+$('restart').addEventListener('click', () => {
+  if (lastState && lastState.actions > 2 && !confirm('Start again? What is not downloaded is lost.')) return;
+  start().catch((error) => say(error.message, 'error'));
+});
+$('frame').addEventListener('click', frameAll);
+
+for (const button of document.querySelectorAll('[data-download]')) {
+  button.addEventListener('click', () => download(button.dataset.download));
+}
+
+async function download(what) {
+  const path = what === 'session' ? '/api/session' : `/api/download/${what}`;
+  try {
+    const response = await fetch(path, { headers: { 'X-Workspace': link.token } });
+    if (!response.ok) throw new Error((await response.json()).error);
+    const name = /filename="([^"]+)"/.exec(response.headers.get('Content-Disposition') || '');
+    const url = URL.createObjectURL(await response.blob());
+    const a = document.createElement('a');
+    a.href = url;
+    a.download = name ? name[1] : what;
+    document.body.append(a);
+    a.click();
+    a.remove();
+    setTimeout(() => URL.revokeObjectURL(url), 10000);
+  } catch (error) {
+    say(`download: ${error.message}`, 'error');
+  }
+}
+
+// For tests and the curious: the page's link to the host, and where a
+// handle is on the screen in a view.
+window.modelerPage = {
+  link, views, state: () => lastState, handles: () => handles,
+  idle: () => link.inFlight === 0 && !dragSend.inFlight && !dragSend.pending,
+  // The layer's extent in model coordinates, or null when it is empty.
+  extent() {
+    if (!layerMesh) return null;
+    layerMesh.geometry.computeBoundingBox();
+    const b = layerMesh.geometry.boundingBox;
+    return b.isEmpty() ? null : { min: [b.min.x, b.min.y, -b.max.z], max: [b.max.x, b.max.y, -b.min.z] };
+  },
+  screenOf(handle, viewIndex) {
+    const rect = viewRect(viewIndex), view = views[viewIndex];
+    placeCamera(view, rect);
+    const s = handles[handle].world.clone().project(view.camera);
+    const bounds = canvas.getBoundingClientRect();
+    return [bounds.left + rect.x + ((s.x + 1) / 2) * rect.width, bounds.top + rect.y + ((1 - s.y) / 2) * rect.height];
+  },
+};
+
+start().catch((error) => say(error.message, 'error'));

@@ -1,0 +1,381 @@
+#include "modeler/serve/web_server.h"
+
+#include <httplib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "modeler/serve/workspace.h"
+
+namespace modeler {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+constexpr std::size_t kLargestRequest = 64 * 1024;
+constexpr std::uintmax_t kLargestImage = 64u << 20;
+constexpr const char *kWorkspaceHeader = "X-Workspace";
+
+struct StaticFile {
+    std::string bytes;
+    std::string type;
+};
+
+std::string contentTypeFor(const std::string &extension) {
+    static const std::map<std::string, std::string> kTypes = {
+        {".html", "text/html; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".png", "image/png"},
+        {".jpg", "image/jpeg"},
+        {".jpeg", "image/jpeg"},
+        {".gif", "image/gif"},
+        {".bmp", "image/bmp"},
+        {".webp", "image/webp"},
+        {".svg", "image/svg+xml"},
+    };
+    std::string lower = extension;
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    auto it = kTypes.find(lower);
+    return it == kTypes.end() ? "" : it->second;
+}
+
+bool isImageType(const std::string &type) {
+    return type.rfind("image/", 0) == 0 && type != "image/svg+xml";
+}
+
+std::optional<std::string> readWhole(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string newToken() {
+    std::random_device device;
+    std::string token;
+    static const char kDigits[] = "0123456789abcdef";
+    for (int i = 0; i < 32; ++i)
+        token += kDigits[device() % 16];
+    return token;
+}
+
+void fail(httplib::Response &res, int status, const std::string &reason) {
+    res.status = status;
+    res.set_content(json{{"error", reason}}.dump(), "application/json");
+}
+
+// The mesh version the page holds, from ?have=N; nullopt: none.
+std::optional<uint64_t> heldVersion(const httplib::Request &req) {
+    if (!req.has_param("have")) return std::nullopt;
+    const std::string text = req.get_param_value("have");
+    if (text.empty() || text.size() > 19 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoull(text);
+}
+
+}  // namespace
+
+struct WebServer::State {
+    LoadedModule &module;
+    const ServerRecord &server;
+    ServeOptions options;
+    ImageRoot images;
+    httplib::Server http;
+    std::map<std::string, StaticFile> files;
+    std::set<std::string> allowedHosts;
+    int port = 0;
+
+    std::mutex mutex;  // one request at a time drives the workspace
+    std::unique_ptr<Workspace> workspace;
+    std::string token;
+
+    State(LoadedModule &m, const ServerRecord &s, ServeOptions o)
+        : module(m), server(s), options(std::move(o)) {}
+
+    // What the page shows next: the state as JSON, then the mesh when the
+    // page does not hold the current one.
+    void sendFrame(httplib::Response &res, std::optional<uint64_t> have) {
+        Workspace &w = *workspace;
+        json state = w.state();
+        const bool idle = !state.contains("form") && state.contains("inUse");
+        const bool withMesh = idle && (!have || *have != w.meshVersion());
+        state["mesh"] = withMesh;
+        state["workspace"] = token;
+        std::string text = state.dump();
+        text.append((4 - text.size() % 4) % 4, ' ');
+        std::string body(4, '\0');
+        const auto length = static_cast<uint32_t>(text.size());
+        std::memcpy(body.data(), &length, 4);
+        body += text;
+        if (withMesh) body += w.meshBytes();
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(std::move(body), "application/octet-stream");
+    }
+
+    // The page's workspace, or a reason it has none.
+    Workspace *workspaceOf(const httplib::Request &req, httplib::Response &res) {
+        std::string given = req.get_header_value(kWorkspaceHeader);
+        if (given.empty()) given = req.get_param_value("w");
+        if (!workspace) {
+            fail(res, 409, "no page is using the tool: start one");
+            return nullptr;
+        }
+        if (given != token) {
+            fail(res, 409, "another page has taken over the tool: reload to use it here");
+            return nullptr;
+        }
+        return workspace.get();
+    }
+
+    // Requests must name this server: a page of another site that a
+    // rebinding DNS points here names its own host, and a form posted from
+    // another site carries that site's origin.
+    bool fromOurOwn(const httplib::Request &req, std::string &why) const {
+        const std::string host = req.get_header_value("Host");
+        if (!allowedHosts.count(host)) {
+            why = "the Host header \"" + host + "\" is not this server's";
+            return false;
+        }
+        if (req.has_header("Origin")) {
+            const std::string origin = req.get_header_value("Origin");
+            if (origin.rfind("http://", 0) != 0 || !allowedHosts.count(origin.substr(7))) {
+                why = "the Origin \"" + origin + "\" is not this server's";
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void route();
+    std::optional<std::string> loadFiles();
+};
+
+std::optional<std::string> WebServer::State::loadFiles() {
+    std::error_code ec;
+    if (!fs::is_directory(options.webFolder, ec))
+        return options.webFolder + ": the page's folder is missing";
+    for (const auto &entry : fs::directory_iterator(options.webFolder, ec)) {
+        if (!entry.is_regular_file()) continue;
+        const std::string name = entry.path().filename().string();
+        const std::string type = contentTypeFor(entry.path().extension().string());
+        if (type.empty()) continue;
+        auto bytes = readWhole(entry.path());
+        if (!bytes) return entry.path().string() + ": cannot be read";
+        files["/" + name] = {std::move(*bytes), type};
+    }
+    for (const char *needed : {"/index.html", "/app.js", "/three.module.min.js"}) {
+        if (!files.count(needed)) {
+            return options.webFolder + needed +
+                   " is missing (three.js is bundled at build time: run scripts/web.sh, then "
+                   "build)";
+        }
+    }
+    files["/"] = files["/index.html"];
+    return std::nullopt;
+}
+
+void WebServer::State::route() {
+    http.set_payload_max_length(kLargestRequest);
+    http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        res.set_header("X-Content-Type-Options", "nosniff");
+        res.set_header("Referrer-Policy", "no-referrer");
+        res.set_header("Content-Security-Policy",
+                       "default-src 'self'; img-src 'self' blob: data:; style-src 'self'; "
+                       "frame-ancestors 'none'");
+        std::string why;
+        if (!fromOurOwn(req, why)) {
+            fail(res, 403, why);
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    http.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+        if (!res.body.empty()) return;
+        const char *reason = res.status == 404   ? "no such page or file"
+                             : res.status == 413 ? "the request is too large"
+                                                 : "the request cannot be served";
+        fail(res, res.status, reason);
+    });
+    http.set_exception_handler(
+        [](const httplib::Request &, httplib::Response &res, std::exception_ptr error) {
+            std::string what = "the server failed";
+            try {
+                if (error) std::rethrow_exception(error);
+            } catch (const std::exception &e) {
+                what += std::string(": ") + e.what();
+            } catch (...) {
+            }
+            fail(res, 500, what);
+        });
+
+    for (const auto &[path, file] : files) {
+        http.Get(path, [&file = file](const httplib::Request &, httplib::Response &res) {
+            res.set_content(file.bytes, file.type);
+        });
+    }
+
+    http.Get(R"(/images/(.+))", [this](const httplib::Request &req, httplib::Response &res) {
+        // Encoded separators would let a name pass as one segment here and
+        // as several to the file system.
+        std::string raw = req.target.substr(0, req.target.find('?'));
+        for (char &c : raw)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const char *encoded : {"%2f", "%5c", "%00"}) {
+            if (raw.find(encoded) != std::string::npos)
+                return fail(res, 400, "encoded separators are not allowed in a path");
+        }
+        const std::string relative = req.matches[1];
+        auto path = images.file(relative);
+        if (!path) return fail(res, 404, "no such image under the image folder");
+        const std::string type = contentTypeFor(path->extension().string());
+        std::error_code ec;
+        if (!isImageType(type) || fs::file_size(*path, ec) > kLargestImage || ec)
+            return fail(res, 404, "not an image the page can show");
+        auto bytes = readWhole(*path);
+        if (!bytes) return fail(res, 404, "the image cannot be read");
+        res.set_content(std::move(*bytes), type);
+    });
+
+    http.Post("/api/start", [this](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard lock(mutex);
+        // The old workspace's host ends before the new one starts: hosts
+        // end newest first.
+        workspace.reset();
+        workspace = std::make_unique<Workspace>(module, server, images, options.objectName);
+        token = newToken();
+        if (const auto &error = workspace->startError()) return fail(res, 500, *error);
+        sendFrame(res, heldVersion(req));
+    });
+
+    http.Get("/api/state", [this](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard lock(mutex);
+        if (!workspaceOf(req, res)) return;
+        sendFrame(res, heldVersion(req));
+    });
+
+    http.Post("/api/action", [this](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard lock(mutex);
+        Workspace *w = workspaceOf(req, res);
+        if (!w) return;
+        const std::string gesture = req.get_param_value("gesture");
+        if (!gesture.empty() && gesture != "begin")
+            return fail(res, 400, "gesture is begin or absent, not \"" + gesture + "\"");
+        if (auto error = w->act(req.body, gesture == "begin")) return fail(res, 400, *error);
+        sendFrame(res, heldVersion(req));
+    });
+
+    http.Post("/api/leave", [this](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard lock(mutex);
+        Workspace *w = workspaceOf(req, res);
+        if (!w) return;
+        if (auto error = w->leave()) return fail(res, 409, *error);
+        sendFrame(res, heldVersion(req));
+    });
+
+    http.Post("/api/form", [this](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard lock(mutex);
+        Workspace *w = workspaceOf(req, res);
+        if (!w) return;
+        const json answer = json::parse(req.body, nullptr, false);
+        std::optional<std::string> folder;
+        if (!answer.is_object())
+            return fail(res, 400, "expected {\"folder\": NAME} or {\"cancel\": true}");
+        if (answer.contains("folder") && answer["folder"].is_string()) {
+            folder = answer["folder"].get<std::string>();
+        } else if (!(answer.contains("cancel") && answer["cancel"] == true)) {
+            return fail(res, 400, "expected {\"folder\": NAME} or {\"cancel\": true}");
+        }
+        if (auto error = w->answerForm(folder)) return fail(res, 400, *error);
+        sendFrame(res, heldVersion(req));
+    });
+
+    http.Get(R"(/api/texture/(\d{1,6}))",
+             [this](const httplib::Request &req, httplib::Response &res) {
+                 std::lock_guard lock(mutex);
+                 Workspace *w = workspaceOf(req, res);
+                 if (!w) return;
+                 auto image = w->texture(std::stoul(req.matches[1]));
+                 if (!image) return fail(res, 404, "no such texture");
+                 res.set_content(std::move(image->bytes), image->contentType);
+             });
+
+    http.Get(
+        R"(/api/download/([a-z]+))", [this](const httplib::Request &req, httplib::Response &res) {
+            std::lock_guard lock(mutex);
+            Workspace *w = workspaceOf(req, res);
+            if (!w) return;
+            auto result = w->download(req.matches[1]);
+            if (auto *error = std::get_if<std::string>(&result)) return fail(res, 400, *error);
+            Download &file = std::get<Download>(result);
+            res.set_header("Content-Disposition", "attachment; filename=\"" + file.name + "\"");
+            res.set_content(std::move(file.bytes), file.contentType);
+        });
+
+    http.Get("/api/session", [this](const httplib::Request &req, httplib::Response &res) {
+        std::lock_guard lock(mutex);
+        Workspace *w = workspaceOf(req, res);
+        if (!w) return;
+        res.set_header("Content-Disposition",
+                       "attachment; filename=\"" + options.objectName + ".session\"");
+        res.set_content(w->sessionText(), "text/plain; charset=utf-8");
+    });
+}
+
+WebServer::WebServer(LoadedModule &module, const ServerRecord &server, ServeOptions options)
+    : state_(std::make_unique<State>(module, server, std::move(options))) {}
+
+WebServer::~WebServer() {
+    std::lock_guard lock(state_->mutex);
+    state_->workspace.reset();
+}
+
+std::optional<std::string> WebServer::bind() {
+    State &s = *state_;
+    if (auto error = s.loadFiles()) return error;
+    if (!s.options.images.empty()) {
+        s.images = ImageRoot(s.options.images);
+        if (s.images.empty()) return "--images: " + s.options.images + " cannot be opened";
+    }
+    s.route();
+    if (s.options.port == 0) {
+        s.port = s.http.bind_to_any_port(s.options.host);
+    } else if (s.http.bind_to_port(s.options.host, s.options.port)) {
+        s.port = s.options.port;
+    } else {
+        s.port = -1;
+    }
+    if (s.port <= 0) {
+        return "cannot listen on " + s.options.host + ":" + std::to_string(s.options.port) +
+               " (in use? try --port 0 for any free port)";
+    }
+    const std::string port = ":" + std::to_string(s.port);
+    for (const std::string &name :
+         {std::string("127.0.0.1"), std::string("localhost"), std::string("[::1]"), s.options.host})
+        s.allowedHosts.insert(name + port);
+    return std::nullopt;
+}
+
+int WebServer::port() const {
+    return state_->port;
+}
+
+bool WebServer::run() {
+    return state_->http.listen_after_bind();
+}
+
+void WebServer::stop() {
+    state_->http.stop();
+}
+
+}  // namespace modeler

@@ -1,0 +1,345 @@
+#include "modeler/serve/workspace.h"
+
+#include <zip.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "modeler/drive/panel_values.h"
+#include "modeler/export/export_formats.h"
+#include "modeler/serve/view_mesh.h"
+
+namespace modeler {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kPageFile = "page";
+
+// The actions a page sends as lines; the host itself writes the others
+// (the object, the clock, leaving).
+bool pageMaySend(const SessionStep &step) {
+    return std::holds_alternative<action::Press>(step) ||
+           std::holds_alternative<action::Move>(step) ||
+           std::holds_alternative<action::Drag>(step) ||
+           std::holds_alternative<action::Set>(step) || std::holds_alternative<action::End>(step) ||
+           std::holds_alternative<action::Event>(step);
+}
+
+std::string inQuotes(const std::string &text) {
+    return "\"" + text + "\"";
+}
+
+std::optional<std::string> readFile(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// A folder of its own under the system's temporary folder, removed with
+// everything in it when this ends.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "modeler-serve-XXXXXX").string();
+        if (mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    const fs::path &path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// Every file under folder, into a zip archive's bytes, named relative to it.
+// The archive's bytes, or an error text.
+struct Zipped {
+    std::string bytes;
+    std::optional<std::string> error;
+};
+
+Zipped zipFolder(const fs::path &folder, const fs::path &archive) {
+    int error = 0;
+    zip_t *zip = zip_open(archive.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!zip) return {{}, "cannot make the archive"};
+    std::vector<fs::path> files;
+    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path &file : files) {
+        const std::string name = fs::relative(file, folder).generic_string();
+        zip_source_t *source = zip_source_file(zip, file.c_str(), 0, -1);
+        if (!source || zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8) < 0) {
+            if (source) zip_source_free(source);
+            zip_discard(zip);
+            return {{}, "cannot add " + name + " to the archive"};
+        }
+    }
+    if (zip_close(zip) != 0) {
+        zip_discard(zip);
+        return {{}, "cannot write the archive"};
+    }
+    auto bytes = readFile(archive);
+    if (!bytes) return {{}, "cannot read the archive back"};
+    return {std::move(*bytes), std::nullopt};
+}
+
+}  // namespace
+
+Workspace::Workspace(LoadedModule &module, const ServerRecord &server, ImageRoot images,
+                     std::string objectName)
+    : module_(module), images_(std::move(images)), objectName_(std::move(objectName)) {
+    host_.setWarningSink([this](const std::string &message) { warnings_.push_back(message); });
+    RunOptions options;
+    options.formAnswerer = [this](const PostedForm &form) {
+        formAsked_ = true;
+        formAnswer_ = leaveAnswerer_(form);
+        return formAnswer_;
+    };
+    player_ =
+        std::make_unique<SessionPlayer>(host_, server, std::move(options), [this](int64_t seconds) {
+            if (!module_.hasClock()) return false;
+            module_.setClock(seconds);
+            return true;
+        });
+    startError_ = player_->start(kPageFile);
+    if (!startError_) startError_ = playLine("object " + inQuotes(objectName_));
+    if (!startError_) startError_ = playLine("activate");
+}
+
+Workspace::~Workspace() {
+    // A form still on the page is cancelled, so that the tool's thread ends
+    // before the host it uses.
+    bridge_.answer(std::nullopt);
+    bridge_.finish();
+    player_.reset();
+}
+
+std::optional<std::string> Workspace::playLine(const std::string &line) {
+    auto parsed = parseSession(line, kPageFile, images_.path().string());
+    if (auto *error = std::get_if<std::string>(&parsed)) return *error;
+    const Session &session = std::get<Session>(parsed);
+    if (session.actions.size() != 1) return "expected one action";
+    auto error = player_->play(session, session.actions.front());
+    if (error) return error;
+    lines_.push_back(line);
+    ++meshVersion_;
+    return std::nullopt;
+}
+
+std::optional<std::string> Workspace::act(const std::string &line, bool beginsGesture) {
+    if (startError_) return "the tool is not running: " + *startError_;
+    if (failed_) return "the tool stopped after a fault: " + *failed_;
+    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (line.find_first_of("\n\r") != std::string::npos) return "expected one line";
+    auto parsed = parseSession(line, kPageFile, images_.path().string());
+    if (auto *error = std::get_if<std::string>(&parsed)) return *error;
+    const Session &session = std::get<Session>(parsed);
+    if (session.actions.size() != 1) return "expected one action";
+    const SessionStep &step = session.actions.front().step;
+    if (!pageMaySend(step)) return "a page sends press, move, drag, set, end and event only";
+    if (!player_->driver().inUse()) return "the tool is not in use";
+    std::optional<std::vector<PanelControl>> controls;
+    if (Panel *panel = player_->driver().numericPanel()) controls = panel->controls;
+    if (auto error = checkSession(session, controls)) return error;
+
+    const std::size_t faults = host_.faults().size();
+    const bool readsClock = std::holds_alternative<action::Press>(step) ||
+                            (beginsGesture && std::holds_alternative<action::Drag>(step));
+    if (readsClock) {
+        const auto now = static_cast<int64_t>(std::time(nullptr));
+        if (clock_ != now) {
+            if (auto error = playLine("clock " + std::to_string(now))) return error;
+            clock_ = now;
+        }
+    }
+    auto error = playLine(line);
+    if (error && host_.faults().size() != faults) failed_ = error;
+    return error;
+}
+
+std::optional<std::string> Workspace::leave() {
+    if (startError_) return "the tool is not running: " + *startError_;
+    if (failed_) return "the tool stopped after a fault: " + *failed_;
+    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (!player_->driver().inUse()) return "the tool is not in use";
+    formAsked_ = false;
+    formAnswer_.reset();
+    bridge_.start([this](const FormAnswerer &ask) {
+        leaveAnswerer_ = ask;
+        auto parsed = parseSession("done cancel", kPageFile, "");
+        const Session &session = std::get<Session>(parsed);
+        leaveError_ = player_->play(session, session.actions.front());
+    });
+    if (bridge_.waitForQuestion() == FormBridge::Stage::Finished) return completeLeave();
+    return std::nullopt;
+}
+
+std::optional<std::string> Workspace::answerForm(const std::optional<std::string> &folder) {
+    if (bridge_.stage() != FormBridge::Stage::Asking) return "no form is waiting for an answer";
+    std::optional<std::string> answer;
+    if (folder) {
+        auto path = images_.folder(*folder);
+        if (!path) return "\"" + *folder + "\" is not one of the image folders offered";
+        answer = path->string();
+    }
+    bridge_.answer(answer);
+    return completeLeave();
+}
+
+std::optional<std::string> Workspace::completeLeave() {
+    bridge_.finish();
+    ++meshVersion_;
+    if (leaveError_) {
+        failed_ = leaveError_;
+        return leaveError_;
+    }
+    lines_.push_back(formAsked_ && formAnswer_ ? "done folder " + inQuotes(*formAnswer_)
+                                               : "done cancel");
+    return std::nullopt;
+}
+
+std::optional<PostedForm> Workspace::waitingForm() {
+    if (bridge_.stage() != FormBridge::Stage::Asking) return std::nullopt;
+    return bridge_.question();
+}
+
+void Workspace::refreshAsset() {
+    if (assetVersion_ == meshVersion_) return;
+    asset_ = buildAssetModel(host_.scene(), {true, objectName_});
+    meshBytes_ = encodeViewMesh(asset_);
+    assetVersion_ = meshVersion_;
+}
+
+const std::string &Workspace::meshBytes() {
+    refreshAsset();
+    return meshBytes_;
+}
+
+nlohmann::json Workspace::state() {
+    using nlohmann::json;
+    json out;
+    out["meshVersion"] = meshVersion_;
+    out["actions"] = lines_.size();
+    out["warnings"] = warnings_;
+    if (startError_) out["error"] = *startError_;
+    if (failed_) out["error"] = *failed_;
+    if (auto form = waitingForm()) {
+        json fields = json::array();
+        for (const std::string &label : form->labels) {
+            json field{{"label", label}};
+            auto shown = form->shownValues.find(label);
+            if (shown != form->shownValues.end()) field["value"] = shown->second;
+            fields.push_back(field);
+        }
+        out["form"] = {{"title", form->title}, {"fields", fields}, {"folders", images_.folders()}};
+        out["inUse"] = false;
+        out["leaving"] = true;
+        return out;
+    }
+    if (bridge_.stage() != FormBridge::Stage::Idle) return out;
+
+    ToolDriver &driver = player_->driver();
+    out["inUse"] = driver.inUse();
+    out["leaving"] = false;
+    json handles = json::array();
+    for (const HandleSpot &h : driver.handles())
+        handles.push_back({{"position", h.position}, {"priority", h.priority}});
+    out["handles"] = handles;
+    json drawing = json::array();
+    if (driver.inUse()) {
+        for (const WireCall &call : driver.lastDrawing()) {
+            static const char *const kinds[] = {"moveTo", "lineTo", "circle"};
+            json item{{"kind", kinds[call.kind]}, {"style", call.style}};
+            if (call.kind == WireCall::Circle) {
+                item["radius"] = call.radius;
+            } else {
+                item["point"] = call.point;
+            }
+            drawing.push_back(item);
+        }
+    }
+    out["drawing"] = drawing;
+    json panel = nullptr;
+    if (Panel *p = driver.inUse() ? driver.numericPanel() : nullptr) {
+        json controls = json::array();
+        for (const PanelControl &c : p->controls) {
+            if (c.hidden || c.dataType.empty()) continue;
+            json control{{"label", c.label},
+                         {"class", c.controlClass},
+                         {"type", c.dataType},
+                         {"kind", describeKind(c)}};
+            if (!c.choices.empty()) control["choices"] = c.choices;
+            // An axis is typed by letter, as a choice of three.
+            if (c.controlClass == "axis") control["choices"] = {"X", "Y", "Z"};
+            control["value"] = formatPanelValue(c, p->get(p->instance, c.id));
+            controls.push_back(control);
+        }
+        panel = {{"title", p->title}, {"controls", controls}};
+    }
+    out["panel"] = panel;
+    const Layer &layer = host_.scene().layer();
+    out["points"] = layer.points().size();
+    out["polygons"] = layer.polygons().size();
+    refreshAsset();
+    json materials = json::array();
+    for (const AssetMaterial &m : asset_.materials) {
+        json material{{"name", m.name}, {"colour", m.colour}};
+        material["texture"] = m.image ? json(*m.image) : json(nullptr);
+        materials.push_back(material);
+    }
+    out["materials"] = materials;
+    return out;
+}
+
+std::optional<Download> Workspace::texture(std::size_t index) {
+    if (bridge_.stage() != FormBridge::Stage::Idle) return std::nullopt;
+    refreshAsset();
+    if (index >= asset_.images.size()) return std::nullopt;
+    const AssetImage &image = asset_.images[index];
+    return Download{image.name + image.bytes.extension, image.bytes.mimeType,
+                    std::string(image.bytes.bytes.begin(), image.bytes.bytes.end())};
+}
+
+std::variant<Download, std::string> Workspace::download(const std::string &formatName) {
+    if (bridge_.stage() != FormBridge::Stage::Idle) return std::string("the tool is being left");
+    auto format = exportFormatFor("", formatName);
+    if (!format) return "no format \"" + formatName + "\"";
+    ScratchFolder scratch;
+    if (scratch.path().empty()) return std::string("cannot make a temporary folder");
+    const fs::path files = scratch.path() / "files";
+    const std::string name = objectName_ + "." + formatName;
+    if (auto error = writeExport(host_.scene(), (files / name).string(), *format)) return *error;
+    static const std::map<std::string, std::string> kTypes = {
+        {"json", "application/json"},
+        {"glb", "model/gltf-binary"},
+    };
+    if (*format == ExportFormat::Obj || *format == ExportFormat::Gltf) {
+        Zipped zipped = zipFolder(files, scratch.path() / "archive.zip");
+        if (zipped.error) return *zipped.error;
+        return Download{objectName_ + "." + formatName + ".zip", "application/zip",
+                        std::move(zipped.bytes)};
+    }
+    auto bytes = readFile(files / name);
+    if (!bytes) return "cannot read " + name + " back";
+    return Download{name, kTypes.at(formatName), std::move(*bytes)};
+}
+
+std::string Workspace::sessionText() const {
+    std::string text =
+        "# Made by hand in a page of modeler serve; replay: modeler run FILE -o OUT\n";
+    for (const std::string &line : lines_)
+        text += line + "\n";
+    return text;
+}
+
+}  // namespace modeler

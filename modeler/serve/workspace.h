@@ -1,0 +1,100 @@
+// One page's use of the tool: a host of its own, the tool driven through a
+// session player line by line as the person acts, and the session written
+// down as it goes, so that running it again gives the same scene.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "modeler/drive/module_loader.h"
+#include "modeler/drive/session_run.h"
+#include "modeler/export/asset_model.h"
+#include "modeler/serve/form_bridge.h"
+#include "modeler/serve/image_folders.h"
+
+namespace modeler {
+
+// A file to hand to the page for download.
+struct Download {
+    std::string name;
+    std::string contentType;
+    std::string bytes;
+};
+
+class Workspace {
+  public:
+    // Activates server's tool on a fresh host. module sets the clock each
+    // gesture reads. An error is kept in startError().
+    Workspace(LoadedModule &module, const ServerRecord &server, ImageRoot images,
+              std::string objectName);
+    ~Workspace();
+    Workspace(const Workspace &) = delete;
+    Workspace &operator=(const Workspace &) = delete;
+
+    const std::optional<std::string> &startError() const { return startError_; }
+
+    // Plays one session line the page sent. beginsGesture: a press of the
+    // pointer (a press, or the first step of a handle drag) that reads the
+    // clock, which is set to now first and written down. An error text when
+    // the line is not one action the page may send, or fails.
+    [[nodiscard]] std::optional<std::string> act(const std::string &line, bool beginsGesture);
+
+    // Leaving the tool: starts it; the tool's form, when it posts one, waits
+    // for answerForm. An error text when the tool cannot be left now.
+    [[nodiscard]] std::optional<std::string> leave();
+    // folder: one of the image root's folder names, or nullopt to cancel.
+    [[nodiscard]] std::optional<std::string> answerForm(const std::optional<std::string> &folder);
+    // The form the tool is waiting on, while it waits.
+    std::optional<PostedForm> waitingForm();
+
+    // What the page shows: the tool's state, panel, handles, preview,
+    // materials, warnings; meshVersion changes whenever the mesh may have.
+    nlohmann::json state();
+    uint64_t meshVersion() const { return meshVersion_; }
+    // The layer as the page draws it (positions, normals, UVs, triangles
+    // grouped by material), in the frame format of view_mesh.h.
+    const std::string &meshBytes();
+    // The image of material texture index, as PNG or JPEG; nullopt when none.
+    std::optional<Download> texture(std::size_t index);
+
+    // The scene in a format run writes ("json", "glb", "gltf", "obj": a zip
+    // of the .obj, its .mtl and covers), or an error text.
+    [[nodiscard]] std::variant<Download, std::string> download(const std::string &format);
+    // The session of everything done here, for modeler run.
+    std::string sessionText() const;
+
+  private:
+    std::optional<std::string> playLine(const std::string &line);
+    std::optional<std::string> completeLeave();
+    void refreshAsset();
+
+    LoadedModule &module_;
+    ImageRoot images_;
+    std::string objectName_;
+    Host host_;
+    std::unique_ptr<SessionPlayer> player_;
+    std::optional<std::string> startError_;
+    std::vector<std::string> lines_;
+    std::optional<int64_t> clock_;
+    std::vector<std::string> warnings_;
+    // A fault of the plug-in ends the use: what follows could not replay.
+    std::optional<std::string> failed_;
+    // Leaving: the bridge's question, what the form was answered, and how
+    // the done action ended. Written on the bridge's thread, read after it.
+    FormAnswerer leaveAnswerer_;
+    bool formAsked_ = false;
+    std::optional<std::string> formAnswer_;
+    std::optional<std::string> leaveError_;
+    uint64_t meshVersion_ = 1;
+    uint64_t assetVersion_ = 0;
+    AssetModel asset_;
+    std::string meshBytes_;
+    FormBridge bridge_;  // last: its thread ends before the members it uses
+};
+
+}  // namespace modeler

@@ -1,0 +1,159 @@
+#!/usr/bin/env node
+// modeler serve used by hand in Debian's headless Chromium: press in the Top
+// view and pull out a box, drag a corner handle in the Front view, choose
+// Softcover in the tool's panel, keep, leave the tool choosing the covers
+// folder, download the session and the .json; then `modeler run` of that
+// session must write the same .json, byte for byte. Fails (exit 1) on any
+// console error or failed request. A screenshot goes to OUT/serve.png.
+// Usage: serve_page.js MODELER IMAGES OUT
+'use strict';
+const { spawn, execFileSync } = require('child_process');
+const fs = require('fs');
+const path = require('path');
+const puppeteer = require('puppeteer-core');
+
+const [modeler, images, out] = process.argv.slice(2);
+if (!modeler || !images || !out) {
+  console.error('usage: serve_page.js MODELER IMAGES OUT');
+  process.exit(2);
+}
+const browserPath = ['/usr/bin/chromium-headless-shell', '/usr/lib/chromium/headless_shell',
+  '/usr/bin/chromium'].find((p) => fs.existsSync(p));
+if (!browserPath) {
+  console.error('no Chromium: install chromium-headless-shell (scripts/deps.sh does)');
+  process.exit(77);
+}
+fs.rmSync(out, { recursive: true, force: true });
+const downloads = path.resolve(out, 'downloads');
+fs.mkdirSync(downloads, { recursive: true });
+
+function check(ok, what) {
+  if (!ok) throw new Error(what);
+  console.log(`ok: ${what}`);
+}
+
+// Starts the server on a free port; resolves with its URL.
+function serve() {
+  const child = spawn(modeler, ['serve', '--port', '0', '--images', images], { stdio: ['ignore', 'pipe', 'inherit'] });
+  return new Promise((resolve, reject) => {
+    let text = '';
+    child.stdout.on('data', (chunk) => {
+      text += chunk;
+      const url = /http:\/\/\S+\//.exec(text);
+      if (url) resolve({ child, url: url[0] });
+    });
+    child.on('exit', (code) => reject(new Error(`modeler serve ended (${code}) before serving`)));
+  });
+}
+
+async function waitForFile(name) {
+  const file = path.join(downloads, name);
+  for (let i = 0; i < 200; ++i) {
+    if (fs.existsSync(file)) return file;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`the download ${name} did not arrive`);
+}
+
+(async () => {
+  const { child, url } = await serve();
+  const browser = await puppeteer.launch({ executablePath: browserPath, headless: 'shell',
+    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'] });
+  try {
+    const page = await browser.newPage();
+    await page.setViewport({ width: 1400, height: 900 });
+    const errors = [];
+    page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+    page.on('pageerror', (e) => errors.push(String(e)));
+    page.on('requestfailed', (r) => errors.push(`failed: ${r.url()}`));
+    const cdp = await page.createCDPSession();
+    await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+
+    await page.goto(url);
+    await page.waitForFunction(() => window.modelerPage && window.modelerPage.state() && window.modelerPage.idle());
+    const settle = () => page.waitForFunction(() => window.modelerPage.idle());
+    const state = () => page.evaluate(() => window.modelerPage.state());
+
+    // Press in the Top view (top left) and pull out the box's far corner.
+    const canvas = await page.$('#canvas');
+    const box = await canvas.boundingBox();
+    const top = { x: box.x + box.width * 0.12, y: box.y + box.height * 0.32 };
+    await page.mouse.move(top.x, top.y);
+    await page.mouse.down();
+    await page.mouse.move(top.x + box.width * 0.15, top.y - box.height * 0.06, { steps: 8 });
+    await page.mouse.up();
+    await settle();
+    let s = await state();
+    check(s.inUse && s.handles.length === 9, 'the press and pull placed a box with nine handles');
+    check(s.polygons > 0, `the box was filled (${s.points} points, ${s.polygons} polygons)`);
+    const filled = await page.evaluate(() => window.modelerPage.extent());
+
+    // Fit the views to the box, then drag corner handle 7 up and right in
+    // the Front view (bottom left) to make the box taller and longer.
+    await page.click('#frame');
+    const before = s.handles[7].position;
+    const from = await page.evaluate(() => window.modelerPage.screenOf(7, 2));
+    await page.mouse.move(from[0], from[1]);
+    await page.mouse.down();
+    await page.mouse.move(from[0] + 60, from[1] - 80, { steps: 12 });
+    await page.mouse.up();
+    await settle();
+    s = await state();
+    const corner = s.handles[7].position;
+    check(corner[0] > before[0] + 0.01 && corner[1] > before[1] + 0.01 && corner[2] === before[2],
+      `handle 7 was dragged up and right in the Front view, its depth kept (${before.map((v) => v.toFixed(3))} -> ${corner.map((v) => v.toFixed(3))})`);
+    const grown = await page.evaluate(() => window.modelerPage.extent());
+    check(grown.max[0] > filled.max[0] + 0.01 && grown.max[1] > filled.max[1] + 0.01,
+      `the books were rebuilt in the larger box (top right ${filled.max.slice(0, 2).map((v) => v.toFixed(3))} -> ${grown.max.slice(0, 2).map((v) => v.toFixed(3))})`);
+
+    // The tool's own panel: Type is a menu of its choices.
+    const options = await page.$$eval('select[data-label="Type"] option', (o) => o.map((e) => e.value));
+    check(options.join() === 'Hardcover,Softcover,Both', `Type offers ${options.join(', ')}`);
+    await page.select('select[data-label="Type"]', 'Softcover');
+    await settle();
+    s = await state();
+    const type = s.panel.controls.find((c) => c.label === 'Type');
+    check(type.value === 'Softcover', 'the panel now says Softcover');
+
+    await page.click('#keep');
+    await settle();
+    s = await state();
+    check(!s.inUse || s.handles.length === 0, 'keep ended the edit');
+
+    // Leaving the tool: its folder request as a dialog of the image folders.
+    await page.click('#leave');
+    await page.waitForSelector('#form-dialog[open]');
+    const folders = await page.$$eval('#form-folder option', (o) => o.map((e) => e.value));
+    check(folders.includes('covers'), `the dialog offers the image folders (${folders.join(', ')})`);
+    await page.select('#form-folder', 'covers');
+    await page.click('#form-ok');
+    await page.waitForFunction(() => window.modelerPage.state() && window.modelerPage.state().inUse === false
+      && !window.modelerPage.state().form && window.modelerPage.idle());
+    s = await state();
+    check(s.materials.some((m) => m.texture !== null), 'covers carry images after leaving');
+    await new Promise((r) => setTimeout(r, 500));  // the textures load
+    await page.screenshot({ path: path.join(out, 'serve.png') });
+
+    await page.click('[data-download="json"]');
+    const json = await waitForFile('bookshelf.json');
+    await page.click('[data-download="session"]');
+    const session = await waitForFile('bookshelf.session');
+    await new Promise((r) => setTimeout(r, 300));
+    const lines = fs.readFileSync(session, 'utf8');
+    console.log(lines);
+    check(/^drag 7 .* view Z$/m.test(lines) && /^press /m.test(lines) && /^done folder ".*covers"$/m.test(lines),
+      'the session holds the press, the Front view drag of handle 7 and the folder chosen');
+
+    const replay = path.join(out, 'replay.json');
+    execFileSync(modeler, ['run', session, '-q', '-o', replay], { stdio: 'inherit' });
+    check(Buffer.compare(fs.readFileSync(json), fs.readFileSync(replay)) === 0,
+      'modeler run of the downloaded session writes the downloaded .json byte for byte');
+    check(errors.length === 0, `no console errors or failed requests${errors.length ? ': ' + errors.join('; ') : ''}`);
+  } finally {
+    await browser.close();
+    child.kill('SIGTERM');
+  }
+})().catch((error) => {
+  console.error(`FAILED: ${error.message}`);
+  process.exit(1);
+});
