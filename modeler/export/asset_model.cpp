@@ -1,12 +1,13 @@
 #include "modeler/export/asset_model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <numbers>
+#include <span>
 #include <unordered_map>
 
-#include "modeler/export/word_hash.h"
 #include "modeler/plugin_profile.h"
 
 namespace modeler {
@@ -14,19 +15,66 @@ namespace {
 
 using Normal = std::array<double, 3>;
 
-// A polygon of a shell, as the exports see it.
+// A polygon of a shell, as the exports see it: its corners are a run of
+// the shell's corner list.
 struct ShellPolygon {
     uint32_t surface;
-    std::vector<ExportCorner> corners;  // right-handed order
+    uint32_t firstCorner, cornerCount;  // right-handed order
     Normal normal;
 };
 
-// A vertex: a point with the bits of its normal and UV.
-using VertexKey = std::array<uint32_t, 6>;
+struct ShellPolygons {
+    std::vector<ShellPolygon> polygons;
+    std::vector<ExportCorner> corners;
+};
 
 double dot(const Normal &a, const Normal &b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
+
+// The faces around each point of a set of polygons, in one list: the faces
+// at point p are faces[first[p - low] .. first[p - low + 1]). Points of a
+// shell lie close together in the layer, so the range is small.
+class FacesAtPoints {
+  public:
+    void build(const ShellPolygons &shell) {
+        low_ = UINT32_MAX;
+        uint32_t high = 0;
+        for (const ExportCorner &c : shell.corners) {
+            low_ = std::min(low_, c.point);
+            high = std::max(high, c.point);
+        }
+        first_.assign(shell.corners.empty() ? 1 : std::size_t(high - low_) + 2, 0);
+        for (const ExportCorner &c : shell.corners)
+            ++first_[c.point - low_ + 1];
+        for (std::size_t i = 1; i < first_.size(); ++i)
+            first_[i] += first_[i - 1];
+        faces_.resize(shell.corners.size());
+        fill_.assign(first_.begin(), first_.end() - 1);
+        for (uint32_t f = 0; f < shell.polygons.size(); ++f) {
+            const ShellPolygon &p = shell.polygons[f];
+            for (uint32_t i = 0; i < p.cornerCount; ++i)
+                faces_[fill_[shell.corners[p.firstCorner + i].point - low_]++] = f;
+        }
+    }
+    std::span<const uint32_t> at(uint32_t point) const {
+        const std::size_t i = point - low_;
+        return {faces_.data() + first_[i], first_[i + 1] - first_[i]};
+    }
+    // As many slots at each point as it has corners, for the vertices
+    // made there: a point has no more vertices than corners.
+    std::span<uint32_t> slots(uint32_t point, std::vector<uint32_t> &store) const {
+        const std::size_t i = point - low_;
+        return {store.data() + first_[i], first_[i + 1] - first_[i]};
+    }
+    std::size_t pointRange() const { return first_.size() - 1; }
+    std::size_t cornerCount() const { return faces_.size(); }
+    uint32_t low() const { return low_; }
+
+  private:
+    uint32_t low_ = 0;
+    std::vector<uint32_t> first_, fill_, faces_;
+};
 
 // Builds one mesh from polygons: vertices split wherever a point carries
 // another normal or UV, triangles fanned, one primitive per material.
@@ -34,22 +82,21 @@ class MeshBuilder {
   public:
     MeshBuilder(const Layer &layer, AssetMesh &mesh) : layer_(layer), mesh_(mesh) {}
 
-    void add(const std::vector<ShellPolygon> &polygons,
-             const std::vector<std::size_t> &materialOfSurface) {
+    void add(const ShellPolygons &shell, const std::vector<std::size_t> &materialOfSurface) {
         // The faces around each point, for the normals at its corners.
-        std::unordered_map<uint32_t, std::vector<uint32_t>> facesAt;
-        for (uint32_t f = 0; f < polygons.size(); ++f) {
-            for (const ExportCorner &corner : polygons[f].corners)
-                facesAt[corner.point].push_back(f);
-        }
+        FacesAtPoints facesAt;
+        facesAt.build(shell);
+        vertexSlots_.assign(facesAt.cornerCount(), 0);
+        verticesMade_.assign(facesAt.pointRange(), 0);
         const double smooth = std::cos(kCreaseDegrees * std::numbers::pi / 180);
         std::vector<uint32_t> v;
-        for (const ShellPolygon &polygon : polygons) {
+        for (const ShellPolygon &polygon : shell.polygons) {
             v.clear();
-            for (const ExportCorner &corner : polygon.corners) {
+            for (uint32_t c = 0; c < polygon.cornerCount; ++c) {
+                const ExportCorner &corner = shell.corners[polygon.firstCorner + c];
                 Normal n{0, 0, 0};
-                for (uint32_t other : facesAt[corner.point]) {
-                    const Normal &m = polygons[other].normal;
+                for (uint32_t other : facesAt.at(corner.point)) {
+                    const Normal &m = shell.polygons[other].normal;
                     if (dot(m, polygon.normal) < smooth) continue;
                     for (int i = 0; i < 3; ++i)
                         n[i] += m[i];
@@ -57,7 +104,7 @@ class MeshBuilder {
                 const double length = std::sqrt(dot(n, n));
                 for (double &c : n)
                     c /= length;
-                v.push_back(vertex(corner, n));
+                v.push_back(vertex(facesAt, corner, n));
             }
             auto &indices = primitive(materialOfSurface[polygon.surface]).indices;
             for (std::size_t i = 1; i + 1 < v.size(); ++i)
@@ -66,21 +113,27 @@ class MeshBuilder {
     }
 
   private:
-    uint32_t vertex(const ExportCorner &corner, const Normal &normal) {
+    // The vertex of corner with normal: one made earlier at the same point
+    // with the same bits of normal and UV, else a new one. Vertices are
+    // numbered in the order the corners first need them.
+    uint32_t vertex(const FacesAtPoints &at, const ExportCorner &corner, const Normal &normal) {
         const float n[3] = {float(normal[0]), float(normal[1]), float(normal[2])};
         const float uv[2] = {corner.u, corner.v};
-        VertexKey key;
-        key[0] = corner.point;
-        std::memcpy(&key[1], n, sizeof n);
-        std::memcpy(&key[4], uv, sizeof uv);
-        auto [it, added] = vertexOf_.try_emplace(key, uint32_t(mesh_.vertexCount()));
-        if (added) {
-            const auto q = toRightHanded(layer_.points()[corner.point]);
-            mesh_.positions.insert(mesh_.positions.end(), {float(q[0]), float(q[1]), float(q[2])});
-            mesh_.normals.insert(mesh_.normals.end(), n, n + 3);
-            mesh_.uvs.insert(mesh_.uvs.end(), uv, uv + 2);
+        const std::span<uint32_t> slots = at.slots(corner.point, vertexSlots_);
+        uint32_t &made = verticesMade_[corner.point - at.low()];
+        for (uint32_t k = 0; k < made; ++k) {
+            const uint32_t v = slots[k];
+            if (std::memcmp(&mesh_.normals[3 * std::size_t(v)], n, sizeof n) == 0 &&
+                std::memcmp(&mesh_.uvs[2 * std::size_t(v)], uv, sizeof uv) == 0)
+                return v;
         }
-        return it->second;
+        const auto v = uint32_t(mesh_.vertexCount());
+        slots[made++] = v;
+        const auto q = toRightHanded(layer_.points()[corner.point]);
+        mesh_.positions.insert(mesh_.positions.end(), {float(q[0]), float(q[1]), float(q[2])});
+        mesh_.normals.insert(mesh_.normals.end(), n, n + 3);
+        mesh_.uvs.insert(mesh_.uvs.end(), uv, uv + 2);
+        return v;
     }
 
     AssetPrimitive &primitive(std::size_t material) {
@@ -93,7 +146,8 @@ class MeshBuilder {
 
     const Layer &layer_;
     AssetMesh &mesh_;
-    std::unordered_map<VertexKey, uint32_t, WordHash<6>> vertexOf_;
+    std::vector<uint32_t> vertexSlots_;   // vertex indices, in each point's slots
+    std::vector<uint32_t> verticesMade_;  // slots used, per point
 };
 
 // A material for every look a triangle has: one per image, one for the
@@ -143,20 +197,22 @@ AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
     const Shells shells = findShells(layer);
     // The polygons of each shell, in layer order; two-point polygons and
     // polygons without area have no triangles.
-    std::vector<std::vector<ShellPolygon>> ofShell(options.merge ? 1 : shells.count);
+    std::vector<ShellPolygons> ofShell(options.merge ? 1 : shells.count);
     MaterialTable table{std::vector<std::size_t>(layer.surfaceNames().size(), SIZE_MAX), {}, {}};
     forEachExportPolygon(layer, [&](const ExportPolygon &polygon) {
         if (!polygon.normal) return;
         table.materialFor(scene, polygon.surface, model);
         const std::size_t shell = options.merge ? 0 : shells.ofPolygon[polygon.index];
-        ofShell[shell].push_back(
-            {polygon.surface, {polygon.corners.begin(), polygon.corners.end()}, *polygon.normal});
+        ShellPolygons &into = ofShell[shell];
+        into.polygons.push_back({polygon.surface, uint32_t(into.corners.size()),
+                                 uint32_t(polygon.corners.size()), *polygon.normal});
+        into.corners.insert(into.corners.end(), polygon.corners.begin(), polygon.corners.end());
     });
     for (std::size_t s = 0; s < ofShell.size(); ++s) {
-        if (ofShell[s].empty()) continue;
+        if (ofShell[s].polygons.empty()) continue;
         AssetMesh mesh;
         // A shell is named after its first surface but the pages: a book's cover.
-        for (const ShellPolygon &polygon : ofShell[s]) {
+        for (const ShellPolygon &polygon : ofShell[s].polygons) {
             const std::string &surface = layer.surfaceNames()[polygon.surface];
             if (surface != profile::kPagesSurface) {
                 mesh.name = surface;
