@@ -151,6 +151,12 @@ std::optional<std::string> Workspace::act(const std::string &line, bool beginsGe
     std::optional<std::vector<PanelControl>> controls;
     if (Panel *panel = player_->driver().numericPanel()) controls = panel->controls;
     if (auto error = checkSession(session, controls)) return error;
+    if (const auto *drag = std::get_if<action::Drag>(&step)) {
+        const std::size_t count = player_->driver().handles().size();
+        if (drag->handle < 0 || static_cast<std::size_t>(drag->handle) >= count)
+            return "no handle " + std::to_string(drag->handle) + ": the tool has " +
+                   std::to_string(count);
+    }
 
     const std::size_t faults = host_.faults().size();
     const bool readsClock = std::holds_alternative<action::Press>(step) ||

@@ -1,0 +1,90 @@
+// A handle drag through modeler serve's HTTP API, as the page makes it: one
+// pointer move on a shelf of about 1,000 books answered with the rebuilt
+// shelf, the tool's preview and handles, and the changed mesh in binary.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "modeler/drive/module_loader.h"
+#include "modeler/serve/web_server.h"
+
+namespace {
+
+modeler::LoadedModule &servedModule() {
+    static std::unique_ptr<modeler::LoadedModule> loaded = [] {
+        auto result = modeler::LoadedModule::load(VARLOBOOKS_MODULE_PATH);
+        if (auto *error = std::get_if<std::string>(&result)) {
+            std::fprintf(stderr, "%s\n", error->c_str());
+            std::exit(1);
+        }
+        return std::move(std::get<0>(result));
+    }();
+    return *loaded;
+}
+
+nlohmann::json stateOf(const std::string &frame) {
+    uint32_t length = 0;
+    std::memcpy(&length, frame.data(), 4);
+    return nlohmann::json::parse(frame.substr(4, length));
+}
+
+void ServeDrag(benchmark::State &state) {
+    const int books = static_cast<int>(state.range(0));
+    modeler::LoadedModule &module = servedModule();
+    modeler::ServeOptions options;
+    options.port = 0;
+    options.webFolder = WEB_FOLDER;
+    options.objectName = "bench";
+    modeler::WebServer server(module, *module.find("MeshEditTool", "varlobooks"), options);
+    if (auto error = server.bind()) {
+        state.SkipWithError(error->c_str());
+        return;
+    }
+    std::thread serving([&server] { server.run(); });
+    {
+        httplib::Client client("127.0.0.1", server.port());
+        client.set_keep_alive(true);
+        client.set_tcp_nodelay(true);  // as browsers send
+        auto started = client.Post("/api/start", "", "text/plain");
+        const std::string token = stateOf(started->body)["workspace"];
+        const httplib::Headers headers = {{"X-Workspace", token}};
+        // In a box longer than 1 almost every book is MaxSize (0.08) thick.
+        const double length = books * 0.08;
+        client.Post("/api/action?gesture=begin", headers, "press 0 0 0", "text/plain");
+        auto placed = client.Post("/api/action", headers,
+                                  "move " + std::to_string(length) + " 0.5 0.3", "text/plain");
+        uint64_t held = stateOf(placed->body)["meshVersion"];
+        std::size_t bytes = 0, step = 0;
+        for (auto _ : state) {
+            // Each move a little further, as a pointer goes: a new box each time.
+            const double x = length + 0.001 * double(++step % 2);
+            const std::string line = "drag 7 " + std::to_string(x) + " 0.5 0.3 view Z";
+            auto answer = client.Post(("/api/action?have=" + std::to_string(held)).c_str(), headers,
+                                      line, "text/plain");
+            if (!answer || answer->status != 200) {
+                state.SkipWithError("the drag was refused");
+                break;
+            }
+            const nlohmann::json frame = stateOf(answer->body);
+            if (!frame["mesh"]) {
+                state.SkipWithError("no mesh came back");
+                break;
+            }
+            held = frame["meshVersion"];
+            bytes += answer->body.size();
+        }
+        state.counters["polygons"] =
+            double(stateOf(client.Get("/api/state", headers)->body)["polygons"]);
+        state.SetBytesProcessed(int64_t(bytes));
+    }
+    server.stop();
+    serving.join();
+}
+BENCHMARK(ServeDrag)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

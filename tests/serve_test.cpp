@@ -1,0 +1,365 @@
+// modeler serve through its HTTP API, as the page uses it: the real module
+// on an in-process server, a client on the loopback.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "modeler/serve/web_server.h"
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing_support::readFile;
+
+struct Frame {
+    json state;
+    std::string mesh;
+};
+
+Frame readFrame(const std::string &body) {
+    Frame frame;
+    if (body.size() < 4) {
+        ADD_FAILURE() << "a frame of " << body.size() << " bytes";
+        return frame;
+    }
+    uint32_t length = 0;
+    std::memcpy(&length, body.data(), 4);
+    frame.state = json::parse(body.substr(4, length));
+    frame.mesh = body.substr(4 + length);
+    return frame;
+}
+
+// An image folder with the sample covers in "covers", a text file, and
+// links that lead out of it.
+std::string makeImageRoot() {
+    const fs::path root = testing_support::freshFolder("serve-images");
+    fs::copy(SOURCE_DIR "/examples/covers", root / "covers");
+    std::ofstream(root / "notes.txt") << "not an image\n";
+    fs::create_directory(root / "quote\"d");
+    fs::create_symlink(SOURCE_DIR "/examples/covers", root / "linked");
+    fs::create_symlink(SOURCE_DIR "/README.md", root / "covers" / "escape.png");
+    return root.string();
+}
+
+// The server on a free port, serving on a thread of its own until the end.
+struct Served {
+    std::unique_ptr<modeler::LoadedModule> module = testing_support::loadModule();
+    std::unique_ptr<modeler::WebServer> server;
+    std::thread thread;
+    std::unique_ptr<httplib::Client> client;
+    std::string token;
+    std::string images = makeImageRoot();
+
+    Served() {
+        modeler::ServeOptions options;
+        options.port = 0;
+        options.images = images;
+        options.webFolder = BINARY_DIR "/bin/web";
+        options.objectName = "bookshelf";
+        server = std::make_unique<modeler::WebServer>(*module, testing_support::bookServer(*module),
+                                                      options);
+        if (auto error = server->bind()) {
+            ADD_FAILURE() << *error;
+            return;
+        }
+        thread = std::thread([this] { server->run(); });
+        client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+        client->set_url_encode(false);
+    }
+    ~Served() {
+        client.reset();
+        server->stop();
+        if (thread.joinable()) thread.join();
+        server.reset();
+    }
+
+    httplib::Headers headers() const { return {{"X-Workspace", token}}; }
+
+    Frame start() {
+        auto res = client->Post("/api/start", "", "text/plain");
+        EXPECT_TRUE(res && res->status == 200) << (res ? res->body : "no answer");
+        Frame frame = readFrame(res->body);
+        token = frame.state["workspace"];
+        return frame;
+    }
+    // One session line; expects it taken.
+    Frame act(const std::string &line, bool begins = false, const std::string &have = "") {
+        std::string path = "/api/action?have=" + have;
+        if (begins) path += "&gesture=begin";
+        auto res = client->Post(path.c_str(), headers(), line, "text/plain");
+        EXPECT_TRUE(res && res->status == 200) << line << ": " << (res ? res->body : "no answer");
+        return res && res->status == 200 ? readFrame(res->body) : Frame{};
+    }
+    Frame state() {
+        auto res = client->Get("/api/state", headers());
+        EXPECT_TRUE(res && res->status == 200);
+        return readFrame(res->body);
+    }
+    httplib::Result get(const std::string &path) { return client->Get(path.c_str(), headers()); }
+};
+
+std::string writeTemp(const std::string &name, const std::string &bytes) {
+    const fs::path path = fs::path(testing_support::freshFolder("serve-" + name)) / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+}
+
+TEST(Serve, EachActionIsASessionLineAndTheDownloadsReplayBitForBit) {
+    Served served;
+    Frame frame = served.start();
+    EXPECT_TRUE(frame.state["inUse"]);
+    ASSERT_TRUE(frame.state["panel"].is_object());
+    // The panel comes from the tool's own description: choices and axes as menus.
+    bool sawType = false, sawAxis = false;
+    for (const json &c : frame.state["panel"]["controls"]) {
+        if (c["label"] == "Type") sawType = c["choices"].size() == 3 && c["value"] == "Both";
+        if (c["label"] == "Axis") sawAxis = c["choices"] == json{"X", "Y", "Z"};
+    }
+    EXPECT_TRUE(sawType && sawAxis) << frame.state["panel"].dump();
+
+    frame = served.act("press 0 0.4 0", true);
+    frame = served.act("move 1.2 0.7 0.25");
+    EXPECT_EQ(frame.state["handles"].size(), 9u);
+    EXPECT_FALSE(frame.state["drawing"].empty());
+    EXPECT_GT(frame.state["polygons"], 0);
+    // The mesh comes with the frame while the page does not hold it yet.
+    ASSERT_TRUE(frame.state["mesh"]);
+    uint32_t vertices = 0;
+    std::memcpy(&vertices, frame.mesh.data(), 4);
+    EXPECT_GT(vertices, 0u);
+    const std::string version = std::to_string(frame.state["meshVersion"].get<uint64_t>());
+    auto held = served.client->Get(("/api/state?have=" + version).c_str(), served.headers());
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(readFrame(held->body).state["mesh"]);
+    EXPECT_TRUE(readFrame(held->body).mesh.empty());
+
+    // A handle drag: the first step begins the gesture, later ones follow.
+    served.act("drag 7 1.4 0.8 0.25 view Z", true);
+    frame = served.act("drag 7 1.5 0.85 0.25 view Z");
+    EXPECT_FLOAT_EQ(frame.state["handles"][7]["position"][0].get<double>(), 1.5);
+    frame = served.act("set \"Type\" \"Softcover\"");
+    for (const json &c : frame.state["panel"]["controls"]) {
+        if (c["label"] == "Type") {
+            EXPECT_EQ(c["value"], "Softcover");
+        }
+    }
+    served.act("set Rotation 4");
+    served.act("end keep");
+
+    // Leaving: the tool's form waits for the page's answer.
+    auto left = served.client->Post("/api/leave", served.headers(), "", "text/plain");
+    ASSERT_TRUE(left && left->status == 200) << left->body;
+    frame = readFrame(left->body);
+    ASSERT_TRUE(frame.state.contains("form")) << frame.state.dump();
+    EXPECT_EQ(frame.state["form"]["title"], "book tool: Add ImageMaps to new surfaces");
+    EXPECT_EQ(frame.state["form"]["folders"], (json{".", "covers"}));  // no link, no quote
+    auto answered = served.client->Post("/api/form", served.headers(), R"({"folder":"covers"})",
+                                        "application/json");
+    ASSERT_TRUE(answered && answered->status == 200) << answered->body;
+    frame = readFrame(answered->body);
+    EXPECT_FALSE(frame.state["inUse"]);
+    bool textured = false;
+    for (const json &m : frame.state["materials"]) {
+        if (!m["texture"].is_null()) {
+            textured = true;
+            auto image = served.get("/api/texture/" + std::to_string(m["texture"].get<int>()) +
+                                    "?w=" + served.token);
+            ASSERT_TRUE(image && image->status == 200);
+            EXPECT_TRUE(image->body.rfind("\x89PNG", 0) == 0 ||
+                        image->body.rfind("\xFF\xD8", 0) == 0);
+        }
+    }
+    EXPECT_TRUE(textured);
+
+    auto session = served.get("/api/session");
+    ASSERT_TRUE(session && session->status == 200);
+    EXPECT_NE(session->body.find("\ndone folder \"" + served.images + "/covers\"\n"),
+              std::string::npos)
+        << session->body;
+    EXPECT_NE(session->body.find("\nclock "), std::string::npos);
+    const std::string sessionPath = writeTemp("replay.session", session->body);
+    const std::string out = testing_support::freshFolder("serve-replay");
+    const auto run = testing_support::runModeler("run '" + sessionPath + "' -q -o '" + out +
+                                                 "/r.json' -o '" + out + "/r.glb'");
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const char *format : {"json", "glb"}) {
+        auto download = served.get(std::string("/api/download/") + format);
+        ASSERT_TRUE(download && download->status == 200) << format;
+        EXPECT_EQ(download->get_header_value("Content-Disposition"),
+                  std::string("attachment; filename=\"bookshelf.") + format + "\"");
+        EXPECT_TRUE(download->body == readFile(out + "/r." + format))
+            << format << ": the page's download differs from modeler run of its session";
+    }
+    for (const char *format : {"obj", "gltf"}) {
+        auto zipped = served.get(std::string("/api/download/") + format);
+        ASSERT_TRUE(zipped && zipped->status == 200) << format;
+        EXPECT_EQ(zipped->body.substr(0, 4), std::string("PK\x03\x04", 4)) << format;
+        EXPECT_NE(zipped->body.find(std::string("bookshelf.") + format), std::string::npos);
+    }
+    EXPECT_NE(served.get("/api/download/obj")->body.find("bookshelf_covers/"), std::string::npos);
+}
+
+TEST(Serve, BadRequestsAre4xxWithAReasonAndChangeNothing) {
+    Served served;
+    served.start();
+    served.act("press 0 0 0", true);
+    const json before = served.state().state;
+    struct Case {
+        const char *what;
+        std::string method, path, body;
+        int status;
+        const char *reason;
+    };
+    const std::string huge(100 * 1024, 'x');
+    const std::vector<Case> cases = {
+        {"an unknown action", "POST", "/api/action", "jump 1 2 3", 400, "an action"},
+        {"a line the host writes itself", "POST", "/api/action", "object x", 400, "press, move"},
+        {"a clock from the page", "POST", "/api/action", "clock 5", 400, "press, move"},
+        {"leaving by a line", "POST", "/api/action", "done cancel", 400, "press, move"},
+        {"two lines", "POST", "/api/action", "press 0 0 0\nmove 1 1 1", 400, "one line"},
+        {"an empty line", "POST", "/api/action", "", 400, "one action"},
+        {"a number that is not", "POST", "/api/action", "press 0 x 0", 400, "number"},
+        {"an unknown panel label", "POST", "/api/action", "set Colour red", 400, "label"},
+        {"a value of the wrong kind", "POST", "/api/action", "set Type Paperback", 400, "Type"},
+        {"a handle the tool has not", "POST", "/api/action", "drag 12 0 0 0", 400, "handle"},
+        {"an unknown gesture", "POST", "/api/action?gesture=end", "press 0 0 0", 400, "gesture"},
+        {"an answer with no form asked", "POST", "/api/form", R"({"cancel":true})", 400, "no form"},
+        {"a body too large", "POST", "/api/action", huge, 413, "too large"},
+        {"an unknown page", "GET", "/api/nothing", "", 404, "no such"},
+        {"a file outside the page", "GET", "/../CMakeCache.txt", "", 404, "no such"},
+        {"an unknown format", "GET", "/api/download/fbx", "", 400, "format"},
+        {"a texture that is not", "GET", "/api/texture/99999", "", 404, "texture"},
+    };
+    for (const Case &c : cases) {
+        auto res = c.method == "GET" ? served.client->Get(c.path.c_str(), served.headers())
+                                     : served.client->Post(c.path.c_str(), served.headers(), c.body,
+                                                           "text/plain");
+        ASSERT_TRUE(res) << c.what << ": no answer";
+        EXPECT_EQ(res->status, c.status) << c.what << ": " << res->body;
+        const json reason = json::parse(res->body, nullptr, false);
+        EXPECT_TRUE(reason.is_object() &&
+                    reason["error"].get<std::string>().find(c.reason) != std::string::npos)
+            << c.what << ": " << res->body;
+        const json now = served.state().state;
+        EXPECT_EQ(now["actions"], before["actions"]) << c.what;
+        EXPECT_EQ(now["meshVersion"], before["meshVersion"]) << c.what;
+    }
+    // Without the page's workspace, or with another's, nothing is done.
+    auto none = served.client->Post("/api/action", "press 1 1 1", "text/plain");
+    EXPECT_EQ(none->status, 409);
+    auto other =
+        served.client->Post("/api/action", {{"X-Workspace", "0123"}}, "press 1 1 1", "text/plain");
+    EXPECT_EQ(other->status, 409);
+    EXPECT_EQ(served.state().state["actions"], before["actions"]);
+    // The server still serves.
+    served.act("move 1 1 1");
+}
+
+TEST(Serve, ImagesComeOnlyFromUnderTheImageFolder) {
+    Served served;
+    served.start();
+    auto cover = served.client->Get("/images/covers/cover01.png");
+    ASSERT_TRUE(cover);
+    EXPECT_EQ(cover->status, 200);
+    EXPECT_EQ(cover->get_header_value("Content-Type"), "image/png");
+    const std::vector<std::pair<std::string, int>> refused = {
+        {"/images/../serve-images/covers/cover01.png", 404},
+        {"/images/covers/../../serve-replay/r.json", 404},
+        {"/images/%2e%2e/serve-images/covers/cover01.png", 404},
+        {"/images/covers%2f..%2f..%2fserve-images%2fcovers%2fcover01.png", 400},
+        {"/images/covers%5ccover01.png", 400},
+        {"/images/covers/cover01.png%00.txt", 400},
+        {"/images/covers/escape.png", 404},   // a link out of the folder
+        {"/images/linked/cover01.png", 404},  // through a linked folder
+        {"/images/notes.txt", 404},           // not an image
+        {"/images/covers", 404},              // a folder
+        {"/images//etc/passwd", 404},
+        {"/images/" + served.images + "/covers/cover01.png", 404},
+        {"/images/covers/nothing.png", 404},
+    };
+    for (const auto &[path, status] : refused) {
+        auto res = served.client->Get(path.c_str());
+        ASSERT_TRUE(res) << path;
+        EXPECT_EQ(res->status, status) << path << ": " << res->body.substr(0, 80);
+    }
+    // The page's own files are served; nothing else of the program's folder.
+    for (const char *page : {"/", "/app.js", "/three.module.min.js", "/style.css"})
+        EXPECT_EQ(served.client->Get(page)->status, 200) << page;
+    EXPECT_EQ(served.client->Get("/package.json")->status, 404);
+    EXPECT_EQ(served.client->Get("/web/app.js")->status, 404);
+}
+
+TEST(Serve, RequestsMustNameThisServer) {
+    Served served;
+    const std::string port = std::to_string(served.server->port());
+    const std::vector<std::pair<httplib::Headers, int>> cases = {
+        {{{"Host", "evil.example:" + port}}, 403},   // a rebinding DNS name
+        {{{"Host", "127.0.0.1:1"}}, 403},            // another port
+        {{{"Origin", "http://evil.example"}}, 403},  // another site's page
+        {{{"Origin", "null"}}, 403},
+        {{{"Origin", "https://127.0.0.1:" + port}}, 403},
+        {{{"Host", "localhost:" + port}}, 200},
+        {{{"Origin", "http://localhost:" + port}}, 200},
+        {{{"Origin", "http://127.0.0.1:" + port}}, 200},
+    };
+    for (const auto &[headers, status] : cases) {
+        auto res = served.client->Post("/api/start", headers, "", "text/plain");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, status) << headers.begin()->first << ": " << headers.begin()->second;
+        if (status == 403) {
+            EXPECT_NE(res->body.find("not this server's"), std::string::npos) << res->body;
+        }
+    }
+}
+
+TEST(Serve, ANewPageTakesOverAndAFormLeftOpenIsCancelled) {
+    Served served;
+    served.start();
+    served.act("press 0 0 0", true);
+    served.act("move 0.6 0.3 0.2");
+    auto left = served.client->Post("/api/leave", served.headers(), "", "text/plain");
+    ASSERT_TRUE(left && left->status == 200);
+    ASSERT_TRUE(readFrame(left->body).state.contains("form"));
+    // While the form waits, the tool takes no other action.
+    auto busy = served.client->Post("/api/action", served.headers(), "move 1 1 1", "text/plain");
+    EXPECT_EQ(busy->status, 400);
+    EXPECT_NE(busy->body.find("being left"), std::string::npos);
+    // A folder that was not offered is refused, and the form still waits.
+    for (const char *folder : {R"({"folder":".."})", R"({"folder":"/etc"})",
+                               R"({"folder":"linked"})", R"({"folder":3})", "not json"}) {
+        auto bad = served.client->Post("/api/form", served.headers(), folder, "application/json");
+        EXPECT_EQ(bad->status, 400) << folder;
+    }
+    EXPECT_TRUE(served.state().state.contains("form"));
+
+    const std::string first = served.token;
+    Frame fresh = served.start();  // another page
+    EXPECT_NE(served.token, first);
+    EXPECT_TRUE(fresh.state["inUse"]);
+    EXPECT_EQ(fresh.state["polygons"], 0);
+    auto old = served.client->Get("/api/state", {{"X-Workspace", first}});
+    EXPECT_EQ(old->status, 409);
+    EXPECT_NE(old->body.find("another page"), std::string::npos);
+    served.act("press 0 0 0", true);
+}
+
+TEST(ServeCommand, RefusesWhatItCannotServe) {
+    auto images = testing_support::runModeler("serve --images /nonexistent-folder --port 0");
+    EXPECT_EQ(images.status, 2) << images.output;
+    EXPECT_NE(images.output.find("is not a folder"), std::string::npos);
+    auto port = testing_support::runModeler("serve --port 70000");
+    EXPECT_EQ(port.status, 2) << port.output;
+    auto help = testing_support::runModeler("serve --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.output.find("--images"), std::string::npos);
+}
+
+}  // namespace
