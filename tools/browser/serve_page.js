@@ -4,7 +4,8 @@
 // Softcover in the tool's panel, keep, leave the tool choosing the covers
 // folder, download the session and the .json; then `modeler run` of that
 // session must write the same .json, byte for byte. Fails (exit 1) on any
-// console error or failed request. A screenshot goes to OUT/serve.png.
+// console error or failed request. Screenshots: OUT/editing.png (the
+// tool in use) and OUT/serve.png (after leaving it).
 // Usage: serve_page.js MODELER IMAGES OUT
 'use strict';
 const { spawn, execFileSync } = require('child_process');
@@ -115,6 +116,7 @@ async function waitForFile(name) {
     const type = s.panel.controls.find((c) => c.label === 'Type');
     check(type.value === 'Softcover', 'the panel now says Softcover');
 
+    await page.screenshot({ path: path.join(out, 'editing.png') });
     await page.click('#keep');
     await settle();
     s = await state();

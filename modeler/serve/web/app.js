@@ -168,7 +168,9 @@ function showDrawing(drawing) {
         const a = (i / 48) * Math.PI * 2;
         points.push(new THREE.Vector3(Math.cos(a) * item.radius, Math.sin(a) * item.radius, 0));
       }
-      const loop = new THREE.LineLoop(new THREE.BufferGeometry().setFromPoints(points), wireSolid);
+      const loop = new THREE.LineLoop(new THREE.BufferGeometry().setFromPoints(points),
+        item.style === 1 ? wireDashed : wireSolid);
+      if (item.style === 1) loop.computeLineDistances();
       loop.position.copy(pen);
       preview.add(loop);
       circles.push(loop);
@@ -560,9 +562,11 @@ function quote(text) {
 
 function showPanel(panel) {
   const form = $('panel');
+  const left = !!lastState && !lastState.inUse && !lastState.form;
+  $('left').hidden = !left;
   if (!panel) {
     form.replaceChildren();
-    $('panel-title').textContent = lastState && !lastState.inUse ? 'The tool was left' : 'No panel';
+    $('panel-title').textContent = left ? 'The tool was left' : 'No panel';
     return;
   }
   $('panel-title').textContent = panel.title || 'Panel';
