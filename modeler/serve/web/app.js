@@ -390,6 +390,10 @@ canvas.addEventListener('pointerdown', (event) => {
     return;
   }
   if (!link.token || busyLeaving) return;
+  if (!lastState || !lastState.inUse) {
+    say('the tool was left: start a new scene to use it again', 'warning');
+    return;
+  }
   const handle = handleAt(hit);
   if (handle) {
     const grabbed = handles[handle.index];
