@@ -294,6 +294,7 @@ TEST(Serve, ImagesComeOnlyFromUnderTheImageFolder) {
     for (const char *page : {"/", "/app.js", "/three.module.min.js", "/style.css"})
         EXPECT_EQ(served.client->Get(page)->status, 200) << page;
     EXPECT_EQ(served.client->Get("/package.json")->status, 404);
+    EXPECT_EQ(served.client->Get("/appXjs")->status, 404);
     EXPECT_EQ(served.client->Get("/web/app.js")->status, 404);
 }
 

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -225,7 +226,14 @@ void WebServer::State::route() {
         });
 
     for (const auto &[path, file] : files) {
-        http.Get(path, [&file = file](const httplib::Request &, httplib::Response &res) {
+        // Routes are patterns: the dots of a file name must match dots only.
+        std::string pattern;
+        for (char c : path) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '/' && c != '_' && c != '-')
+                pattern += '\\';
+            pattern += c;
+        }
+        http.Get(pattern, [&file = file](const httplib::Request &, httplib::Response &res) {
             res.set_content(file.bytes, file.type);
         });
     }
