@@ -352,6 +352,19 @@ TEST(Serve, ANewPageTakesOverAndAFormLeftOpenIsCancelled) {
     served.act("press 0 0 0", true);
 }
 
+TEST(Serve, APortInUseIsRefusedNotShared) {
+    Served served;
+    modeler::ServeOptions options;
+    options.port = served.server->port();
+    options.webFolder = BINARY_DIR "/bin/web";
+    modeler::WebServer second(*served.module, testing_support::bookServer(*served.module), options);
+    auto error = second.bind();
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->find("cannot listen on 127.0.0.1:" + std::to_string(options.port)),
+              std::string::npos)
+        << *error;
+}
+
 TEST(ServeCommand, RefusesWhatItCannotServe) {
     auto images = testing_support::runModeler("serve --images /nonexistent-folder --port 0");
     EXPECT_EQ(images.status, 2) << images.output;

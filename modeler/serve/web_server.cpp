@@ -2,7 +2,11 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +15,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "modeler/serve/workspace.h"
 
@@ -96,6 +101,9 @@ struct WebServer::State {
     std::map<std::string, StaticFile> files;
     std::set<std::string> allowedHosts;
     int port = 0;
+
+    // run() and stop() may meet in any order, on any threads.
+    std::atomic<bool> running{false}, stopping{false}, ended{false};
 
     std::mutex mutex;  // one request at a time drives the workspace
     std::unique_ptr<Workspace> workspace;
@@ -188,6 +196,12 @@ std::optional<std::string> WebServer::State::loadFiles() {
 
 void WebServer::State::route() {
     http.set_payload_max_length(kLargestRequest);
+    // The library's default lets another process listen on the same port
+    // and take half the page's requests: reuse the address only.
+    http.set_socket_options([](int socket) {
+        int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     // A frame goes out as headers then body: without this the second write
     // waits for the page's delayed acknowledgement (40 ms on Linux).
     http.set_tcp_nodelay(true);
@@ -385,11 +399,21 @@ int WebServer::port() const {
 }
 
 bool WebServer::run() {
-    return state_->http.listen_after_bind();
+    State &s = *state_;
+    s.running = true;
+    const bool ok = s.stopping ? true : s.http.listen_after_bind();
+    s.ended = true;
+    return ok;
 }
 
 void WebServer::stop() {
-    state_->http.stop();
+    State &s = *state_;
+    s.stopping = true;
+    // The server may not be listening yet: a stop before then would be lost.
+    while (s.running && !s.ended) {
+        if (s.http.is_running()) s.http.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 }  // namespace modeler
