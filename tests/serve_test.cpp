@@ -152,7 +152,14 @@ TEST(Serve, EachActionIsASessionLineAndTheDownloadsReplayBitForBit) {
         }
     }
     served.act("set Rotation 4");
-    served.act("end keep");
+    frame = served.act("end keep");
+    const int kept = frame.state["polygons"];
+    // A second edit taken back leaves the kept books as they were.
+    frame = served.act("press 0 0 1", true);
+    served.act("move 0.5 0.3 1.3");
+    EXPECT_GT(served.state().state["polygons"].get<int>(), kept);
+    frame = served.act("end discard");
+    EXPECT_EQ(frame.state["polygons"], kept);
 
     // Leaving: the tool's form waits for the page's answer.
     auto left = served.client->Post("/api/leave", served.headers(), "", "text/plain");

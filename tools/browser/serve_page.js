@@ -107,6 +107,30 @@ async function waitForFile(name) {
     check(grown.max[0] > filled.max[0] + 0.01 && grown.max[1] > filled.max[1] + 0.01,
       `the books were rebuilt in the larger box (top right ${filled.max.slice(0, 2).map((v) => v.toFixed(3))} -> ${grown.max.slice(0, 2).map((v) => v.toFixed(3))})`);
 
+    // Shift holds the drag to one axis: the centre handle dragged right in
+    // the Top view keeps its depth.
+    const centre = s.handles[0].position;
+    const grab = await page.evaluate(() => window.modelerPage.screenOf(0, 0));
+    await page.keyboard.down('Shift');
+    await page.mouse.move(grab[0], grab[1]);
+    await page.mouse.down();
+    await page.mouse.move(grab[0] + 40, grab[1] + 25, { steps: 6 });
+    await page.mouse.up();
+    await page.keyboard.up('Shift');
+    await settle();
+    s = await state();
+    const moved = s.handles[0].position;
+    check(moved[0] > centre[0] + 0.01 && Math.abs(moved[2] - centre[2]) < 1e-6,
+      `Shift held the centre's drag to X (${centre.map((v) => v.toFixed(3))} -> ${moved.map((v) => v.toFixed(3))})`);
+
+    // A number typed into the panel is sent when the field changes.
+    await page.click('input[data-label="MaxSize"]', { clickCount: 3 });
+    await page.keyboard.type('0.05');
+    await page.keyboard.press('Enter');
+    await settle();
+    s = await state();
+    check(s.panel.controls.find((c) => c.label === 'MaxSize').value === '0.05', 'MaxSize typed as 0.05');
+
     // The tool's own panel: Type is a menu of its choices.
     const options = await page.$$eval('select[data-label="Type"] option', (o) => o.map((e) => e.value));
     check(options.join() === 'Hardcover,Softcover,Both', `Type offers ${options.join(', ')}`);
@@ -143,8 +167,9 @@ async function waitForFile(name) {
     await new Promise((r) => setTimeout(r, 300));
     const lines = fs.readFileSync(session, 'utf8');
     console.log(lines);
-    check(/^drag 7 .* view Z$/m.test(lines) && /^press /m.test(lines) && /^done folder ".*covers"$/m.test(lines),
-      'the session holds the press, the Front view drag of handle 7 and the folder chosen');
+    check(/^drag 7 .* view Z$/m.test(lines) && /^press /m.test(lines) && /^done folder ".*covers"$/m.test(lines)
+      && /^drag 0 .* view Y constrain hold first$/m.test(lines) && /^set "MaxSize" "0.05"$/m.test(lines),
+      'the session holds the press, both drags (the second constrained), the edits and the folder chosen');
 
     const replay = path.join(out, 'replay.json');
     execFileSync(modeler, ['run', session, '-q', '-o', replay], { stdio: 'inherit' });
