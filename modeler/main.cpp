@@ -295,11 +295,11 @@ int serve(const ServeRequest &request, const Common &common) {
     sigaddset(&stopping, SIGINT);
     sigaddset(&stopping, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
-    std::thread([&web, stopping] {
+    std::thread stopper([&web, stopping] {
         int signal = 0;
         sigwait(&stopping, &signal);
         web.stop();
-    }).detach();
+    });
     const std::string host =
         request.host.find(':') != std::string::npos ? "[" + request.host + "]" : request.host;
     const std::string url = "http://" + host + ":" + std::to_string(web.port()) + "/";
@@ -308,7 +308,12 @@ int serve(const ServeRequest &request, const Common &common) {
         const std::string command = "xdg-open '" + url + "' >/dev/null 2>&1 &";
         if (std::system(command.c_str()) != 0) std::cerr << "modeler: cannot open a browser\n";
     }
-    if (!web.run()) return fail("the server stopped with an error", kFailed);
+    const bool served = web.run();
+    // The stopper uses the server: it ends before the server does. When no
+    // signal stopped the server, this one wakes it.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    if (!served) return fail("the server stopped with an error", kFailed);
     return 0;
 }
 #endif

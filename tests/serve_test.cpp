@@ -378,6 +378,20 @@ TEST(ServeCommand, RefusesWhatItCannotServe) {
     EXPECT_NE(images.output.find("is not a folder"), std::string::npos);
     auto port = testing_support::runModeler("serve --port 70000");
     EXPECT_EQ(port.status, 2) << port.output;
+    // A termination request ends it cleanly, after a page has used it.
+    const std::string script = writeTemp("stop.sh", R"(
+        out=$(mktemp); "$1" serve --port 0 > "$out" 2>&1 & pid=$!
+        for i in $(seq 1 100); do grep -q http "$out" && break; sleep 0.1; done
+        port=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$out")
+        exec 3<>"/dev/tcp/127.0.0.1/$port"
+        printf 'POST /api/start HTTP/1.1\r\nHost: 127.0.0.1:%s\r\nContent-Length: 0\r\nConnection: close\r\n\r\n' "$port" >&3
+        head -c 12 <&3; echo
+        kill -TERM $pid; timeout 60 tail --pid=$pid -f /dev/null || kill -KILL $pid; wait $pid
+        echo "status=$?"; cat "$out"; rm -f "$out")");
+    const auto stopped = testing_support::shell("bash '" + script + "' '" MODELER_PATH "'");
+    EXPECT_NE(stopped.output.find("HTTP/1.1 200"), std::string::npos) << stopped.output;
+    EXPECT_NE(stopped.output.find("status=0"), std::string::npos) << stopped.output;
+    EXPECT_EQ(stopped.output.find("ERROR"), std::string::npos) << stopped.output;
     auto help = testing_support::runModeler("serve --help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("--images"), std::string::npos);

@@ -28,9 +28,18 @@ fs.rmSync(out, { recursive: true, force: true });
 const downloads = path.resolve(out, 'downloads');
 fs.mkdirSync(downloads, { recursive: true });
 
+const began = Date.now();
+const elapsed = () => `${((Date.now() - began) / 1000).toFixed(1)} s`;
+
 function check(ok, what) {
   if (!ok) throw new Error(what);
-  console.log(`ok: ${what}`);
+  console.log(`ok (${elapsed()}): ${what}`);
+}
+
+// Ends a promise that may never end (a browser that does not close).
+function within(seconds, promise, what) {
+  return Promise.race([promise, new Promise((_, reject) =>
+    setTimeout(() => reject(new Error(`${what} did not end within ${seconds} s`)), seconds * 1000).unref())]);
 }
 
 // Starts the server on a free port; resolves with its URL.
@@ -172,15 +181,28 @@ async function waitForFile(name) {
       'the session holds the press, both drags (the second constrained), the edits and the folder chosen');
 
     const replay = path.join(out, 'replay.json');
-    execFileSync(modeler, ['run', session, '-q', '-o', replay], { stdio: 'inherit' });
+    console.log(`running modeler run of the session (${elapsed()})`);
+    execFileSync(modeler, ['run', session, '-q', '-o', replay], { stdio: 'inherit', timeout: 90000 });
     check(Buffer.compare(fs.readFileSync(json), fs.readFileSync(replay)) === 0,
       'modeler run of the downloaded session writes the downloaded .json byte for byte');
     check(errors.length === 0, `no console errors or failed requests${errors.length ? ': ' + errors.join('; ') : ''}`);
   } finally {
-    await browser.close();
+    await within(20, browser.close(), 'closing the browser').catch((error) => {
+      console.error(`${error.message}: killed`);
+      browser.process().kill('SIGKILL');
+    });
     child.kill('SIGTERM');
+    const ended = new Promise((resolve) => child.once('exit', resolve));
+    await within(20, child.exitCode !== null ? Promise.resolve() : ended, 'modeler serve after SIGTERM')
+      .catch((error) => {
+        child.kill('SIGKILL');
+        throw error;
+      });
   }
-})().catch((error) => {
-  console.error(`FAILED: ${error.message}`);
+})().then(() => {
+  console.log(`done (${elapsed()})`);
+  process.exit(0);
+}, (error) => {
+  console.error(`FAILED (${elapsed()}): ${error.message}`);
   process.exit(1);
 });
