@@ -1,13 +1,14 @@
 # Fails when an include runs against the direction of the layers. The
 # plug-in:  module -> panel, imagemaps -> tool -> books -> host
-# The host:  main -> drive -> services -> model -> host, main -> export -> model
-# and the host reaches the plug-in through host/ alone.
+# The host:  main -> drive -> services -> model -> host, main -> export -> model,
+# main -> serve -> drive, export (serve knows nothing of the plug-in: not even
+# its profile) and the host reaches the plug-in through host/ alone.
 # Run as: cmake -DSOURCE_DIR=<root> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
 
 # Each layer and the layers its files may include, itself first.
 set(layers host books tool panel imagemaps module
-  modeler/model modeler/services modeler/drive modeler/export modeler)
+  modeler/model modeler/services modeler/drive modeler/export modeler/serve modeler)
 set(allowed_host host)
 set(allowed_books books host)
 set(allowed_tool tool books host)
@@ -18,7 +19,10 @@ set(allowed_modeler/model modeler/model modeler host)
 set(allowed_modeler/services modeler/services modeler/model modeler host)
 set(allowed_modeler/drive modeler/drive modeler/services modeler/model modeler host)
 set(allowed_modeler/export modeler/export modeler/model modeler host)
-set(allowed_modeler modeler modeler/drive modeler/export modeler/services modeler/model host)
+set(allowed_modeler/serve modeler/serve modeler/drive modeler/export modeler/services
+  modeler/model host)
+set(allowed_modeler modeler modeler/serve modeler/drive modeler/export modeler/services
+  modeler/model host)
 
 # The layer a path lies in: its deepest layer folder.
 function(layer_of path out)
