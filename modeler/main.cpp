@@ -87,6 +87,16 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> loadModule(const std::s
     return LoadedModule::load(path.empty() ? defaultModulePath() : path);
 }
 
+// The tool's server in module, or null.
+const ServerRecord *toolServer(const LoadedModule &module) {
+    return module.find(profile::kServerClass, profile::kServerName);
+}
+
+std::string noToolServer(const LoadedModule &module) {
+    return module.path() + ": no " + profile::kServerClass + " server \"" + profile::kServerName +
+           "\"";
+}
+
 // Folders made for the outputs; those still empty go again when the run
 // fails, so that a failed run leaves nothing behind.
 class MadeFolders {
@@ -154,12 +164,8 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
     auto loaded = loadModule(common.modulePath);
     if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
     LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
-    const ServerRecord *server = module.find(profile::kServerClass, profile::kServerName);
-    if (!server) {
-        return fail(module.path() + ": no " + profile::kServerClass + " server \"" +
-                        profile::kServerName + "\"",
-                    kFailed);
-    }
+    const ServerRecord *server = toolServer(module);
+    if (!server) return fail(noToolServer(module), kFailed);
     auto panel = probeNumericPanel(*server);
     if (auto *error = std::get_if<std::string>(&panel))
         return fail(module.path() + ": " + *error, kFailed);
@@ -270,12 +276,8 @@ int serve(const ServeRequest &request, const Common &common) {
     auto loaded = loadModule(common.modulePath);
     if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
     LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
-    const ServerRecord *server = module.find(profile::kServerClass, profile::kServerName);
-    if (!server) {
-        return fail(module.path() + ": no " + profile::kServerClass + " server \"" +
-                        profile::kServerName + "\"",
-                    kFailed);
-    }
+    const ServerRecord *server = toolServer(module);
+    if (!server) return fail(noToolServer(module), kFailed);
     ServeOptions options;
     options.host = request.host;
     options.port = request.port;

@@ -9,14 +9,13 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
 #include <set>
-#include <sstream>
 #include <thread>
 
+#include "modeler/serve/file_bytes.h"
 #include "modeler/serve/workspace.h"
 
 namespace modeler {
@@ -56,14 +55,6 @@ std::string contentTypeFor(const std::string &extension) {
 
 bool isImageType(const std::string &type) {
     return type.rfind("image/", 0) == 0 && type != "image/svg+xml";
-}
-
-std::optional<std::string> readWhole(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 std::string newToken() {
@@ -179,7 +170,7 @@ std::optional<std::string> WebServer::State::loadFiles() {
         const std::string name = entry.path().filename().string();
         const std::string type = contentTypeFor(entry.path().extension().string());
         if (type.empty()) continue;
-        auto bytes = readWhole(entry.path());
+        auto bytes = readFileBytes(entry.path());
         if (!bytes) return entry.path().string() + ": cannot be read";
         files["/" + name] = {std::move(*bytes), type};
     }
@@ -269,7 +260,7 @@ void WebServer::State::route() {
         std::error_code ec;
         if (!isImageType(type) || fs::file_size(*path, ec) > kLargestImage || ec)
             return fail(res, 404, "not an image the page can show");
-        auto bytes = readWhole(*path);
+        auto bytes = readFileBytes(*path);
         if (!bytes) return fail(res, 404, "the image cannot be read");
         res.set_content(std::move(*bytes), type);
     });

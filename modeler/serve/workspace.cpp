@@ -5,11 +5,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "modeler/drive/panel_values.h"
 #include "modeler/export/export_formats.h"
+#include "modeler/serve/file_bytes.h"
 #include "modeler/serve/view_mesh.h"
 
 namespace modeler {
@@ -31,14 +30,6 @@ bool pageMaySend(const SessionStep &step) {
 
 std::string inQuotes(const std::string &text) {
     return "\"" + text + "\"";
-}
-
-std::optional<std::string> readFile(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 // A folder of its own under the system's temporary folder, removed with
@@ -88,7 +79,7 @@ Zipped zipFolder(const fs::path &folder, const fs::path &archive) {
         zip_discard(zip);
         return {{}, "cannot write the archive"};
     }
-    auto bytes = readFile(archive);
+    auto bytes = readFileBytes(archive);
     if (!bytes) return {{}, "cannot read the archive back"};
     return {std::move(*bytes), std::nullopt};
 }
@@ -335,7 +326,7 @@ std::variant<Download, std::string> Workspace::download(const std::string &forma
         return Download{objectName_ + "." + formatName + ".zip", "application/zip",
                         std::move(zipped.bytes)};
     }
-    auto bytes = readFile(files / name);
+    auto bytes = readFileBytes(files / name);
     if (!bytes) return "cannot read " + name + " back";
     return Download{name, kTypes.at(formatName), std::move(*bytes)};
 }
