@@ -11,19 +11,14 @@
 const { spawn, execFileSync } = require('child_process');
 const fs = require('fs');
 const path = require('path');
-const puppeteer = require('puppeteer-core');
+const { requireChromium, launchChromium } = require('./chromium');
 
 const [modeler, images, out] = process.argv.slice(2);
 if (!modeler || !images || !out) {
   console.error('usage: serve_page.js MODELER IMAGES OUT');
   process.exit(2);
 }
-const browserPath = ['/usr/bin/chromium-headless-shell', '/usr/lib/chromium/headless_shell',
-  '/usr/bin/chromium'].find((p) => fs.existsSync(p));
-if (!browserPath) {
-  console.error('no Chromium: install chromium-headless-shell (scripts/deps.sh does)');
-  process.exit(77);
-}
+requireChromium();
 fs.rmSync(out, { recursive: true, force: true });
 const downloads = path.resolve(out, 'downloads');
 fs.mkdirSync(downloads, { recursive: true });
@@ -67,8 +62,7 @@ async function waitForFile(name) {
 
 (async () => {
   const { child, url } = await serve();
-  const browser = await puppeteer.launch({ executablePath: browserPath, headless: 'shell',
-    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'] });
+  const browser = await launchChromium();
   try {
     const page = await browser.newPage();
     await page.setViewport({ width: 1400, height: 900 });

@@ -8,7 +8,7 @@
 const http = require('http');
 const fs = require('fs');
 const path = require('path');
-const puppeteer = require('puppeteer-core');
+const { requireChromium, launchChromium } = require('./chromium');
 
 const args = process.argv.slice(2);
 const shotsAt = args.indexOf('--screenshots');
@@ -18,12 +18,7 @@ if (!folder || files.length === 0) {
   console.error('usage: view.js FOLDER FILE... [--screenshots DIR]');
   process.exit(2);
 }
-const browserPath = ['/usr/bin/chromium-headless-shell', '/usr/lib/chromium/headless_shell',
-  '/usr/bin/chromium'].find((p) => fs.existsSync(p));
-if (!browserPath) {
-  console.error('no Chromium: install chromium-headless-shell (scripts/deps.sh does)');
-  process.exit(77);
-}
+requireChromium();
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.png': 'image/png',
   '.jpg': 'image/jpeg', '.glb': 'model/gltf-binary', '.gltf': 'model/gltf+json',
@@ -49,8 +44,7 @@ const server = http.createServer((request, response) => {
 (async () => {
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   const base = `http://127.0.0.1:${server.address().port}`;
-  const browser = await puppeteer.launch({ executablePath: browserPath, headless: 'shell',
-    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'] });
+  const browser = await launchChromium();
   let failed = false;
   for (const file of files) {
     const page = await browser.newPage();
