@@ -1,24 +1,27 @@
 #include "modeler/export/gltf_export.h"
 
-#include <tiny_gltf.h>
-
+#include <algorithm>
+#include <array>
 #include <cfloat>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "modeler/export/asset_model.h"
+#include "modeler/export/json_writer.h"
 
 namespace modeler {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kFloat = TINYGLTF_COMPONENT_TYPE_FLOAT;
-constexpr int kUshort = TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT;
-constexpr int kUint = TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+constexpr int kFloat = 5126;
+constexpr int kUshort = 5123;
+constexpr int kUint = 5125;
+constexpr int kArrayBuffer = 34962;
+constexpr int kElementArrayBuffer = 34963;
+constexpr int kLinear = 9729;
+constexpr int kLinearMipmapLinear = 9987;
 constexpr int kClampToEdge = 33071;
 
 // One growing byte array per kind of data, each becoming one buffer view:
@@ -37,115 +40,137 @@ struct ViewData {
     }
 };
 
+struct Accessor {
+    const ViewData *data;
+    std::size_t byteOffset;
+    int componentType;
+    std::size_t count;
+    const char *type;
+    bool bounded = false;  // positions carry their bounds
+    std::array<double, 3> min{}, max{};
+};
+
+struct BufferView {
+    std::size_t byteOffset, byteLength;
+    int stride, target;
+    const unsigned char *bytes;
+};
+
+struct Primitive {
+    int position, normal, uv;  // uv -1: the material reads no texture
+    int indices;
+    std::size_t material;
+};
+
+struct Node {
+    std::string_view name;
+    int mesh = -1;
+    bool root = false;  // the object's node: the other nodes are its children
+};
+
+// The glTF document of an asset model, collected as plain records and
+// written as JSON text in one pass; the buffer's views stay where they
+// were made until the file is written.
 class GltfBuilder {
   public:
-    tinygltf::Model model;
-
     GltfBuilder(const AssetModel &asset, bool binary, std::string stem)
         : asset_(asset), binary_(binary), stem_(std::move(stem)) {
         positions_.stride = normals_.stride = 12;
         uvs_.stride = 8;
-        positions_.target = normals_.target = uvs_.target = TINYGLTF_TARGET_ARRAY_BUFFER;
-        shortIndices_.target = longIndices_.target = TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER;
+        positions_.target = normals_.target = uvs_.target = kArrayBuffer;
+        shortIndices_.target = longIndices_.target = kElementArrayBuffer;
     }
 
     // Images named as files beside a .gltf; embedded in a .glb.
     std::vector<std::pair<std::string, const std::vector<unsigned char> *>> imageFiles;
 
     void build(bool merged) {
-        model.asset.version = "2.0";
-        model.asset.generator = std::string("varlobooks modeler ") + VARLOBOOKS_VERSION;
         addMaterials();
         shareVertices();
-        tinygltf::Node root;
-        root.name = asset_.name;
+        meshStart_.push_back(0);
         for (std::size_t m = 0; m < asset_.meshes.size(); ++m) {
-            const AssetMesh &mesh = asset_.meshes[m];
-            model.meshes.push_back(meshOf(mesh, m));
-            const int index = int(model.meshes.size() - 1);
-            if (merged) {
-                root.mesh = index;
-            } else {
-                tinygltf::Node node;
-                node.name = mesh.name;
-                node.mesh = index;
-                model.nodes.push_back(node);
-                root.children.push_back(int(model.nodes.size() - 1));
-            }
+            addMesh(asset_.meshes[m], m);
+            if (!merged) nodes_.push_back({asset_.meshes[m].name, int(m)});
         }
-        // Named, so that even an empty scene is written as an object and not
-        // as null; not after the object, whose root node has that name.
-        tinygltf::Scene scene;
-        scene.name = "Scene";
         if (!asset_.meshes.empty()) {
-            model.nodes.push_back(root);
-            scene.nodes.push_back(int(model.nodes.size() - 1));
+            nodes_.push_back({asset_.name, merged ? int(asset_.meshes.size() - 1) : -1, true});
         }
-        model.scenes.push_back(scene);
-        model.defaultScene = 0;
         placeViews();
+    }
+
+    // The buffer's bytes: every view in order, each starting on four bytes.
+    std::size_t bufferLength() const { return bufferLength_; }
+    template <typename Write>
+    void writeBuffer(Write &&write) const {
+        static constexpr char kZeros[4] = {};
+        std::size_t at = 0;
+        for (const BufferView &view : views_) {
+            write(std::string_view(kZeros, view.byteOffset - at));
+            write(std::string_view(reinterpret_cast<const char *>(view.bytes), view.byteLength));
+            at = view.byteOffset + view.byteLength;
+        }
+        write(std::string_view(kZeros, bufferLength_ - at));
+    }
+
+    // The document; a .gltf names its buffer binUri.
+    std::string json(int indent, const std::string &binUri) const {
+        JsonWriter out(indent);
+        out.beginObject();
+        writeAccessors(out);
+        out.key("asset").beginObject();
+        out.key("generator").value("varlobooks modeler " VARLOBOOKS_VERSION);
+        out.key("version").value("2.0").endObject();
+        writeViews(out, binUri);
+        writeImages(out);
+        writeMaterials(out);
+        writeMeshes(out);
+        writeNodes(out);
+        if (imageCount_) {
+            // Covers end at their edges: clamped, so that no opposite edge
+            // bleeds into a small cover.
+            out.key("samplers").beginArray().beginObject();
+            out.key("magFilter").value(kLinear).key("minFilter").value(kLinearMipmapLinear);
+            out.key("wrapS").value(kClampToEdge).key("wrapT").value(kClampToEdge);
+            out.endObject().endArray();
+        }
+        // Named, so that even an empty scene is written as an object.
+        out.key("scene").value(0);
+        out.key("scenes").beginArray().beginObject().key("name").value("Scene");
+        if (!nodes_.empty()) out.key("nodes").beginArray().value(nodes_.size() - 1).endArray();
+        out.endObject().endArray();
+        if (imageCount_) {
+            out.key("textures").beginArray();
+            for (std::size_t t = 0; t < imageCount_; ++t) {
+                out.beginObject().key("sampler").value(0).key("source").value(t).endObject();
+            }
+            out.endArray();
+        }
+        out.endObject();
+        return out.take();
     }
 
   private:
     void addMaterials() {
-        std::vector<int> textureOf(asset_.images.size(), -1);
+        textureOf_.assign(asset_.images.size(), -1);
         for (const AssetMaterial &material : asset_.materials) {
-            tinygltf::Material m;
-            m.name = material.name;
-            auto &pbr = m.pbrMetallicRoughness;
-            pbr.metallicFactor = 0;
-            pbr.roughnessFactor = kRoughness;
-            if (material.image) {
-                int &texture = textureOf[*material.image];
-                if (texture < 0) texture = addTexture(asset_.images[*material.image]);
-                pbr.baseColorTexture.index = texture;
-            } else {
-                pbr.baseColorFactor = {material.colour[0], material.colour[1], material.colour[2],
-                                       1};
+            if (!material.image) continue;
+            int &texture = textureOf_[*material.image];
+            if (texture >= 0) continue;
+            texture = int(imageCount_++);
+            const AssetImage &image = asset_.images[*material.image];
+            images_.push_back(&image);
+            if (!binary_) {
+                std::string name = stem_;
+                name.append("_image").append(std::to_string(texture)).append(image.bytes.extension);
+                imageFiles.emplace_back(std::move(name), &image.bytes.bytes);
             }
-            model.materials.push_back(m);
         }
-    }
-
-    int addTexture(const AssetImage &image) {
-        tinygltf::Image gltfImage;  // named through its material
-        if (binary_) {
-            gltfImage.bufferView = -2 - int(images_.size());  // placed with the other views
-            gltfImage.mimeType = image.bytes.mimeType;
-            images_.push_back(&image.bytes.bytes);
-        } else {
-            gltfImage.uri =
-                stem_ + "_image" + std::to_string(model.images.size()) + image.bytes.extension;
-            imageFiles.emplace_back(gltfImage.uri, &image.bytes.bytes);
-        }
-        model.images.push_back(gltfImage);
-        if (model.samplers.empty()) {
-            // Covers end at their edges: clamped, so that no opposite edge
-            // bleeds into a small cover.
-            tinygltf::Sampler sampler;
-            sampler.magFilter = TINYGLTF_TEXTURE_FILTER_LINEAR;
-            sampler.minFilter = TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_LINEAR;
-            sampler.wrapS = sampler.wrapT = kClampToEdge;
-            model.samplers.push_back(sampler);
-        }
-        tinygltf::Texture texture;
-        texture.source = int(model.images.size() - 1);
-        texture.sampler = 0;
-        model.textures.push_back(texture);
-        return int(model.textures.size() - 1);
     }
 
     int accessor(ViewData &view, std::size_t offset, int componentType, std::size_t count,
-                 int type) {
-        tinygltf::Accessor a;
-        a.bufferView = 0;  // the view is placed last: see placeViews
-        a.byteOffset = offset;
-        a.componentType = componentType;
-        a.count = count;
-        a.type = type;
-        model.accessors.push_back(a);
-        pendingViews_.push_back({int(model.accessors.size() - 1), &view});
-        return int(model.accessors.size() - 1);
+                 const char *type) {
+        accessors_.push_back({&view, offset, componentType, count, type});
+        return int(accessors_.size() - 1);
     }
 
     // The accessors of a run of vertices: positions (with their bounds),
@@ -161,25 +186,31 @@ class GltfBuilder {
         VertexAccessors out;
         out.position =
             accessor(positions_, positions_.append(positions.data(), positions.size() * 4), kFloat,
-                     vertices, TINYGLTF_TYPE_VEC3);
-        auto &bounds = model.accessors[out.position];
+                     vertices, "VEC3");
         std::array<float, 3> low{FLT_MAX, FLT_MAX, FLT_MAX}, high{-FLT_MAX, -FLT_MAX, -FLT_MAX};
-        for (std::size_t i = 0; i < positions.size(); ++i) {
-            low[i % 3] = std::min(low[i % 3], positions[i]);
-            high[i % 3] = std::max(high[i % 3], positions[i]);
+        for (std::size_t i = 0; i < positions.size(); i += 3) {
+            for (int c = 0; c < 3; ++c) {
+                low[c] = std::min(low[c], positions[i + c]);
+                high[c] = std::max(high[c], positions[i + c]);
+            }
         }
+        Accessor &bounds = accessors_[out.position];
+        bounds.bounded = true;
         for (int c = 0; c < 3; ++c) {
-            bounds.minValues.push_back(shortDouble(low[c]));
-            bounds.maxValues.push_back(shortDouble(high[c]));
+            bounds.min[c] = shortDouble(low[c]);
+            bounds.max[c] = shortDouble(high[c]);
         }
         out.normal = accessor(normals_, normals_.append(normals.data(), normals.size() * 4), kFloat,
-                              vertices, TINYGLTF_TYPE_VEC3);
+                              vertices, "VEC3");
         // glTF's texture origin is the image's top-left: v runs down.
-        std::vector<float> uvs = uvsUp;
-        for (std::size_t i = 1; i < uvs.size(); i += 2)
-            uvs[i] = 1.0f - uvs[i];
-        out.uv = accessor(uvs_, uvs_.append(uvs.data(), uvs.size() * 4), kFloat, vertices,
-                          TINYGLTF_TYPE_VEC2);
+        const std::size_t offset = uvs_.bytes.size();
+        uvs_.bytes.resize(offset + uvsUp.size() * 4);
+        auto *uvs = reinterpret_cast<float *>(uvs_.bytes.data() + offset);
+        for (std::size_t i = 0; i < uvsUp.size(); i += 2) {
+            uvs[i] = uvsUp[i];
+            uvs[i + 1] = 1.0f - uvsUp[i + 1];
+        }
+        out.uv = accessor(uvs_, offset, kFloat, vertices, "VEC2");
         return out;
     }
 
@@ -211,143 +242,237 @@ class GltfBuilder {
         shared_ = vertexAccessors(positions, normals, uvs);
     }
 
-    tinygltf::Mesh meshOf(const AssetMesh &mesh, std::size_t index) {
-        // The node carries the name: loaders name the object from it.
-        tinygltf::Mesh out;
+    template <typename Index>
+    int indexAccessor(ViewData &view, const std::vector<uint32_t> &indices, uint32_t first,
+                      int componentType) {
+        const std::size_t offset = view.bytes.size();
+        view.bytes.resize(offset + indices.size() * sizeof(Index));
+        auto *out = reinterpret_cast<Index *>(view.bytes.data() + offset);
+        for (std::size_t i = 0; i < indices.size(); ++i)
+            out[i] = Index(first + indices[i]);
+        return accessor(view, offset, componentType, indices.size(), "SCALAR");
+    }
+
+    // The node carries the name: loaders name the object from it.
+    void addMesh(const AssetMesh &mesh, std::size_t index) {
         const uint32_t first = shared_ ? firstVertex_[index] : 0;
         const VertexAccessors vertices =
             shared_ ? *shared_ : vertexAccessors(mesh.positions, mesh.normals, mesh.uvs);
         const std::size_t highest = first + mesh.vertexCount();
         for (const AssetPrimitive &primitive : mesh.primitives) {
-            tinygltf::Primitive p;
-            p.material = int(primitive.material);
-            p.attributes["POSITION"] = vertices.position;
-            p.attributes["NORMAL"] = vertices.normal;
-            p.mode = TINYGLTF_MODE_TRIANGLES;
+            Primitive p{vertices.position, vertices.normal, -1, 0, primitive.material};
             // UVs only where a texture reads them.
-            if (asset_.materials[primitive.material].image)
-                p.attributes["TEXCOORD_0"] = vertices.uv;
-            if (highest <= 65536) {
-                std::vector<uint16_t> narrow;
-                narrow.reserve(primitive.indices.size());
-                for (uint32_t i : primitive.indices)
-                    narrow.push_back(uint16_t(first + i));
-                p.indices =
-                    accessor(shortIndices_, shortIndices_.append(narrow.data(), narrow.size() * 2),
-                             kUshort, narrow.size(), TINYGLTF_TYPE_SCALAR);
-            } else {
-                std::vector<uint32_t> wide;
-                wide.reserve(primitive.indices.size());
-                for (uint32_t i : primitive.indices)
-                    wide.push_back(first + i);
-                p.indices =
-                    accessor(longIndices_, longIndices_.append(wide.data(), wide.size() * 4), kUint,
-                             wide.size(), TINYGLTF_TYPE_SCALAR);
-            }
-            out.primitives.push_back(p);
+            if (asset_.materials[primitive.material].image) p.uv = vertices.uv;
+            p.indices =
+                highest <= 65536
+                    ? indexAccessor<uint16_t>(shortIndices_, primitive.indices, first, kUshort)
+                    : indexAccessor<uint32_t>(longIndices_, primitive.indices, first, kUint);
+            primitives_.push_back(p);
         }
-        return out;
+        meshStart_.push_back(primitives_.size());
     }
 
-    // Lays the views out in the one buffer and points the accessors and
-    // embedded images at them.
+    // Lays the views out in the one buffer, each on four bytes: the vertex
+    // and index data, then the embedded images.
     void placeViews() {
-        model.buffers.emplace_back();
-        auto &data = model.buffers[0].data;
-        auto place = [&](const std::vector<unsigned char> &bytes, int stride, int target) {
-            while (data.size() % 4)
-                data.push_back(0);
-            tinygltf::BufferView v;
-            v.buffer = 0;
-            v.byteOffset = data.size();
-            v.byteLength = bytes.size();
-            v.byteStride = stride;
-            v.target = target;
-            data.insert(data.end(), bytes.begin(), bytes.end());
-            model.bufferViews.push_back(v);
-            return int(model.bufferViews.size() - 1);
+        auto place = [this](const unsigned char *bytes, std::size_t size, int stride, int target) {
+            const std::size_t offset = (bufferLength_ + 3) & ~std::size_t(3);
+            views_.push_back({offset, size, stride, target, bytes});
+            bufferLength_ = offset + size;
+            return int(views_.size() - 1);
         };
         for (ViewData *view : {&positions_, &normals_, &uvs_, &shortIndices_, &longIndices_}) {
-            if (!view->bytes.empty()) view->view = place(view->bytes, view->stride, view->target);
+            if (!view->bytes.empty())
+                view->view =
+                    place(view->bytes.data(), view->bytes.size(), view->stride, view->target);
         }
-        for (const auto &[accessor, view] : pendingViews_)
-            model.accessors[accessor].bufferView = view->view;
-        for (std::size_t i = 0; i < images_.size(); ++i) {
-            for (auto &image : model.images) {
-                if (image.bufferView == -2 - int(i)) image.bufferView = place(*images_[i], 0, 0);
+        if (binary_) {
+            for (const AssetImage *image : images_)
+                imageView_.push_back(
+                    place(image->bytes.bytes.data(), image->bytes.bytes.size(), 0, 0));
+        }
+        bufferLength_ = (bufferLength_ + 3) & ~std::size_t(3);
+    }
+
+    void writeAccessors(JsonWriter &out) const {
+        if (accessors_.empty()) return;
+        out.key("accessors").beginArray();
+        for (const Accessor &a : accessors_) {
+            out.beginObject().key("bufferView").value(a.data->view);
+            if (a.byteOffset) out.key("byteOffset").value(a.byteOffset);
+            out.key("componentType").value(a.componentType).key("count").value(a.count);
+            if (a.bounded) {
+                out.key("max").beginArray();
+                for (double v : a.max)
+                    out.value(v);
+                out.endArray().key("min").beginArray();
+                for (double v : a.min)
+                    out.value(v);
+                out.endArray();
             }
+            out.key("type").value(a.type).endObject();
         }
-        if (data.empty()) model.buffers.clear();
-        while (!data.empty() && data.size() % 4)
-            data.push_back(0);
+        out.endArray();
+    }
+
+    void writeViews(JsonWriter &out, const std::string &binUri) const {
+        if (views_.empty()) return;
+        out.key("bufferViews").beginArray();
+        for (const BufferView &v : views_) {
+            out.beginObject().key("buffer").value(0).key("byteLength").value(v.byteLength);
+            if (v.byteOffset) out.key("byteOffset").value(v.byteOffset);
+            if (v.stride) out.key("byteStride").value(v.stride);
+            if (v.target) out.key("target").value(v.target);
+            out.endObject();
+        }
+        out.endArray();
+        out.key("buffers").beginArray().beginObject().key("byteLength").value(bufferLength_);
+        if (!binUri.empty()) out.key("uri").value(binUri);
+        out.endObject().endArray();
+    }
+
+    void writeImages(JsonWriter &out) const {
+        if (images_.empty()) return;
+        out.key("images").beginArray();
+        for (std::size_t i = 0; i < images_.size(); ++i) {
+            out.beginObject();
+            if (binary_) {
+                out.key("bufferView").value(imageView_[i]);
+                out.key("mimeType").value(images_[i]->bytes.mimeType);
+            } else {
+                out.key("uri").value(imageFiles[i].first);
+            }
+            out.endObject();
+        }
+        out.endArray();
+    }
+
+    void writeMaterials(JsonWriter &out) const {
+        if (asset_.materials.empty()) return;
+        out.key("materials").beginArray();
+        for (const AssetMaterial &material : asset_.materials) {
+            out.beginObject();
+            if (!material.name.empty()) out.key("name").value(material.name);
+            out.key("pbrMetallicRoughness").beginObject();
+            if (material.image) {
+                out.key("baseColorTexture").beginObject();
+                out.key("index").value(textureOf_[*material.image]).endObject();
+            } else if (material.colour != std::array<double, 3>{1, 1, 1}) {
+                out.key("baseColorFactor").beginArray();
+                for (double c : material.colour)
+                    out.value(c);
+                out.value(1.0).endArray();
+            }
+            out.key("metallicFactor").value(0.0).key("roughnessFactor").value(kRoughness);
+            out.endObject().endObject();
+        }
+        out.endArray();
+    }
+
+    void writeMeshes(JsonWriter &out) const {
+        if (meshStart_.size() < 2) return;
+        out.key("meshes").beginArray();
+        for (std::size_t m = 0; m + 1 < meshStart_.size(); ++m) {
+            out.beginObject().key("primitives").beginArray();
+            for (std::size_t i = meshStart_[m]; i < meshStart_[m + 1]; ++i) {
+                const Primitive &p = primitives_[i];
+                out.beginObject().key("attributes").beginObject();
+                out.key("NORMAL").value(p.normal).key("POSITION").value(p.position);
+                if (p.uv >= 0) out.key("TEXCOORD_0").value(p.uv);
+                out.endObject();
+                out.key("indices").value(p.indices).key("material").value(p.material);
+                out.endObject();
+            }
+            out.endArray().endObject();
+        }
+        out.endArray();
+    }
+
+    void writeNodes(JsonWriter &out) const {
+        if (nodes_.empty()) return;
+        out.key("nodes").beginArray();
+        for (const Node &node : nodes_) {
+            out.beginObject();
+            if (node.root && node.mesh < 0) {
+                out.key("children").beginArray();
+                for (std::size_t child = 0; child + 1 < nodes_.size(); ++child)
+                    out.value(child);
+                out.endArray();
+            }
+            if (node.mesh >= 0) out.key("mesh").value(node.mesh);
+            if (!node.name.empty()) out.key("name").value(node.name);
+            out.endObject();
+        }
+        out.endArray();
     }
 
     const AssetModel &asset_;
     bool binary_;
     std::string stem_;
     ViewData positions_, normals_, uvs_, shortIndices_, longIndices_;
-    std::vector<std::pair<int, ViewData *>> pendingViews_;
-    std::vector<const std::vector<unsigned char> *> images_;
+    std::vector<Accessor> accessors_;
+    std::vector<Primitive> primitives_;
+    std::vector<std::size_t> meshStart_;  // each mesh's first primitive, and the end
+    std::vector<Node> nodes_;
+    std::vector<BufferView> views_;
+    std::size_t bufferLength_ = 0;
+    std::vector<int> textureOf_;  // per asset image, its texture (and image) index
+    std::size_t imageCount_ = 0;
+    std::vector<const AssetImage *> images_;
+    std::vector<int> imageView_;
     std::optional<VertexAccessors> shared_;
     std::vector<uint32_t> firstVertex_;  // of each mesh in the shared run
 };
 
-// Drops what says only the default: every primitive's mode is triangles.
-void dropDefaults(nlohmann::json &json) {
-    for (auto &mesh : json["meshes"]) {
-        for (auto &primitive : mesh["primitives"]) {
-            if (primitive.value("mode", -1) == TINYGLTF_MODE_TRIANGLES) primitive.erase("mode");
-        }
+void append32(std::string &out, uint32_t value) {
+    out.append(reinterpret_cast<const char *>(&value), 4);
+}
+
+// A .glb: the header, the JSON chunk (padded with spaces) and the binary
+// chunk (padded with zeros), written straight into the file.
+std::optional<std::string> writeGlb(const GltfBuilder &out, const std::string &path,
+                                    StagedFiles &files) {
+    std::string json = out.json(0, "");
+    while (json.size() % 4)
+        json.push_back(' ');
+    const std::size_t binary = out.bufferLength();
+    const std::size_t total = 12 + 8 + json.size() + (binary ? 8 + binary : 0);
+    if (total > UINT32_MAX)
+        return std::string(path).append(": too large for a .glb (4 GB at most)");
+    std::string head;
+    append32(head, 0x46546C67u);  // "glTF"
+    append32(head, 2);
+    append32(head, uint32_t(total));
+    append32(head, uint32_t(json.size()));
+    append32(head, 0x4E4F534Au);  // "JSON"
+    AtomicFile &file = files.add(path);
+    if (file.error()) return file.error();
+    file.write(head);
+    file.write(json);
+    if (binary) {
+        head.clear();
+        append32(head, uint32_t(binary));
+        append32(head, 0x004E4942u);  // "BIN"
+        file.write(head);
+        out.writeBuffer([&file](std::string_view bytes) { file.write(bytes); });
     }
+    return file.error();
 }
 
-// A .glb of the writer's with its JSON chunk made lean: the same binary
-// chunk behind it.
-std::string leanGlb(const std::string &glb) {
-    auto read32 = [&glb](std::size_t at) {
-        uint32_t value;
-        std::memcpy(&value, glb.data() + at, 4);
-        return value;
-    };
-    const uint32_t jsonLength = read32(12);
-    nlohmann::json json = nlohmann::json::parse(glb.substr(20, jsonLength));
-    if (!json.contains("meshes")) return glb;
-    dropDefaults(json);
-    std::string text = json.dump();
-    while (text.size() % 4)
-        text.push_back(' ');
-    const std::string rest = glb.substr(20 + jsonLength);  // the binary chunk, if any
-    std::string out(12, '\0');
-    auto append32 = [&out](uint32_t value) {
-        out.append(reinterpret_cast<const char *>(&value), 4);
-    };
-    append32(uint32_t(text.size()));
-    append32(0x4E4F534Au);  // "JSON"
-    out += text;
-    out += rest;
-    const uint32_t header[3] = {0x46546C67u, 2, uint32_t(out.size())};  // "glTF", version, length
-    std::memcpy(out.data(), header, sizeof header);
-    return out;
-}
-
-// The .gltf's companions: the buffer as a .bin (the text then names it
-// instead of holding it inline) and the images, all beside it.
-std::optional<std::string> stageCompanions(const GltfBuilder &out, std::string &text,
-                                           const fs::path &target, StagedFiles &files) {
-    const tinygltf::Model &model = out.model;
+// A .gltf with its companions beside it: the buffer as a .bin and the
+// images.
+std::optional<std::string> writeGltfText(const GltfBuilder &out, const std::string &path,
+                                         StagedFiles &files) {
+    const fs::path target(path);
     const fs::path folder = target.parent_path();
-    const std::string stem = target.stem().string();
-    if (!model.buffers.empty()) {
-        nlohmann::json json = nlohmann::json::parse(text);
-        const std::string binName = stem + ".bin";
-        json["buffers"][0]["uri"] = binName;
-        dropDefaults(json);
-        text = json.dump(2) + "\n";
-        const auto &data = model.buffers[0].data;
-        if (auto error = files.stage((folder / binName).string(),
-                                     {reinterpret_cast<const char *>(data.data()), data.size()})) {
-            return error;
-        }
+    std::string binName;
+    if (out.bufferLength()) {
+        binName = target.stem().string();
+        binName.append(".bin");
+        AtomicFile &bin = files.add((folder / binName).string());
+        if (bin.error()) return bin.error();
+        out.writeBuffer([&bin](std::string_view bytes) { bin.write(bytes); });
+        if (bin.error()) return bin.error();
     }
     for (const auto &[name, bytes] : out.imageFiles) {
         if (auto error =
@@ -356,30 +481,18 @@ std::optional<std::string> stageCompanions(const GltfBuilder &out, std::string &
             return error;
         }
     }
-    return std::nullopt;
+    std::string json = out.json(2, binName);
+    json.push_back('\n');
+    return files.stage(path, json);
 }
 
 }  // namespace
 
 std::optional<std::string> writeGltf(const AssetModel &asset, const std::string &path, bool binary,
                                      bool merged, StagedFiles &files) {
-    const fs::path target(path);
-    GltfBuilder out(asset, binary, target.stem().string());
+    GltfBuilder out(asset, binary, fs::path(path).stem().string());
     out.build(merged);
-
-    tinygltf::TinyGLTF writer;
-    writer.SetImageWriter(nullptr, nullptr);  // images are bytes we place ourselves
-    std::ostringstream stream;
-    if (!writer.WriteGltfSceneToStream(&out.model, stream, !binary, binary)) {
-        return path + ": the glTF writer failed";
-    }
-    std::string text = stream.str();
-    if (binary) {
-        text = leanGlb(text);
-    } else if (auto error = stageCompanions(out, text, target, files)) {
-        return error;
-    }
-    return files.stage(path, text);
+    return binary ? writeGlb(out, path, files) : writeGltfText(out, path, files);
 }
 
 }  // namespace modeler

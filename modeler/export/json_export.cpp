@@ -1,12 +1,11 @@
 #include "modeler/export/json_export.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 
 #include "modeler/export/atomic_file.h"
+#include "modeler/export/json_writer.h"
 #include "modeler/export/number_text.h"
-#include "modeler/model/utf8.h"
 
 namespace modeler {
 namespace {
@@ -34,45 +33,11 @@ class JsonText {
         text.clear();
     }
     void integer(std::size_t value) { appendNumber(text, value); }
-    void string(std::string_view s) {
-        text.push_back('"');
-        while (!s.empty()) {
-            const std::size_t bad = std::min(findInvalidUtf8(s), s.size());
-            appendValid(s.substr(0, bad));
-            if (bad == s.size()) break;
-            // Names the user typed are UTF-8 (sessions and options refuse
-            // other text); a file name from a folder may not be. A JSON
-            // string cannot hold such a byte: it stands as the code point
-            // of the same value.
-            escape(static_cast<unsigned char>(s[bad]));
-            s.remove_prefix(bad + 1);
-        }
-        text.push_back('"');
-    }
+    void string(std::string_view s) { appendJsonString(text, s); }
 
   private:
     static constexpr std::size_t kChunk = 1 << 20;
     Sink sink_;
-
-    void escape(unsigned char c) {
-        char buffer[8];
-        std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-        text.append(buffer);
-    }
-    // Well-formed UTF-8, with the characters JSON must escape escaped.
-    void appendValid(std::string_view s) {
-        for (const char ch : s) {
-            const auto c = static_cast<unsigned char>(ch);
-            if (c == '"' || c == '\\') {
-                text.push_back('\\');
-                text.push_back(ch);
-            } else if (c < 0x20) {
-                escape(c);
-            } else {
-                text.push_back(ch);
-            }
-        }
-    }
 };
 
 std::string typeText(uint32_t type) {

@@ -11,7 +11,7 @@ template <typename Number>
 void appendNumber(std::string &out, Number value) {
     char buffer[32];
     auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, end);
+    out.append(buffer, static_cast<std::size_t>(end - buffer));
 }
 
 }  // namespace modeler

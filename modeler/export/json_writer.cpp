@@ -1,0 +1,142 @@
+#include "modeler/export/json_writer.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "modeler/model/utf8.h"
+
+namespace modeler {
+
+JsonWriter &JsonWriter::open(char bracket, bool object) {
+    beforeValue();
+    text_.push_back(bracket);
+    levels_.push_back({object});
+    return *this;
+}
+
+JsonWriter &JsonWriter::close(char bracket) {
+    const bool empty = levels_.back().empty;
+    levels_.pop_back();
+    if (!empty) newLine();
+    text_.push_back(bracket);
+    return *this;
+}
+
+void JsonWriter::newLine() {
+    if (indent_ == 0) return;
+    text_.push_back('\n');
+    text_.append(levels_.size() * std::size_t(indent_), ' ');
+}
+
+void JsonWriter::beforeValue() {
+    if (afterKey_) {
+        afterKey_ = false;
+        return;
+    }
+    if (levels_.empty()) return;
+    Level &level = levels_.back();
+    if (!level.empty) text_.push_back(',');
+    level.empty = false;
+    newLine();
+}
+
+JsonWriter &JsonWriter::key(std::string_view name) {
+    beforeValue();
+    appendJsonString(text_, name);
+    text_.append(indent_ ? ": " : ":");
+    afterKey_ = true;
+    return *this;
+}
+
+JsonWriter &JsonWriter::value(std::string_view text) {
+    beforeValue();
+    appendJsonString(text_, text);
+    return *this;
+}
+
+JsonWriter &JsonWriter::value(double number) {
+    beforeValue();
+    appendJsonDouble(text_, number);
+    return *this;
+}
+
+namespace {
+
+void appendEscape(std::string &out, unsigned char c) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+    out.append(buffer);
+}
+
+// Well-formed UTF-8, with the characters JSON must escape escaped.
+void appendValid(std::string &out, std::string_view s) {
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(ch);
+        } else if (c < 0x20) {
+            appendEscape(out, c);
+        } else {
+            out.push_back(ch);
+        }
+    }
+}
+
+}  // namespace
+
+void appendJsonString(std::string &out, std::string_view s) {
+    out.push_back('"');
+    while (!s.empty()) {
+        const std::size_t bad = std::min(findInvalidUtf8(s), s.size());
+        appendValid(out, s.substr(0, bad));
+        if (bad == s.size()) break;
+        appendEscape(out, static_cast<unsigned char>(s[bad]));
+        s.remove_prefix(bad + 1);
+    }
+    out.push_back('"');
+}
+
+void appendJsonDouble(std::string &out, double value) {
+    if (!std::isfinite(value)) {
+        out.append("null");  // JSON has no infinity or NaN
+        return;
+    }
+    if (value == 0) {
+        out.append(std::signbit(value) ? "-0.0" : "0.0");
+        return;
+    }
+    // The shortest digits and their exponent: d.ddde±x.
+    char scientific[32];
+    const auto [end, ec] = std::to_chars(scientific, scientific + sizeof scientific, value,
+                                         std::chars_format::scientific);
+    std::string_view text(scientific, std::size_t(end - scientific));
+    if (text.front() == '-') {
+        out.push_back('-');
+        text.remove_prefix(1);
+    }
+    const std::size_t e = text.find('e');
+    std::string digits(1, text[0]);
+    if (e > 1) digits.append(text.substr(2, e - 2));  // past "d."
+    const int exponent = std::atoi(std::string(text.substr(e + 1)).c_str());
+    const int k = int(digits.size());
+    const int n = exponent + 1;  // where the decimal point falls among the digits
+    if (k <= n && n <= 15) {
+        out.append(digits).append(std::size_t(n - k), '0').append(".0");
+    } else if (0 < n && n <= 15) {
+        out.append(digits, 0, std::size_t(n)).push_back('.');
+        out.append(digits, std::size_t(n));
+    } else if (-4 < n && n <= 0) {
+        out.append("0.").append(std::size_t(-n), '0').append(digits);
+    } else {
+        out.push_back(digits[0]);
+        if (k > 1) out.append(".").append(digits, 1);
+        char power[16];
+        std::snprintf(power, sizeof power, "e%c%02d", n - 1 < 0 ? '-' : '+', std::abs(n - 1));
+        out.append(power);
+    }
+}
+
+}  // namespace modeler
