@@ -76,26 +76,32 @@ class FacesAtPoints {
     std::vector<uint32_t> first_, fill_, faces_;
 };
 
-// Builds one mesh from polygons: vertices split wherever a point carries
-// another normal or UV, triangles fanned, one primitive per material.
+// Builds meshes from polygons: vertices split wherever a point carries
+// another normal or UV, triangles fanned, one primitive per material. Its
+// working lists serve mesh after mesh.
 class MeshBuilder {
   public:
-    MeshBuilder(const Layer &layer, AssetMesh &mesh) : layer_(layer), mesh_(mesh) {}
+    explicit MeshBuilder(const Layer &layer) : layer_(layer) {}
 
-    void add(const ShellPolygons &shell, const std::vector<std::size_t> &materialOfSurface) {
+    void add(const ShellPolygons &shell, const std::vector<std::size_t> &materialOfSurface,
+             AssetMesh &mesh) {
+        mesh_ = &mesh;
+        // A point has no more vertices than corners.
+        mesh.positions.reserve(3 * shell.corners.size());
+        mesh.normals.reserve(3 * shell.corners.size());
+        mesh.uvs.reserve(2 * shell.corners.size());
         // The faces around each point, for the normals at its corners.
-        FacesAtPoints facesAt;
-        facesAt.build(shell);
-        vertexSlots_.assign(facesAt.cornerCount(), 0);
-        verticesMade_.assign(facesAt.pointRange(), 0);
+        facesAt_.build(shell);
+        vertexSlots_.assign(facesAt_.cornerCount(), 0);
+        verticesMade_.assign(facesAt_.pointRange(), 0);
         const double smooth = std::cos(kCreaseDegrees * std::numbers::pi / 180);
-        std::vector<uint32_t> v;
+        std::vector<uint32_t> &v = polygonVertices_;
         for (const ShellPolygon &polygon : shell.polygons) {
             v.clear();
             for (uint32_t c = 0; c < polygon.cornerCount; ++c) {
                 const ExportCorner &corner = shell.corners[polygon.firstCorner + c];
                 Normal n{0, 0, 0};
-                for (uint32_t other : facesAt.at(corner.point)) {
+                for (uint32_t other : facesAt_.at(corner.point)) {
                     const Normal &m = shell.polygons[other].normal;
                     if (dot(m, polygon.normal) < smooth) continue;
                     for (int i = 0; i < 3; ++i)
@@ -104,7 +110,7 @@ class MeshBuilder {
                 const double length = std::sqrt(dot(n, n));
                 for (double &c : n)
                     c /= length;
-                v.push_back(vertex(facesAt, corner, n));
+                v.push_back(vertex(corner, n));
             }
             auto &indices = primitive(materialOfSurface[polygon.surface]).indices;
             for (std::size_t i = 1; i + 1 < v.size(); ++i)
@@ -116,38 +122,41 @@ class MeshBuilder {
     // The vertex of corner with normal: one made earlier at the same point
     // with the same bits of normal and UV, else a new one. Vertices are
     // numbered in the order the corners first need them.
-    uint32_t vertex(const FacesAtPoints &at, const ExportCorner &corner, const Normal &normal) {
+    uint32_t vertex(const ExportCorner &corner, const Normal &normal) {
+        AssetMesh &mesh = *mesh_;
         const float n[3] = {float(normal[0]), float(normal[1]), float(normal[2])};
         const float uv[2] = {corner.u, corner.v};
-        const std::span<uint32_t> slots = at.slots(corner.point, vertexSlots_);
-        uint32_t &made = verticesMade_[corner.point - at.low()];
+        const std::span<uint32_t> slots = facesAt_.slots(corner.point, vertexSlots_);
+        uint32_t &made = verticesMade_[corner.point - facesAt_.low()];
         for (uint32_t k = 0; k < made; ++k) {
             const uint32_t v = slots[k];
-            if (std::memcmp(&mesh_.normals[3 * std::size_t(v)], n, sizeof n) == 0 &&
-                std::memcmp(&mesh_.uvs[2 * std::size_t(v)], uv, sizeof uv) == 0)
+            if (std::memcmp(&mesh.normals[3 * std::size_t(v)], n, sizeof n) == 0 &&
+                std::memcmp(&mesh.uvs[2 * std::size_t(v)], uv, sizeof uv) == 0)
                 return v;
         }
-        const auto v = uint32_t(mesh_.vertexCount());
+        const auto v = uint32_t(mesh.vertexCount());
         slots[made++] = v;
         const auto q = toRightHanded(layer_.points()[corner.point]);
-        mesh_.positions.insert(mesh_.positions.end(), {float(q[0]), float(q[1]), float(q[2])});
-        mesh_.normals.insert(mesh_.normals.end(), n, n + 3);
-        mesh_.uvs.insert(mesh_.uvs.end(), uv, uv + 2);
+        mesh.positions.insert(mesh.positions.end(), {float(q[0]), float(q[1]), float(q[2])});
+        mesh.normals.insert(mesh.normals.end(), n, n + 3);
+        mesh.uvs.insert(mesh.uvs.end(), uv, uv + 2);
         return v;
     }
 
     AssetPrimitive &primitive(std::size_t material) {
-        for (AssetPrimitive &p : mesh_.primitives) {
+        for (AssetPrimitive &p : mesh_->primitives) {
             if (p.material == material) return p;
         }
-        mesh_.primitives.push_back({material, {}});
-        return mesh_.primitives.back();
+        mesh_->primitives.push_back({material, {}});
+        return mesh_->primitives.back();
     }
 
     const Layer &layer_;
-    AssetMesh &mesh_;
+    AssetMesh *mesh_ = nullptr;  // the mesh being built
+    FacesAtPoints facesAt_;
     std::vector<uint32_t> vertexSlots_;   // vertex indices, in each point's slots
     std::vector<uint32_t> verticesMade_;  // slots used, per point
+    std::vector<uint32_t> polygonVertices_;
 };
 
 // A material for every look a triangle has: one per image, one for the
@@ -195,24 +204,53 @@ AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
     AssetModel model;
     model.name = options.name;
     const Shells shells = findShells(layer);
-    // The polygons of each shell, in layer order; two-point polygons and
-    // polygons without area have no triangles.
-    std::vector<ShellPolygons> ofShell(options.merge ? 1 : shells.count);
+    const std::size_t polygonCount = layer.polygons().size();
+    const std::size_t shellCount = options.merge ? 1 : shells.count;
+    auto shellOf = [&](std::size_t polygon) {
+        return options.merge ? 0 : std::size_t(shells.ofPolygon[polygon]);
+    };
+    // Two-point polygons and polygons without area have no triangles. The
+    // others' normals, and their materials numbered in layer order.
+    ExportPolygons exportPolygons(layer);
+    std::vector<Normal> normals(polygonCount);
+    std::vector<uint8_t> hasArea(polygonCount, 0);
+    // The polygons of each shell, in layer order: those of shell s are
+    // byShell[first[s] .. first[s + 1]).
+    std::vector<uint32_t> first(shellCount + 1, 0);
     MaterialTable table{std::vector<std::size_t>(layer.surfaceNames().size(), SIZE_MAX), {}, {}};
-    forEachExportPolygon(layer, [&](const ExportPolygon &polygon) {
-        if (!polygon.normal) return;
+    for (uint32_t p = 0; p < polygonCount; ++p) {
+        const ExportPolygon polygon = exportPolygons.at(p);
+        if (!polygon.normal) continue;
+        normals[p] = *polygon.normal;
+        hasArea[p] = 1;
         table.materialFor(scene, polygon.surface, model);
-        const std::size_t shell = options.merge ? 0 : shells.ofPolygon[polygon.index];
-        ShellPolygons &into = ofShell[shell];
-        into.polygons.push_back({polygon.surface, uint32_t(into.corners.size()),
-                                 uint32_t(polygon.corners.size()), *polygon.normal});
-        into.corners.insert(into.corners.end(), polygon.corners.begin(), polygon.corners.end());
-    });
-    for (std::size_t s = 0; s < ofShell.size(); ++s) {
-        if (ofShell[s].polygons.empty()) continue;
+        ++first[shellOf(p) + 1];
+    }
+    for (std::size_t s = 0; s < shellCount; ++s)
+        first[s + 1] += first[s];
+    std::vector<uint32_t> byShell(first.back());
+    {
+        std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+        for (uint32_t p = 0; p < polygonCount; ++p) {
+            if (hasArea[p]) byShell[fill[shellOf(p)]++] = p;
+        }
+    }
+    MeshBuilder builder(layer);
+    ShellPolygons shell;
+    for (std::size_t s = 0; s < shellCount; ++s) {
+        if (first[s] == first[s + 1]) continue;
+        shell.polygons.clear();
+        shell.corners.clear();
+        for (uint32_t i = first[s]; i < first[s + 1]; ++i) {
+            const uint32_t p = byShell[i];
+            const auto corners = exportPolygons.cornersOf(p);
+            shell.polygons.push_back({layer.polygons()[p].surface, uint32_t(shell.corners.size()),
+                                      uint32_t(corners.size()), normals[p]});
+            shell.corners.insert(shell.corners.end(), corners.begin(), corners.end());
+        }
         AssetMesh mesh;
         // A shell is named after its first surface but the pages: a book's cover.
-        for (const ShellPolygon &polygon : ofShell[s].polygons) {
+        for (const ShellPolygon &polygon : shell.polygons) {
             const std::string &surface = layer.surfaceNames()[polygon.surface];
             if (surface != profile::kPagesSurface) {
                 mesh.name = surface;
@@ -221,7 +259,7 @@ AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
         }
         if (options.merge || mesh.name.empty())
             mesh.name = options.merge ? model.name : model.name + "_" + std::to_string(s);
-        MeshBuilder(layer, mesh).add(ofShell[s], table.ofSurface);
+        builder.add(shell, table.ofSurface, mesh);
         model.meshes.push_back(std::move(mesh));
     }
     return model;

@@ -9,46 +9,49 @@
 
 namespace modeler {
 
-void forEachExportPolygon(const Layer &layer,
-                          const std::function<void(const ExportPolygon &)> &visit) {
-    std::vector<const VertexMap *> uvMaps;
+ExportPolygons::ExportPolygons(const Layer &layer) : layer_(layer) {
     for (const auto &map : layer.vertexMaps()) {
-        if (map->type() == LWVMAP_TXUV && map->dimension() == 2) uvMaps.push_back(map.get());
+        if (map->type() == LWVMAP_TXUV && map->dimension() == 2) uvMaps_.push_back(map.get());
     }
-    std::vector<ExportCorner> corners;
-    const auto &polygons = layer.polygons();
-    for (uint32_t index = 0; index < polygons.size(); ++index) {
-        const Polygon &polygon = polygons[index];
-        const VertexMap *source = nullptr;
-        for (const VertexMap *map : uvMaps) {
-            if (map->cornerValue(polygon.firstCorner)) {
-                source = map;
-                break;
-            }
+}
+
+std::span<const ExportCorner> ExportPolygons::cornersOf(uint32_t index) {
+    const Polygon &polygon = layer_.polygons()[index];
+    const VertexMap *source = nullptr;
+    for (const VertexMap *map : uvMaps_) {
+        if (map->cornerValue(polygon.firstCorner)) {
+            source = map;
+            break;
         }
-        corners.clear();
-        for (uint32_t c = polygon.cornerCount; c-- > 0;) {
-            const uint32_t corner = polygon.firstCorner + c;
-            const float *uv = source ? source->cornerValue(corner) : nullptr;
-            corners.push_back(
-                {layer.corners()[corner], uv != nullptr, uv ? uv[0] : 0.f, uv ? uv[1] : 0.f});
-        }
-        // Newell's normal: robust for any planar polygon.
-        std::array<double, 3> n{0, 0, 0};
-        for (std::size_t i = 0; i < corners.size(); ++i) {
-            const auto a = toRightHanded(layer.points()[corners[i].point]);
-            const auto b = toRightHanded(layer.points()[corners[(i + 1) % corners.size()].point]);
-            n[0] += (a[1] - b[1]) * (a[2] + b[2]);
-            n[1] += (a[2] - b[2]) * (a[0] + b[0]);
-            n[2] += (a[0] - b[0]) * (a[1] + b[1]);
-        }
-        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-        std::optional<std::array<double, 3>> normal;
-        if (corners.size() >= 3 && length > 0 && std::isfinite(length)) {
-            normal = std::array<double, 3>{n[0] / length, n[1] / length, n[2] / length};
-        }
-        visit({index, polygon.surface, corners, normal});
     }
+    std::vector<ExportCorner> &corners = corners_;
+    corners.clear();
+    for (uint32_t c = polygon.cornerCount; c-- > 0;) {
+        const uint32_t corner = polygon.firstCorner + c;
+        const float *uv = source ? source->cornerValue(corner) : nullptr;
+        corners.push_back(
+            {layer_.corners()[corner], uv != nullptr, uv ? uv[0] : 0.f, uv ? uv[1] : 0.f});
+    }
+    return corners;
+}
+
+ExportPolygon ExportPolygons::at(uint32_t index) {
+    const std::span<const ExportCorner> corners = cornersOf(index);
+    // Newell's normal: robust for any planar polygon.
+    std::array<double, 3> n{0, 0, 0};
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        const auto a = toRightHanded(layer_.points()[corners[i].point]);
+        const auto b = toRightHanded(layer_.points()[corners[(i + 1) % corners.size()].point]);
+        n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+        n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+        n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+    }
+    const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    std::optional<std::array<double, 3>> normal;
+    if (corners.size() >= 3 && length > 0 && std::isfinite(length)) {
+        normal = std::array<double, 3>{n[0] / length, n[1] / length, n[2] / length};
+    }
+    return {index, layer_.polygons()[index].surface, corners, normal};
 }
 
 const Image *baseColorImage(const Surface &surface) {

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -36,10 +35,22 @@ inline std::array<double, 3> toRightHanded(const Point &p) {
     return {p[0], p[1], -p[2]};
 }
 
-// Calls visit for every polygon of the layer, in layer order. Each takes its
-// UVs from the first 2-D UV map that holds a value for its first corner.
-void forEachExportPolygon(const Layer &layer,
-                          const std::function<void(const ExportPolygon &)> &visit);
+// The layer's polygons as the exports see them. Each takes its UVs from
+// the first 2-D UV map that holds a value for its first corner.
+class ExportPolygons {
+  public:
+    explicit ExportPolygons(const Layer &layer);
+    // Polygon index with its normal; its corners live in this object until
+    // the next call.
+    ExportPolygon at(uint32_t index);
+    // The corners alone, as at() gives them.
+    std::span<const ExportCorner> cornersOf(uint32_t index);
+
+  private:
+    const Layer &layer_;
+    std::vector<const VertexMap *> uvMaps_;
+    std::vector<ExportCorner> corners_;
+};
 
 // The image of surface's BaseColor texture, or null when it has none.
 const Image *baseColorImage(const Surface &surface);
