@@ -1,5 +1,6 @@
 #include "modeler/export/json_writer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -88,6 +89,17 @@ void appendValid(std::string &out, std::string_view s) {
 }  // namespace
 
 void appendJsonString(std::string &out, std::string_view s) {
+    // Nearly every name is plain ASCII with nothing to escape: one append.
+    const bool plain = std::all_of(s.begin(), s.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
+    });
+    if (plain) {
+        out.push_back('"');
+        out.append(s);
+        out.push_back('"');
+        return;
+    }
     out.push_back('"');
     while (!s.empty()) {
         const std::size_t bad = std::min(findInvalidUtf8(s), s.size());

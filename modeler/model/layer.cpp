@@ -78,7 +78,7 @@ void Layer::rememberOverwrite(VertexMap &map, bool corner, uint32_t index) {
     edit_.overwrites.push_back(record);
 }
 
-void Layer::storeValue(VertexMap &map, bool corner, uint32_t index, const float *values) {
+void Layer::prepareValue(VertexMap &map, bool corner, uint32_t index) {
     const std::size_t mark = corner ? edit_.corners : edit_.points;
     if (edit_.open && index < mark) rememberOverwrite(map, corner, index);
     auto &set = corner ? map.cornerSet_ : map.pointSet_;
@@ -91,18 +91,6 @@ void Layer::storeValue(VertexMap &map, bool corner, uint32_t index, const float 
         set.resize(size, 0);
         stored.resize(size * map.dimension_, 0.0f);
     }
-    if (!set[index]) ++map.valueCount_;
-    set[index] = 1;
-    std::memcpy(&stored[std::size_t(index) * map.dimension_], values,
-                sizeof(float) * map.dimension_);
-}
-
-void Layer::setCornerValue(VertexMap &map, uint32_t polygon, uint32_t corner, const float *values) {
-    storeValue(map, true, polygons_[polygon].firstCorner + corner, values);
-}
-
-void Layer::setPointValue(VertexMap &map, uint32_t point, const float *values) {
-    storeValue(map, false, point, values);
 }
 
 void Layer::beginEdit() {
@@ -163,11 +151,6 @@ void Layer::discardEdit() {
     assert(edit_.open);
     rollBack();
     edit_ = Edit{};
-}
-
-std::span<const uint32_t> Layer::polygonPoints(uint32_t polygon) const {
-    const Polygon &p = polygons_[polygon];
-    return {corners_.data() + p.firstCorner, p.cornerCount};
 }
 
 std::size_t Layer::valueCount() const {

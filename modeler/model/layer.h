@@ -72,8 +72,12 @@ class Layer {
     bool ownsVertexMap(const void *handle) const;
 
     // corner: the index of the corner within polygon (0..cornerCount-1).
-    void setCornerValue(VertexMap &map, uint32_t polygon, uint32_t corner, const float *values);
-    void setPointValue(VertexMap &map, uint32_t point, const float *values);
+    void setCornerValue(VertexMap &map, uint32_t polygon, uint32_t corner, const float *values) {
+        storeValue(map, true, polygons_[polygon].firstCorner + corner, values);
+    }
+    void setPointValue(VertexMap &map, uint32_t point, const float *values) {
+        storeValue(map, false, point, values);
+    }
 
     // Edit transactions. beginEdit marks the layer as it is; takeBackEdit
     // returns to that mark and keeps the edit open for the next result;
@@ -87,7 +91,10 @@ class Layer {
     const std::vector<Point> &points() const { return points_; }
     const std::vector<Polygon> &polygons() const { return polygons_; }
     const std::vector<uint32_t> &corners() const { return corners_; }
-    std::span<const uint32_t> polygonPoints(uint32_t polygon) const;
+    std::span<const uint32_t> polygonPoints(uint32_t polygon) const {
+        const Polygon &p = polygons_[polygon];
+        return {corners_.data() + p.firstCorner, p.cornerCount};
+    }
     const std::vector<std::string> &surfaceNames() const { return surfaceNames_; }
     std::span<const std::unique_ptr<VertexMap>> vertexMaps() const { return maps_; }
     std::size_t valueCount() const;
@@ -107,8 +114,22 @@ class Layer {
         std::vector<Overwrite> overwrites;     // values of older geometry replaced
     };
     void rememberOverwrite(VertexMap &map, bool corner, uint32_t index);
-    // Sets the value of a corner (global corner index) or of a point.
-    void storeValue(VertexMap &map, bool corner, uint32_t index, const float *values);
+    // Sets the value of a corner (global corner index) or of a point. A
+    // build sets values on what it just added, in order: that case is
+    // inline; growing the lists and keeping older values are not.
+    void storeValue(VertexMap &map, bool corner, uint32_t index, const float *values) {
+        auto &set = corner ? map.cornerSet_ : map.pointSet_;
+        const std::size_t mark = corner ? edit_.corners : edit_.points;
+        if ((edit_.open && index < mark) || set.size() <= index) [[unlikely]]
+            prepareValue(map, corner, index);
+        auto &stored = corner ? map.cornerValues_ : map.pointValues_;
+        map.valueCount_ += !set[index];
+        set[index] = 1;
+        float *to = &stored[std::size_t(index) * map.dimension_];
+        for (int i = 0; i < map.dimension_; ++i)
+            to[i] = values[i];
+    }
+    void prepareValue(VertexMap &map, bool corner, uint32_t index);
     void rollBack();
 
     std::vector<Point> points_;

@@ -1,7 +1,8 @@
 #include "modeler/services/edit_operations.h"
 
+#include <bit>
 #include <cmath>
-#include <cstring>
+#include <span>
 #include <unordered_map>
 
 #include "modeler/services/service_host.h"
@@ -25,6 +26,19 @@ bool fromHandle(Handle handle, std::size_t limit, uint32_t &index) {
 
 constexpr int kMaxFacePoints = 1 << 20;
 
+// Whether a name the plug-in passed is the one remembered. Names are short
+// and compared on almost every call: a loop of the known name's length,
+// which stops at the first byte that differs (the plug-in's terminator
+// among them, as a known name holds none), so that nothing past the
+// plug-in's text is read.
+inline bool sameName(const std::string &known, const char *name) {
+    const char *k = known.data();
+    for (std::size_t i = 0; i < known.size(); ++i) {
+        if (name[i] != k[i]) return false;
+    }
+    return name[known.size()] == '\0';
+}
+
 // The builds whose operations may be called, by the state their record
 // carries. A state is a number never used twice, so that operations kept
 // past their build are recognised, never taken for a later build's.
@@ -35,6 +49,23 @@ std::unordered_map<uintptr_t, MeshEdit *> &openEdits() {
 uintptr_t gNextEdit = 1;
 // The open build asked for last: nearly every call comes from the same one.
 MeshEdit *gLastEdit = nullptr;
+
+// The first corner of a polygon at point, or the corner count when none is.
+// Small polygons are scanned whole into a mask: the loop runs as long for
+// every corner of the polygon, so that it does not mispredict where a
+// search stopping at the match would.
+uint32_t firstCornerAt(std::span<const uint32_t> corners, uint32_t point) {
+    if (corners.size() <= 32) {
+        uint32_t found = 0;
+        for (uint32_t i = 0; i < corners.size(); ++i)
+            found |= uint32_t(corners[i] == point) << i;
+        return found ? uint32_t(std::countr_zero(found)) : uint32_t(corners.size());
+    }
+    uint32_t corner = 0;
+    while (corner < corners.size() && corners[corner] != point)
+        ++corner;
+    return corner;
+}
 
 }  // namespace
 
@@ -56,9 +87,16 @@ void MeshEdit::close() {
     if (gLastEdit == this) gLastEdit = nullptr;
 }
 
-MeshEdit *MeshEdit::from(EDStateRef state, const char *operation) {
+// Every operation starts here, so the common case (the build asked for
+// last) is inline and the search out of line.
+inline MeshEdit *MeshEdit::from(EDStateRef state, const char *operation) {
     const auto id = reinterpret_cast<uintptr_t>(state);
-    if (gLastEdit && gLastEdit->id_ == id) return gLastEdit;
+    if (gLastEdit && gLastEdit->id_ == id) [[likely]]
+        return gLastEdit;
+    return findOpen(id, operation);
+}
+
+MeshEdit *MeshEdit::findOpen(uintptr_t id, const char *operation) {
     auto it = openEdits().find(id);
     if (it != openEdits().end()) return gLastEdit = it->second;
     Host::current().fault(std::string(operation) + " called after its build returned");
@@ -96,27 +134,38 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, cons
     return toHandle<LWPolID>(layer.addPolygon(edit.surfaceFor(surface), edit.pointScratch_));
 }
 
+// The plug-in passes the same few names again and again, usually from the
+// same addresses: the entry last seen at this address is tried first, so
+// that the compare that decides is nearly always a match. The text is
+// always compared: an address may hold another name by now.
 uint32_t MeshEdit::surfaceFor(const char *name) {
-    for (const RecentSurface &recent : recentSurfaces_) {
-        if (!recent.name.empty() && std::strcmp(recent.name.c_str(), name) == 0)
+    const int guess = name == recentSurfaces_[1].address ? 1 : 0;
+    for (int k : {guess, 1 - guess}) {
+        RecentSurface &recent = recentSurfaces_[k];
+        if (!recent.name.empty() && sameName(recent.name, name)) {
+            recent.address = name;
             return recent.index;
+        }
     }
     const uint32_t index = host_.scene().addSurface(name).index;
     recentSurfaces_[1] = std::move(recentSurfaces_[0]);
-    recentSurfaces_[0] = {name, index};
+    recentSurfaces_[0] = {name, index, name};
     return index;
 }
 
 VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
-    for (VertexMap *map : recentMaps_) {
-        if (map && map->type() == type && map->dimension() == dimension &&
-            std::strcmp(map->name().c_str(), name) == 0) {
-            return *map;
+    const int guess = name == recentMaps_[1].address ? 1 : 0;
+    for (int k : {guess, 1 - guess}) {
+        RecentMap &recent = recentMaps_[k];
+        if (recent.map && recent.map->type() == type && recent.map->dimension() == dimension &&
+            sameName(recent.map->name(), name)) {
+            recent.address = name;
+            return *recent.map;
         }
     }
     VertexMap &map = host_.scene().layer().vertexMap(type, name, dimension);
     recentMaps_[1] = recentMaps_[0];
-    recentMaps_[0] = &map;
+    recentMaps_[0] = {&map, name};
     return map;
 }
 
@@ -149,9 +198,7 @@ EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWI
             return EDERR_BADARGS;
         }
         const auto corners = layer.polygonPoints(polygonIndex);
-        uint32_t corner = 0;
-        while (corner < corners.size() && corners[corner] != pointIndex)
-            ++corner;
+        const uint32_t corner = firstCornerAt(corners, pointIndex);
         if (corner == corners.size()) {
             edit.host_.fault("pntVPMap: the point is not a corner of the polygon");
             return EDERR_BADARGS;

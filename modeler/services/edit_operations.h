@@ -41,6 +41,7 @@ class MeshEdit {
     // The open build a state stands for; null, with a fault recorded on
     // the running host, when its build has returned.
     static MeshEdit *from(EDStateRef state, const char *operation);
+    static MeshEdit *findOpen(uintptr_t id, const char *operation);
     static LWPntID addPoint(EDStateRef state, double *xyz);
     static LWPolID addFace(EDStateRef state, const char *surface, int count, const LWPntID *points);
     static EDError pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
@@ -55,11 +56,17 @@ class MeshEdit {
     MeshEditOp op_;
     std::size_t firstPoint_, firstPolygon_;
     std::size_t values_ = 0;
-    VertexMap *recentMaps_[2] = {nullptr, nullptr};
-    // The surfaces named last: a build names the same few again and again.
+    // The maps and surfaces named last, with the address each name came
+    // from last: a build names the same few again and again.
+    struct RecentMap {
+        VertexMap *map = nullptr;
+        const char *address = nullptr;
+    };
+    RecentMap recentMaps_[2];
     struct RecentSurface {
         std::string name;
         uint32_t index = 0;
+        const char *address = nullptr;
     };
     RecentSurface recentSurfaces_[2];
     std::vector<uint32_t> pointScratch_;
