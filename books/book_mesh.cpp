@@ -1,8 +1,8 @@
 #include "books/book_mesh.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 
 #include "books/limits.h"
@@ -19,13 +19,27 @@ Vector3 sum(const Vector3 &a, const Vector3 &b) {
     return {a[0] + b[0], a[1] + b[1], a[2] + b[2]};
 }
 
+// "<prefix><index>", cut to fit as snprintf would cut it: made for every
+// book, where a format string's parsing would cost more than the text.
+template <std::size_t Capacity>
+void writeCoverName(char (&out)[Capacity], const char *prefix, int index) {
+    std::size_t n = 0;
+    for (; prefix[n] && n + 1 < Capacity; ++n)
+        out[n] = prefix[n];
+    char digits[16];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, index);
+    for (const char *d = digits; d < end && n + 1 < Capacity; ++d)
+        out[n++] = *d;
+    out[n] = '\0';
+}
+
 }  // namespace
 
 bool BookMeshBuilder::addBook(MeshEditOp &edit, const BookSpec &book) {
     const int n = spineSegmentsUsed(book.spineSegments);
     reversed_ = book.axis != 0;
     char coverName[kCoverNameCapacity];
-    std::snprintf(coverName, sizeof coverName, "%s%i", book.surfacePrefix, book.index);
+    writeCoverName(coverName, book.surfacePrefix, book.index);
     if (!placePoints(book, n)) return false;
     addBlock(edit, coverName);
     addSpine(edit, coverName, n);
