@@ -85,6 +85,18 @@ class GltfBuilder {
     std::vector<std::pair<std::string, const std::vector<unsigned char> *>> imageFiles;
 
     void build(bool merged) {
+        // Each view sized once: a large model's vertex data is most of the
+        // work, and growing it step by step would copy it again and again.
+        std::size_t vertices = 0, indices = 0;
+        for (const AssetMesh &mesh : asset_.meshes) {
+            vertices += mesh.vertexCount();
+            for (const AssetPrimitive &primitive : mesh.primitives)
+                indices += primitive.indices.size();
+        }
+        positions_.bytes.reserve(12 * vertices);
+        normals_.bytes.reserve(12 * vertices);
+        uvs_.bytes.reserve(8 * vertices);
+        shortIndices_.bytes.reserve(2 * indices);
         addMaterials();
         shareVertices();
         meshStart_.push_back(0);

@@ -1,95 +1,26 @@
 #include "modeler/export/json_export.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cstring>
-#include <functional>
-#include <memory>
 
 #include "modeler/export/atomic_file.h"
+#include "modeler/export/chunked_text.h"
 #include "modeler/export/json_writer.h"
 
 namespace modeler {
 namespace {
 
-// JSON text built in chunks: each full chunk goes to the sink, so that a
-// large scene never sits whole in memory. Numbers and short pieces are
-// written straight into the chunk's free space.
-class JsonText {
+// The scene's JSON in chunks, with its strings escaped.
+class JsonText : public ChunkedText {
   public:
-    using Sink = std::function<void(std::string_view)>;
-    explicit JsonText(Sink sink)
-        : sink_(std::move(sink)), buffer_(new char[kCapacity]), at_(buffer_.get()) {}
-
-    void raw(std::string_view s) {
-        if (std::size_t(end() - at_) < s.size()) {
-            flush();
-            if (s.size() > kCapacity) {
-                sink_(s);
-                return;
-            }
-        }
-        std::memcpy(at_, s.data(), s.size());
-        at_ += s.size();
-    }
-    // A piece of text known when compiled: copied in one fixed-size step.
-    template <std::size_t N>
-    void raw(const char (&s)[N]) {
-        room(N - 1);
-        std::memcpy(at_, s, N - 1);
-        at_ += N - 1;
-    }
-    template <typename Number>
-    void number(Number value) {
-        room(kNumberRoom);
-        at_ = std::to_chars(at_, at_ + kNumberRoom, value).ptr;
-    }
-    // Map values repeat (a few UVs over and over): their text is kept by
-    // bits, as making the shortest text of a float is the costly part.
-    void number(float value) {
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        CachedFloat &cached = floatTexts_[(bits * 2654435761u) >> (32 - kFloatCacheBits)];
-        if (cached.length == 0 || cached.bits != bits) {
-            cached.bits = bits;
-            cached.length =
-                uint8_t(std::to_chars(cached.text, cached.text + sizeof cached.text, value).ptr -
-                        cached.text);
-        }
-        room(sizeof cached.text);
-        std::memcpy(at_, cached.text, sizeof cached.text);
-        at_ += cached.length;
-    }
+    using ChunkedText::ChunkedText;
     void integer(std::size_t value) { number(value); }
     void string(std::string_view s) {
         scratch_.clear();
         appendJsonString(scratch_, s);
         raw(std::string_view(scratch_));
     }
-    void flush() {
-        sink_(std::string_view(buffer_.get(), std::size_t(at_ - buffer_.get())));
-        at_ = buffer_.get();
-    }
 
   private:
-    static constexpr std::size_t kCapacity = 1 << 20;
-    static constexpr std::size_t kNumberRoom = 32;  // the longest float, double or size_t
-    char *end() { return buffer_.get() + kCapacity; }
-    void room(std::size_t size) {
-        if (std::size_t(end() - at_) < size) flush();
-    }
-
-    static constexpr int kFloatCacheBits = 10;
-    struct CachedFloat {
-        uint32_t bits = 0;
-        uint8_t length = 0;  // 0: empty
-        char text[27];       // the longest float text is 15 bytes
-    };
-    std::vector<CachedFloat> floatTexts_ = std::vector<CachedFloat>(1u << kFloatCacheBits);
-
-    Sink sink_;
-    std::unique_ptr<char[]> buffer_;
-    char *at_;
     std::string scratch_;
 };
 

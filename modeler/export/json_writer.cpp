@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "modeler/model/utf8.h"
 
@@ -95,9 +96,12 @@ void appendJsonString(std::string &out, std::string_view s) {
         return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
     });
     if (plain) {
-        out.push_back('"');
-        out.append(s);
-        out.push_back('"');
+        const std::size_t at = out.size();
+        out.resize(at + s.size() + 2);
+        char *to = out.data() + at;
+        to[0] = '"';
+        std::memcpy(to + 1, s.data(), s.size());
+        to[s.size() + 1] = '"';
         return;
     }
     out.push_back('"');

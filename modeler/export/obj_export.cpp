@@ -1,12 +1,13 @@
 #include "modeler/export/obj_export.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <set>
-#include <unordered_map>
 
+#include "modeler/export/chunked_text.h"
 #include "modeler/export/number_text.h"
 #include "modeler/export/word_hash.h"
 
@@ -24,46 +25,78 @@ std::string singleWord(const std::string &name) {
     return word;
 }
 
-void appendTriple(std::string &out, const char *tag, const float *values, int count) {
-    out += tag;
+void writeValueLine(ChunkedText &out, const char *tag, const float *values, int count) {
+    out.raw(std::string_view(tag));
     for (int i = 0; i < count; ++i) {
-        out += ' ';
-        appendNumber(out, values[i]);
+        out.put(' ');
+        out.number(values[i]);
     }
-    out += '\n';
+    out.put('\n');
 }
 
 // Numbers for the distinct values of one kind (v, vt or vn), written as
-// each first appears: a corner shared by many faces is written once.
+// each first appears: a corner shared by many faces is written once. An
+// open-addressed table of the values' bits, as a large model looks up
+// three values a vertex.
 class ValueLines {
   public:
     explicit ValueLines(const char *tag, int size) : tag_(tag), size_(size) {}
 
-    std::size_t number(std::string &obj, const float *values) {
+    std::size_t number(ChunkedText &obj, const float *values) {
         Key key{};
         std::memcpy(key.data(), values, sizeof(float) * size_);
-        auto [it, added] = numbers_.try_emplace(key, numbers_.size() + 1);
-        if (added) appendTriple(obj, tag_, values, size_);
-        return it->second;
+        if (2 * (count_ + 1) > slots_.size()) grow();
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = WordHash<3>{}(key)&mask;; i = (i + 1) & mask) {
+            Slot &slot = slots_[i];
+            if (slot.number == 0) {
+                slot = {key, ++count_};
+                writeValueLine(obj, tag_, values, size_);
+                return count_;
+            }
+            if (slot.key == key) return slot.number;
+        }
     }
 
   private:
     using Key = std::array<uint32_t, 3>;
+    struct Slot {
+        Key key{};
+        std::size_t number = 0;  // 0: empty
+    };
+    void grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(std::max<std::size_t>(1024, 2 * old.size()), Slot{});
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot &slot : old) {
+            if (slot.number == 0) continue;
+            std::size_t i = WordHash<3>{}(slot.key) & mask;
+            while (slots_[i].number != 0)
+                i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+
     const char *tag_;
     int size_;
-    std::unordered_map<Key, std::size_t, WordHash<3>> numbers_;
+    std::size_t count_ = 0;
+    std::vector<Slot> slots_;
 };
 
 // Every mesh as an object: the values its corners use first, then its
 // triangles grouped by material.
-std::string objText(const AssetModel &asset, const std::string &mtlName) {
-    std::string obj =
-        "# varlobooks: right-handed (the modeller's z negated), faces wound counter-clockwise\n";
-    obj += "mtllib " + mtlName + "\n";
+void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &mtlName) {
+    obj.raw(
+        "# varlobooks: right-handed (the modeller's z negated), faces wound counter-clockwise\n");
+    obj.raw("mtllib ");
+    obj.raw(std::string_view(mtlName));
+    obj.put('\n');
     ValueLines positions("v", 3), uvs("vt", 2), normals("vn", 3);
     std::vector<std::array<std::size_t, 3>> corner;  // v, vt, vn of each vertex
     for (const AssetMesh &mesh : asset.meshes) {
-        obj += "o " + singleWord(mesh.name) + "\n";
+        obj.raw("o ");
+        obj.raw(std::string_view(singleWord(mesh.name)));
+        obj.put('\n');
         corner.resize(mesh.vertexCount());
         for (std::size_t v = 0; v < corner.size(); ++v) {
             corner[v] = {positions.number(obj, &mesh.positions[3 * v]),
@@ -71,23 +104,24 @@ std::string objText(const AssetModel &asset, const std::string &mtlName) {
                          normals.number(obj, &mesh.normals[3 * v])};
         }
         for (const AssetPrimitive &primitive : mesh.primitives) {
-            obj += "usemtl " + singleWord(asset.materials[primitive.material].name) + "\n";
+            obj.raw("usemtl ");
+            obj.raw(std::string_view(singleWord(asset.materials[primitive.material].name)));
+            obj.put('\n');
             for (std::size_t i = 0; i < primitive.indices.size(); i += 3) {
-                obj += 'f';
+                obj.put('f');
                 for (int k = 0; k < 3; ++k) {
                     const auto &[v, vt, vn] = corner[primitive.indices[i + k]];
-                    obj += ' ';
-                    appendNumber(obj, v);
-                    obj += '/';
-                    appendNumber(obj, vt);
-                    obj += '/';
-                    appendNumber(obj, vn);
+                    obj.put(' ');
+                    obj.number(v);
+                    obj.put('/');
+                    obj.number(vt);
+                    obj.put('/');
+                    obj.number(vn);
                 }
-                obj += '\n';
+                obj.put('\n');
             }
         }
     }
-    return obj;
 }
 
 // The images' file names in the covers folder: the source's stem made one
@@ -145,7 +179,12 @@ std::optional<std::string> writeObj(const AssetModel &asset, const std::string &
     }
     if (auto error = files.stage(mtlPath.string(), mtlText(asset, coversFolder, imageNames)))
         return error;
-    return files.stage(path, objText(asset, mtlPath.filename().string()));
+    AtomicFile &file = files.add(path);
+    if (file.error()) return file.error();
+    ChunkedText obj([&file](std::string_view bytes) { file.write(bytes); });
+    writeObjText(obj, asset, mtlPath.filename().string());
+    obj.flush();
+    return file.error();
 }
 
 }  // namespace modeler
