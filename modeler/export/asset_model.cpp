@@ -219,11 +219,11 @@ AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
     std::vector<uint32_t> first(shellCount + 1, 0);
     MaterialTable table{std::vector<std::size_t>(layer.surfaceNames().size(), SIZE_MAX), {}, {}};
     for (uint32_t p = 0; p < polygonCount; ++p) {
-        const ExportPolygon polygon = exportPolygons.at(p);
-        if (!polygon.normal) continue;
-        normals[p] = *polygon.normal;
+        const auto normal = exportPolygons.normalOf(p);
+        if (!normal) continue;
+        normals[p] = *normal;
         hasArea[p] = 1;
-        table.materialFor(scene, polygon.surface, model);
+        table.materialFor(scene, layer.polygons()[p].surface, model);
         ++first[shellOf(p) + 1];
     }
     for (std::size_t s = 0; s < shellCount; ++s)

@@ -35,23 +35,26 @@ std::span<const ExportCorner> ExportPolygons::cornersOf(uint32_t index) {
     return corners;
 }
 
-ExportPolygon ExportPolygons::at(uint32_t index) {
-    const std::span<const ExportCorner> corners = cornersOf(index);
+std::optional<std::array<double, 3>> ExportPolygons::normalOf(uint32_t index) const {
+    const Polygon &polygon = layer_.polygons()[index];
+    const uint32_t count = polygon.cornerCount;
+    // The corners in right-handed order: the layer's, reversed.
+    auto pointAt = [&](uint32_t i) {
+        return toRightHanded(
+            layer_.points()[layer_.corners()[polygon.firstCorner + count - 1 - i]]);
+    };
     // Newell's normal: robust for any planar polygon.
     std::array<double, 3> n{0, 0, 0};
-    for (std::size_t i = 0; i < corners.size(); ++i) {
-        const auto a = toRightHanded(layer_.points()[corners[i].point]);
-        const auto b = toRightHanded(layer_.points()[corners[(i + 1) % corners.size()].point]);
+    for (uint32_t i = 0; i < count; ++i) {
+        const auto a = pointAt(i);
+        const auto b = pointAt((i + 1) % count);
         n[0] += (a[1] - b[1]) * (a[2] + b[2]);
         n[1] += (a[2] - b[2]) * (a[0] + b[0]);
         n[2] += (a[0] - b[0]) * (a[1] + b[1]);
     }
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    std::optional<std::array<double, 3>> normal;
-    if (corners.size() >= 3 && length > 0 && std::isfinite(length)) {
-        normal = std::array<double, 3>{n[0] / length, n[1] / length, n[2] / length};
-    }
-    return {index, layer_.polygons()[index].surface, corners, normal};
+    if (count < 3 || !(length > 0) || !std::isfinite(length)) return std::nullopt;
+    return std::array<double, 3>{n[0] / length, n[1] / length, n[2] / length};
 }
 
 const Image *baseColorImage(const Surface &surface) {

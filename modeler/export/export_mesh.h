@@ -24,13 +24,6 @@ struct ExportCorner {
     float u, v;  // v up, as the modeller's maps hold it
 };
 
-struct ExportPolygon {
-    uint32_t index;
-    uint32_t surface;
-    std::span<const ExportCorner> corners;        // right-handed order
-    std::optional<std::array<double, 3>> normal;  // unit; none for no area
-};
-
 inline std::array<double, 3> toRightHanded(const Point &p) {
     return {p[0], p[1], -p[2]};
 }
@@ -40,11 +33,11 @@ inline std::array<double, 3> toRightHanded(const Point &p) {
 class ExportPolygons {
   public:
     explicit ExportPolygons(const Layer &layer);
-    // Polygon index with its normal; its corners live in this object until
-    // the next call.
-    ExportPolygon at(uint32_t index);
-    // The corners alone, as at() gives them.
+    // The polygon's corners in right-handed order, with their UVs; they
+    // live in this object until the next call.
     std::span<const ExportCorner> cornersOf(uint32_t index);
+    // Its unit normal, right-handed; none for a polygon without area.
+    std::optional<std::array<double, 3>> normalOf(uint32_t index) const;
 
   private:
     const Layer &layer_;
