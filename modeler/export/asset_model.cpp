@@ -94,6 +94,16 @@ class MeshBuilder {
         facesAt_.build(shell);
         vertexSlots_.assign(facesAt_.cornerCount(), 0);
         verticesMade_.assign(facesAt_.pointRange(), 0);
+        // Each material's triangles, counted first: one allocation a primitive.
+        std::vector<std::size_t> &triangles = trianglesOf_;
+        triangles.clear();
+        for (const ShellPolygon &polygon : shell.polygons) {
+            const std::size_t p = primitiveIndex(materialOfSurface[polygon.surface]);
+            triangles.resize(std::max(triangles.size(), p + 1), 0);
+            triangles[p] += polygon.cornerCount - 2;
+        }
+        for (std::size_t p = 0; p < triangles.size(); ++p)
+            mesh.primitives[p].indices.reserve(3 * triangles[p]);
         const double smooth = std::cos(kCreaseDegrees * std::numbers::pi / 180);
         std::vector<uint32_t> &v = polygonVertices_;
         for (const ShellPolygon &polygon : shell.polygons) {
@@ -143,12 +153,17 @@ class MeshBuilder {
         return v;
     }
 
-    AssetPrimitive &primitive(std::size_t material) {
-        for (AssetPrimitive &p : mesh_->primitives) {
-            if (p.material == material) return p;
+    // The mesh's primitive of a material, made when it is first needed.
+    std::size_t primitiveIndex(std::size_t material) {
+        auto &primitives = mesh_->primitives;
+        for (std::size_t p = 0; p < primitives.size(); ++p) {
+            if (primitives[p].material == material) return p;
         }
-        mesh_->primitives.push_back({material, {}});
-        return mesh_->primitives.back();
+        primitives.push_back({material, {}});
+        return primitives.size() - 1;
+    }
+    AssetPrimitive &primitive(std::size_t material) {
+        return mesh_->primitives[primitiveIndex(material)];
     }
 
     const Layer &layer_;
@@ -157,6 +172,7 @@ class MeshBuilder {
     std::vector<uint32_t> vertexSlots_;   // vertex indices, in each point's slots
     std::vector<uint32_t> verticesMade_;  // slots used, per point
     std::vector<uint32_t> polygonVertices_;
+    std::vector<std::size_t> trianglesOf_;  // per primitive
 };
 
 // A material for every look a triangle has: one per image, one for the

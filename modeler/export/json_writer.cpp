@@ -47,7 +47,10 @@ void JsonWriter::beforeValue() {
 JsonWriter &JsonWriter::key(std::string_view name) {
     beforeValue();
     appendJsonString(text_, name);
-    text_.append(indent_ ? ": " : ":");
+    if (indent_)
+        text_.append(": ", 2);
+    else
+        text_.push_back(':');
     afterKey_ = true;
     return *this;
 }
