@@ -49,13 +49,33 @@ class ChunkedText {
         room(kNumberRoom);
         at_ = std::to_chars(at_, at_ + kNumberRoom, value).ptr;
     }
-    // Floats repeat in a model (a few UVs over and over): their text is
-    // kept by bits, as making the shortest text of a float is the costly
-    // part. The same conversion, so the same text.
-    void number(float value) {
-        uint32_t bits;
+    // Values repeat in a model (a few UVs over and over, the heights and
+    // depths of a row of books): their text is kept by bits, as making the
+    // shortest text of a float or double is the costly part. The same
+    // conversion, so the same text.
+    void number(float value) { cachedNumber(floatTexts_, value); }
+    void number(double value) { cachedNumber(doubleTexts_, value); }
+    void flush() {
+        sink_(std::string_view(buffer_.get(), std::size_t(at_ - buffer_.get())));
+        at_ = buffer_.get();
+    }
+
+  private:
+    static constexpr std::size_t kCapacity = 1 << 20;
+    static constexpr std::size_t kNumberRoom = 32;  // the longest float, double or integer
+    static constexpr int kCacheBits = 12;
+    template <typename Bits>
+    struct CachedText {
+        Bits bits = 0;
+        uint8_t length = 0;            // 0: empty
+        char text[31 - sizeof(Bits)];  // the longest double text is 24 bytes
+    };
+    template <typename Value, typename Bits>
+    void cachedNumber(std::vector<CachedText<Bits>> &texts, Value value) {
+        Bits bits;
         std::memcpy(&bits, &value, sizeof bits);
-        CachedFloat &cached = floatTexts_[(bits * 2654435761u) >> (32 - kFloatCacheBits)];
+        const uint64_t mixed = uint64_t(bits) * 0x9E3779B97F4A7C15ull;
+        CachedText<Bits> &cached = texts[mixed >> (64 - kCacheBits)];
         if (cached.length == 0 || cached.bits != bits) {
             cached.bits = bits;
             cached.length =
@@ -66,20 +86,6 @@ class ChunkedText {
         std::memcpy(at_, cached.text, sizeof cached.text);
         at_ += cached.length;
     }
-    void flush() {
-        sink_(std::string_view(buffer_.get(), std::size_t(at_ - buffer_.get())));
-        at_ = buffer_.get();
-    }
-
-  private:
-    static constexpr std::size_t kCapacity = 1 << 20;
-    static constexpr std::size_t kNumberRoom = 32;  // the longest float, double or integer
-    static constexpr int kFloatCacheBits = 10;
-    struct CachedFloat {
-        uint32_t bits = 0;
-        uint8_t length = 0;  // 0: empty
-        char text[27];       // the longest float text is 15 bytes
-    };
 
     char *end() { return buffer_.get() + kCapacity; }
     void room(std::size_t size) {
@@ -89,7 +95,10 @@ class ChunkedText {
     Sink sink_;
     std::unique_ptr<char[]> buffer_;
     char *at_;
-    std::vector<CachedFloat> floatTexts_ = std::vector<CachedFloat>(1u << kFloatCacheBits);
+    std::vector<CachedText<uint32_t>> floatTexts_ =
+        std::vector<CachedText<uint32_t>>(1u << kCacheBits);
+    std::vector<CachedText<uint64_t>> doubleTexts_ =
+        std::vector<CachedText<uint64_t>>(1u << kCacheBits);
 };
 
 }  // namespace modeler
