@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "modeler/export/asset_model.h"
+#include "modeler/export/chunked_text.h"
 #include "modeler/export/json_writer.h"
 
 namespace modeler {
@@ -24,18 +25,18 @@ constexpr int kLinear = 9729;
 constexpr int kLinearMipmapLinear = 9987;
 constexpr int kClampToEdge = 33071;
 
-// One growing byte array per kind of data, each becoming one buffer view:
-// every mesh's positions in one, normals in another, and so on.
+// One buffer view per kind of data: every mesh's positions in one, normals
+// in another, and so on. Only its length is kept: the bytes are written
+// from the model when the file is, never gathered in memory.
 struct ViewData {
-    std::vector<unsigned char> bytes;
+    std::size_t length = 0;
     int stride = 0;  // for vertex attributes
     int target = 0;
     int view = -1;  // the buffer view, once placed
 
-    std::size_t append(const void *data, std::size_t size) {
-        const std::size_t offset = bytes.size();
-        const auto *begin = static_cast<const unsigned char *>(data);
-        bytes.insert(bytes.end(), begin, begin + size);
+    std::size_t claim(std::size_t size) {
+        const std::size_t offset = length;
+        length += size;
         return offset;
     }
 };
@@ -53,7 +54,8 @@ struct Accessor {
 struct BufferView {
     std::size_t byteOffset, byteLength;
     int stride, target;
-    const unsigned char *bytes;
+    const ViewData *data;                     // vertex or index data
+    const std::vector<unsigned char> *image;  // or an embedded image
 };
 
 struct Primitive {
@@ -85,18 +87,6 @@ class GltfBuilder {
     std::vector<std::pair<std::string, const std::vector<unsigned char> *>> imageFiles;
 
     void build(bool merged) {
-        // Each view sized once: a large model's vertex data is most of the
-        // work, and growing it step by step would copy it again and again.
-        std::size_t vertices = 0, indices = 0;
-        for (const AssetMesh &mesh : asset_.meshes) {
-            vertices += mesh.vertexCount();
-            for (const AssetPrimitive &primitive : mesh.primitives)
-                indices += primitive.indices.size();
-        }
-        positions_.bytes.reserve(12 * vertices);
-        normals_.bytes.reserve(12 * vertices);
-        uvs_.bytes.reserve(8 * vertices);
-        shortIndices_.bytes.reserve(2 * indices);
         addMaterials();
         shareVertices();
         meshStart_.push_back(0);
@@ -110,15 +100,23 @@ class GltfBuilder {
         placeViews();
     }
 
-    // The buffer's bytes: every view in order, each starting on four bytes.
+    // The buffer's bytes: every view in order, each starting on four
+    // bytes, made from the model as they are written.
     std::size_t bufferLength() const { return bufferLength_; }
     template <typename Write>
     void writeBuffer(Write &&write) const {
         static constexpr char kZeros[4] = {};
+        auto bytes = [&write](const void *data, std::size_t size) {
+            write(std::string_view(static_cast<const char *>(data), size));
+        };
         std::size_t at = 0;
         for (const BufferView &view : views_) {
             write(std::string_view(kZeros, view.byteOffset - at));
-            write(std::string_view(reinterpret_cast<const char *>(view.bytes), view.byteLength));
+            if (view.image) {
+                bytes(view.image->data(), view.image->size());
+            } else {
+                writeView(*view.data, bytes);
+            }
             at = view.byteOffset + view.byteLength;
         }
         write(std::string_view(kZeros, bufferLength_ - at));
@@ -127,6 +125,10 @@ class GltfBuilder {
     // The document; a .gltf names its buffer binUri.
     std::string json(int indent, const std::string &binUri) const {
         JsonWriter out(indent);
+        // About what each record takes as compact text; more when indented.
+        out.reserve(std::size_t(indent ? 3 : 1) *
+                    (4096 + 120 * accessors_.size() + 100 * primitives_.size() +
+                     40 * nodes_.size() + 60 * views_.size() + 150 * asset_.materials.size()));
         out.beginObject();
         writeAccessors(out);
         out.key("asset").beginObject();
@@ -186,43 +188,35 @@ class GltfBuilder {
     }
 
     // The accessors of a run of vertices: positions (with their bounds),
-    // normals and UVs.
+    // normals and UVs of the meshes [from, to) in order.
     struct VertexAccessors {
         int position, normal, uv;
     };
 
-    VertexAccessors vertexAccessors(const std::vector<float> &positions,
-                                    const std::vector<float> &normals,
-                                    const std::vector<float> &uvsUp) {
-        const std::size_t vertices = positions.size() / 3;
-        VertexAccessors out;
-        out.position =
-            accessor(positions_, positions_.append(positions.data(), positions.size() * 4), kFloat,
-                     vertices, "VEC3");
+    VertexAccessors vertexAccessors(std::size_t from, std::size_t to) {
+        std::size_t vertices = 0;
         std::array<float, 3> low{FLT_MAX, FLT_MAX, FLT_MAX}, high{-FLT_MAX, -FLT_MAX, -FLT_MAX};
-        for (std::size_t i = 0; i < positions.size(); i += 3) {
-            for (int c = 0; c < 3; ++c) {
-                low[c] = std::min(low[c], positions[i + c]);
-                high[c] = std::max(high[c], positions[i + c]);
+        for (std::size_t m = from; m < to; ++m) {
+            const std::vector<float> &positions = asset_.meshes[m].positions;
+            vertices += positions.size() / 3;
+            for (std::size_t i = 0; i < positions.size(); i += 3) {
+                for (int c = 0; c < 3; ++c) {
+                    low[c] = std::min(low[c], positions[i + c]);
+                    high[c] = std::max(high[c], positions[i + c]);
+                }
             }
         }
+        VertexAccessors out;
+        out.position =
+            accessor(positions_, positions_.claim(12 * vertices), kFloat, vertices, "VEC3");
         Accessor &bounds = accessors_[out.position];
         bounds.bounded = true;
         for (int c = 0; c < 3; ++c) {
             bounds.min[c] = shortDouble(low[c]);
             bounds.max[c] = shortDouble(high[c]);
         }
-        out.normal = accessor(normals_, normals_.append(normals.data(), normals.size() * 4), kFloat,
-                              vertices, "VEC3");
-        // glTF's texture origin is the image's top-left: v runs down.
-        const std::size_t offset = uvs_.bytes.size();
-        uvs_.bytes.resize(offset + uvsUp.size() * 4);
-        auto *uvs = reinterpret_cast<float *>(uvs_.bytes.data() + offset);
-        for (std::size_t i = 0; i < uvsUp.size(); i += 2) {
-            uvs[i] = uvsUp[i];
-            uvs[i + 1] = 1.0f - uvsUp[i + 1];
-        }
-        out.uv = accessor(uvs_, offset, kFloat, vertices, "VEC2");
+        out.normal = accessor(normals_, normals_.claim(12 * vertices), kFloat, vertices, "VEC3");
+        out.uv = accessor(uvs_, uvs_.claim(8 * vertices), kFloat, vertices, "VEC2");
         return out;
     }
 
@@ -244,64 +238,95 @@ class GltfBuilder {
         for (const AssetMesh &mesh : asset_.meshes)
             total += mesh.vertexCount();
         if (total >= 65536 || asset_.meshes.size() < 2) return;
-        std::vector<float> positions, normals, uvs;
+        uint32_t first = 0;
         for (const AssetMesh &mesh : asset_.meshes) {
-            firstVertex_.push_back(uint32_t(positions.size() / 3));
-            positions.insert(positions.end(), mesh.positions.begin(), mesh.positions.end());
-            normals.insert(normals.end(), mesh.normals.begin(), mesh.normals.end());
-            uvs.insert(uvs.end(), mesh.uvs.begin(), mesh.uvs.end());
+            firstVertex_.push_back(first);
+            first += uint32_t(mesh.vertexCount());
         }
-        shared_ = vertexAccessors(positions, normals, uvs);
-    }
-
-    template <typename Index>
-    int indexAccessor(ViewData &view, const std::vector<uint32_t> &indices, uint32_t first,
-                      int componentType) {
-        const std::size_t offset = view.bytes.size();
-        view.bytes.resize(offset + indices.size() * sizeof(Index));
-        auto *out = reinterpret_cast<Index *>(view.bytes.data() + offset);
-        for (std::size_t i = 0; i < indices.size(); ++i)
-            out[i] = Index(first + indices[i]);
-        return accessor(view, offset, componentType, indices.size(), "SCALAR");
+        shared_ = vertexAccessors(0, asset_.meshes.size());
     }
 
     // The node carries the name: loaders name the object from it.
     void addMesh(const AssetMesh &mesh, std::size_t index) {
         const uint32_t first = shared_ ? firstVertex_[index] : 0;
-        const VertexAccessors vertices =
-            shared_ ? *shared_ : vertexAccessors(mesh.positions, mesh.normals, mesh.uvs);
-        const std::size_t highest = first + mesh.vertexCount();
+        const VertexAccessors vertices = shared_ ? *shared_ : vertexAccessors(index, index + 1);
+        // 16-bit indices where every vertex they reach has a 16-bit number.
+        const bool narrow = first + mesh.vertexCount() <= 65536;
+        indexBase_.push_back(first);
         for (const AssetPrimitive &primitive : mesh.primitives) {
             Primitive p{vertices.position, vertices.normal, -1, 0, primitive.material};
             // UVs only where a texture reads them.
             if (asset_.materials[primitive.material].image) p.uv = vertices.uv;
-            p.indices =
-                highest <= 65536
-                    ? indexAccessor<uint16_t>(shortIndices_, primitive.indices, first, kUshort)
-                    : indexAccessor<uint32_t>(longIndices_, primitive.indices, first, kUint);
+            const std::size_t count = primitive.indices.size();
+            p.indices = narrow ? accessor(shortIndices_, shortIndices_.claim(2 * count), kUshort,
+                                          count, "SCALAR")
+                               : accessor(longIndices_, longIndices_.claim(4 * count), kUint, count,
+                                          "SCALAR");
             primitives_.push_back(p);
         }
         meshStart_.push_back(primitives_.size());
     }
 
+    // The bytes of one view, mesh after mesh as its accessors were laid out.
+    template <typename Bytes>
+    void writeView(const ViewData &view, Bytes &&bytes) const {
+        if (&view == &positions_ || &view == &normals_) {
+            for (const AssetMesh &mesh : asset_.meshes) {
+                const auto &values = &view == &positions_ ? mesh.positions : mesh.normals;
+                bytes(values.data(), values.size() * sizeof(float));
+            }
+        } else if (&view == &uvs_) {
+            // glTF's texture origin is the image's top-left: v runs down.
+            std::vector<float> uvs;
+            for (const AssetMesh &mesh : asset_.meshes) {
+                uvs.assign(mesh.uvs.begin(), mesh.uvs.end());
+                for (std::size_t i = 1; i < uvs.size(); i += 2)
+                    uvs[i] = 1.0f - uvs[i];
+                bytes(uvs.data(), uvs.size() * sizeof(float));
+            }
+        } else {
+            const bool narrow = &view == &shortIndices_;
+            std::vector<uint16_t> shortIndices;
+            std::vector<uint32_t> longIndices;
+            for (std::size_t m = 0; m < asset_.meshes.size(); ++m) {
+                const AssetMesh &mesh = asset_.meshes[m];
+                const uint32_t first = indexBase_[m];
+                if ((first + mesh.vertexCount() <= 65536) != narrow) continue;
+                for (const AssetPrimitive &primitive : mesh.primitives) {
+                    if (narrow) {
+                        shortIndices.resize(primitive.indices.size());
+                        for (std::size_t i = 0; i < shortIndices.size(); ++i)
+                            shortIndices[i] = uint16_t(first + primitive.indices[i]);
+                        bytes(shortIndices.data(), shortIndices.size() * 2);
+                    } else {
+                        longIndices.resize(primitive.indices.size());
+                        for (std::size_t i = 0; i < longIndices.size(); ++i)
+                            longIndices[i] = first + primitive.indices[i];
+                        bytes(longIndices.data(), longIndices.size() * 4);
+                    }
+                }
+            }
+        }
+    }
+
     // Lays the views out in the one buffer, each on four bytes: the vertex
     // and index data, then the embedded images.
     void placeViews() {
-        auto place = [this](const unsigned char *bytes, std::size_t size, int stride, int target) {
+        auto place = [this](std::size_t size, int stride, int target, const ViewData *data,
+                            const std::vector<unsigned char> *image) {
             const std::size_t offset = (bufferLength_ + 3) & ~std::size_t(3);
-            views_.push_back({offset, size, stride, target, bytes});
+            views_.push_back({offset, size, stride, target, data, image});
             bufferLength_ = offset + size;
             return int(views_.size() - 1);
         };
         for (ViewData *view : {&positions_, &normals_, &uvs_, &shortIndices_, &longIndices_}) {
-            if (!view->bytes.empty())
-                view->view =
-                    place(view->bytes.data(), view->bytes.size(), view->stride, view->target);
+            if (view->length)
+                view->view = place(view->length, view->stride, view->target, view, nullptr);
         }
         if (binary_) {
             for (const AssetImage *image : images_)
                 imageView_.push_back(
-                    place(image->bytes.bytes.data(), image->bytes.bytes.size(), 0, 0));
+                    place(image->bytes.bytes.size(), 0, 0, nullptr, &image->bytes.bytes));
         }
         bufferLength_ = (bufferLength_ + 3) & ~std::size_t(3);
     }
@@ -434,6 +459,7 @@ class GltfBuilder {
     std::vector<int> imageView_;
     std::optional<VertexAccessors> shared_;
     std::vector<uint32_t> firstVertex_;  // of each mesh in the shared run
+    std::vector<uint32_t> indexBase_;    // what each mesh's indices are counted from
 };
 
 void append32(std::string &out, uint32_t value) {
@@ -466,7 +492,10 @@ std::optional<std::string> writeGlb(const GltfBuilder &out, const std::string &p
         append32(head, uint32_t(binary));
         append32(head, 0x004E4942u);  // "BIN"
         file.write(head);
-        out.writeBuffer([&file](std::string_view bytes) { file.write(bytes); });
+        // The views come a mesh at a time: gathered into large writes.
+        ChunkedText chunks([&file](std::string_view bytes) { file.write(bytes); });
+        out.writeBuffer([&chunks](std::string_view bytes) { chunks.raw(bytes); });
+        chunks.flush();
     }
     return file.error();
 }
@@ -483,7 +512,9 @@ std::optional<std::string> writeGltfText(const GltfBuilder &out, const std::stri
         binName.append(".bin");
         AtomicFile &bin = files.add((folder / binName).string());
         if (bin.error()) return bin.error();
-        out.writeBuffer([&bin](std::string_view bytes) { bin.write(bytes); });
+        ChunkedText chunks([&bin](std::string_view bytes) { bin.write(bytes); });
+        out.writeBuffer([&chunks](std::string_view bytes) { chunks.raw(bytes); });
+        chunks.flush();
         if (bin.error()) return bin.error();
     }
     for (const auto &[name, bytes] : out.imageFiles) {

@@ -36,6 +36,9 @@ class JsonWriter {
         return *this;
     }
 
+    // Room for about this many bytes, so that a large document is not
+    // copied as it grows.
+    void reserve(std::size_t bytes) { text_.reserve(bytes); }
     const std::string &text() const { return text_; }
     std::string take() { return std::move(text_); }
 
