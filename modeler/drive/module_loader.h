@@ -12,6 +12,7 @@
 
 #include "host/clock.h"
 #include "host/module.h"
+#include "modeler/services/stable_memory.h"
 
 namespace modeler {
 
@@ -52,6 +53,7 @@ class LoadedModule {
     std::vector<ServerInfo> servers_;
     VarlobooksSetClockFunc *setClock_ = nullptr;
     int64_t fixedSeconds_ = 0;
+    std::vector<MemoryRange> readOnly_;  // its segments known as stable memory
 };
 
 }  // namespace modeler

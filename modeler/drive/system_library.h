@@ -5,6 +5,9 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "modeler/services/stable_memory.h"
 
 namespace modeler {
 
@@ -20,6 +23,9 @@ void *openSystemLibrary(const std::string &path, std::string &error);
 // The address of the library's exported symbol, or null.
 void *findSystemSymbol(void *library, const char *name);
 void closeSystemLibrary(void *library);
+// The library's read-only segments (its constants and string literals):
+// address is any address within the library, such as one of its symbols.
+std::vector<MemoryRange> readOnlySegments(void *library, const void *address);
 
 // The folder of the running program; "." when the system cannot tell.
 std::filesystem::path programFolder();

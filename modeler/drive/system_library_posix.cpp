@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <link.h>
 #include <unistd.h>
 
 #include "modeler/drive/system_library.h"
@@ -22,6 +23,33 @@ void *findSystemSymbol(void *library, const char *name) {
 
 void closeSystemLibrary(void *library) {
     dlclose(library);
+}
+
+std::vector<MemoryRange> readOnlySegments(void *, const void *address) {
+    struct Search {
+        uintptr_t address;
+        std::vector<MemoryRange> ranges;
+    } search{reinterpret_cast<uintptr_t>(address), {}};
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, size_t, void *data) {
+            auto &search = *static_cast<Search *>(data);
+            bool holds = false;
+            std::vector<MemoryRange> readOnly;
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr) &segment = info->dlpi_phdr[i];
+                if (segment.p_type != PT_LOAD) continue;
+                const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
+                const uintptr_t end = begin + segment.p_memsz;
+                if (search.address >= begin && search.address < end) holds = true;
+                if ((segment.p_flags & PF_R) && !(segment.p_flags & PF_W))
+                    readOnly.push_back({begin, end});
+            }
+            if (!holds) return 0;
+            search.ranges = std::move(readOnly);
+            return 1;  // found: stop
+        },
+        &search);
+    return search.ranges;
 }
 
 std::filesystem::path programFolder() {

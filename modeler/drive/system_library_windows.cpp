@@ -35,6 +35,25 @@ void *openSystemLibrary(const std::string &path, std::string &error) {
     return reinterpret_cast<void *>(library);
 }
 
+std::vector<MemoryRange> readOnlySegments(void *library, const void *) {
+    // The loaded image's own section table: sections that may be read but
+    // never written.
+    const auto base = reinterpret_cast<uintptr_t>(library);
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    if (!library || dos->e_magic != IMAGE_DOS_SIGNATURE) return {};
+    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return {};
+    std::vector<MemoryRange> ranges;
+    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        const DWORD flags = section->Characteristics;
+        if (!(flags & IMAGE_SCN_MEM_READ) || (flags & IMAGE_SCN_MEM_WRITE)) continue;
+        const uintptr_t begin = base + section->VirtualAddress;
+        ranges.push_back({begin, begin + section->Misc.VirtualSize});
+    }
+    return ranges;
+}
+
 void *findSystemSymbol(void *library, const char *name) {
     const FARPROC symbol = GetProcAddress(static_cast<HMODULE>(library), name);
     return reinterpret_cast<void *>(reinterpret_cast<uintptr_t>(symbol));

@@ -74,7 +74,8 @@ MeshEdit::MeshEdit(Host &host)
       id_(gNextEdit++),
       op_{reinterpret_cast<EDStateRef>(id_), addPoint, addFace, pntVPMap, selectVertexMap},
       firstPoint_(host.scene().layer().points().size()),
-      firstPolygon_(host.scene().layer().polygons().size()) {
+      firstPolygon_(host.scene().layer().polygons().size()),
+      stableMemory_(stableMemory()) {
     openEdits()[id_] = this;
 }
 
@@ -136,37 +137,57 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, cons
 
 // The plug-in passes the same few names again and again, usually from the
 // same addresses: the entry last seen at this address is tried first, so
-// that the compare that decides is nearly always a match. The text is
-// always compared: an address may hold another name by now.
+// that the compare that decides is nearly always a match. An address in a
+// module's read-only memory holds the same text for good: a name seen
+// there once is not compared again. Any other address may hold another
+// name by now, and its text is always compared.
 uint32_t MeshEdit::surfaceFor(const char *name) {
     const int guess = name == recentSurfaces_[1].address ? 1 : 0;
+    if (const RecentSurface &likely = recentSurfaces_[guess];
+        likely.address == name && likely.stable)
+        return likely.index;
     for (int k : {guess, 1 - guess}) {
         RecentSurface &recent = recentSurfaces_[k];
         if (!recent.name.empty() && sameName(recent.name, name)) {
-            recent.address = name;
+            remember(recent.address, recent.stable, name, recent.name.size());
             return recent.index;
         }
     }
     const uint32_t index = host_.scene().addSurface(name).index;
     recentSurfaces_[1] = std::move(recentSurfaces_[0]);
-    recentSurfaces_[0] = {name, index, name};
+    RecentSurface &added = recentSurfaces_[0];
+    added = {name, index, nullptr, false};
+    remember(added.address, added.stable, name, added.name.size());
     return index;
 }
 
 VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
     const int guess = name == recentMaps_[1].address ? 1 : 0;
+    if (const RecentMap &likely = recentMaps_[guess]; likely.address == name && likely.stable &&
+                                                      likely.map->type() == type &&
+                                                      likely.map->dimension() == dimension)
+        return *likely.map;
     for (int k : {guess, 1 - guess}) {
         RecentMap &recent = recentMaps_[k];
         if (recent.map && recent.map->type() == type && recent.map->dimension() == dimension &&
             sameName(recent.map->name(), name)) {
-            recent.address = name;
+            remember(recent.address, recent.stable, name, recent.map->name().size());
             return *recent.map;
         }
     }
     VertexMap &map = host_.scene().layer().vertexMap(type, name, dimension);
     recentMaps_[1] = recentMaps_[0];
-    recentMaps_[0] = {&map, name};
+    recentMaps_[0] = {&map, nullptr, false};
+    remember(recentMaps_[0].address, recentMaps_[0].stable, name, map.name().size());
     return map;
+}
+
+// Where a remembered name was last seen, and whether its text (and its
+// end) lies in read-only memory there.
+void MeshEdit::remember(const char *&address, bool &stable, const char *name, std::size_t length) {
+    if (address == name) return;
+    address = name;
+    stable = withinStableMemory(stableMemory_, name, length + 1);
 }
 
 EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/meshedit.h"
+#include "modeler/services/stable_memory.h"
 
 namespace modeler {
 
@@ -50,6 +51,7 @@ class MeshEdit {
 
     VertexMap &mapFor(LWID type, const char *name, int dimension);
     uint32_t surfaceFor(const char *name);
+    void remember(const char *&address, bool &stable, const char *name, std::size_t length);
 
     Host &host_;
     uintptr_t id_;
@@ -61,14 +63,17 @@ class MeshEdit {
     struct RecentMap {
         VertexMap *map = nullptr;
         const char *address = nullptr;
+        bool stable = false;  // the name at address cannot change
     };
     RecentMap recentMaps_[2];
     struct RecentSurface {
         std::string name;
         uint32_t index = 0;
         const char *address = nullptr;
+        bool stable = false;
     };
     RecentSurface recentSurfaces_[2];
+    std::vector<MemoryRange> stableMemory_;  // read-only memory of the loaded modules
     std::vector<uint32_t> pointScratch_;
 };
 

@@ -1,0 +1,100 @@
+// Names a plug-in passes to the mesh-edit operations: the host remembers
+// the last few, and must never take a changed name for the one it saw.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "modeler/drive/module_loader.h"
+#include "modeler/services/edit_operations.h"
+#include "modeler/services/service_host.h"
+#include "modeler/services/stable_memory.h"
+#include "support.h"
+
+namespace {
+
+// Two names as a module's read-only strings would hold them.
+const char kStableNames[] = "alpha\0beta";
+
+struct Build {
+    modeler::Host host;
+    std::unique_ptr<modeler::MeshEdit> edit;
+    LWPntID points[3]{};
+    Build() {
+        edit = std::make_unique<modeler::MeshEdit>(host);
+        for (int i = 0; i < 3; ++i) {
+            double xyz[3] = {double(i), double(i % 2), 0};
+            points[i] = op().addPoint(op().state, xyz);
+        }
+    }
+    MeshEditOp &op() { return *edit->op(); }
+    LWPolID face(const char *surface) { return op().addFace(op().state, surface, 3, points); }
+    std::string surfaceOf(std::size_t polygon) {
+        const auto &layer = host.scene().layer();
+        return layer.surfaceNames()[layer.polygons()[polygon].surface];
+    }
+};
+
+TEST(EditNames, ANameInWritableMemoryIsReadAgainOnEveryCall) {
+    const std::vector<modeler::MemoryRange> stable = {
+        {reinterpret_cast<uintptr_t>(kStableNames),
+         reinterpret_cast<uintptr_t>(kStableNames) + sizeof kStableNames}};
+    modeler::addStableMemory(stable);
+    Build build;
+    char buffer[24] = "cover_1";
+    const char *alpha = kStableNames, *beta = kStableNames + 6;
+    // Stable names alternate with a buffer whose text changes in place,
+    // as a plug-in's cover names do.
+    const char *sequence[] = {alpha, buffer, beta, alpha, buffer, beta, beta, alpha, buffer};
+    std::vector<std::string> expected;
+    int cover = 1;
+    for (const char *name : sequence) {
+        if (name == buffer) std::snprintf(buffer, sizeof buffer, "cover_%d", cover++);
+        ASSERT_NE(build.face(name), nullptr);
+        expected.push_back(name);
+    }
+    for (std::size_t p = 0; p < expected.size(); ++p)
+        EXPECT_EQ(build.surfaceOf(p), expected[p]) << "polygon " << p;
+
+    // Vertex maps: the same, a changed map name makes another map.
+    LWPolID polygon = build.face(alpha);
+    float uv[2] = {0.25f, 0.5f};
+    char mapName[16] = "map_one";
+    EXPECT_EQ(build.op().pntVPMap(build.op().state, build.points[0], polygon, LWVMAP_TXUV, mapName,
+                                  2, uv),
+              EDERR_NONE);
+    std::strcpy(mapName, "map_two");
+    uv[0] = 0.75f;
+    EXPECT_EQ(build.op().pntVPMap(build.op().state, build.points[1], polygon, LWVMAP_TXUV, mapName,
+                                  2, uv),
+              EDERR_NONE);
+    EXPECT_EQ(
+        build.op().pntVPMap(build.op().state, build.points[2], polygon, LWVMAP_TXUV, beta, 2, uv),
+        EDERR_NONE);
+    build.edit->close();
+    const auto &layer = build.host.scene().layer();
+    for (const char *name : {"map_one", "map_two", "beta"}) {
+        const auto *map = layer.findVertexMap(LWVMAP_TXUV, name, 2);
+        ASSERT_NE(map, nullptr) << name;
+        EXPECT_EQ(map->valueCount(), 1u) << name;
+    }
+    EXPECT_TRUE(build.host.faults().empty());
+    modeler::removeStableMemory(stable);
+}
+
+// The module's constants are known as read-only while it is loaded, and
+// forgotten when it is unloaded.
+TEST(EditNames, AModulesReadOnlyMemoryIsKnownOnlyWhileItIsLoaded) {
+    auto module = testing_support::loadModule();
+    ASSERT_TRUE(module);
+    const char *className = module->servers()[0].record->className;
+    const std::size_t size = std::strlen(className) + 1;
+    EXPECT_TRUE(modeler::withinStableMemory(modeler::stableMemory(), className, size));
+    char onStack[] = "MeshEditTool";
+    EXPECT_FALSE(modeler::withinStableMemory(modeler::stableMemory(), onStack, sizeof onStack));
+    const auto ranges = modeler::stableMemory();
+    module.reset();
+    EXPECT_LT(modeler::stableMemory().size(), ranges.size());
+    EXPECT_FALSE(modeler::withinStableMemory(modeler::stableMemory(), className, size));
+}
+
+}  // namespace
