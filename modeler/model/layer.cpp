@@ -84,10 +84,12 @@ void Layer::prepareValue(VertexMap &map, bool corner, uint32_t index) {
     auto &set = corner ? map.cornerSet_ : map.pointSet_;
     auto &stored = corner ? map.cornerValues_ : map.pointValues_;
     if (set.size() <= index) {
-        // Room for every corner or point the layer has now: a build sets
-        // values as it goes, and one step per value is many steps.
-        const std::size_t size =
-            std::max<std::size_t>(index + 1, corner ? corners_.size() : points_.size());
+        // Room for every corner or point the layer has and a few hundred
+        // more: a build sets values as it adds polygons, and growing with
+        // each polygon is many small steps. Entries past the layer's end
+        // stay unset.
+        const std::size_t count = corner ? corners_.size() : points_.size();
+        const std::size_t size = std::max<std::size_t>(index + 1, count + 512);
         set.resize(size, 0);
         stored.resize(size * map.dimension_, 0.0f);
     }
