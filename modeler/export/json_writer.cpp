@@ -131,27 +131,31 @@ void appendJsonDouble(std::string &out, double value) {
     char scientific[32];
     const auto [end, ec] = std::to_chars(scientific, scientific + sizeof scientific, value,
                                          std::chars_format::scientific);
-    std::string_view text(scientific, std::size_t(end - scientific));
-    if (text.front() == '-') {
+    const char *at = scientific;
+    if (*at == '-') {
         out.push_back('-');
-        text.remove_prefix(1);
+        ++at;
     }
-    const std::size_t e = text.find('e');
-    std::string digits(1, text[0]);
-    if (e > 1) digits.append(text.substr(2, e - 2));  // past "d."
-    const int exponent = std::atoi(std::string(text.substr(e + 1)).c_str());
-    const int k = int(digits.size());
+    const char *e = std::find(at, static_cast<const char *>(end), 'e');
+    char digits[24];
+    int k = 0;
+    for (const char *d = at; d < e; ++d) {
+        if (*d != '.') digits[k++] = *d;
+    }
+    int exponent = 0;
+    std::from_chars(e + 1 + (e[1] == '+'), end, exponent);
     const int n = exponent + 1;  // where the decimal point falls among the digits
+    const std::string_view all(digits, std::size_t(k));
     if (k <= n && n <= 15) {
-        out.append(digits).append(std::size_t(n - k), '0').append(".0");
+        out.append(all).append(std::size_t(n - k), '0').append(".0");
     } else if (0 < n && n <= 15) {
-        out.append(digits, 0, std::size_t(n)).push_back('.');
-        out.append(digits, std::size_t(n));
+        out.append(all.substr(0, std::size_t(n))).push_back('.');
+        out.append(all.substr(std::size_t(n)));
     } else if (-4 < n && n <= 0) {
-        out.append("0.").append(std::size_t(-n), '0').append(digits);
+        out.append("0.").append(std::size_t(-n), '0').append(all);
     } else {
         out.push_back(digits[0]);
-        if (k > 1) out.append(".").append(digits, 1);
+        if (k > 1) out.append(".").append(all.substr(1));
         char power[16];
         std::snprintf(power, sizeof power, "e%c%02d", n - 1 < 0 ? '-' : '+', std::abs(n - 1));
         out.append(power);
