@@ -10,22 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "modeler/drive/module_loader.h"
+#include "bench/bench_module.h"
 #include "modeler/serve/web_server.h"
 
 namespace {
-
-modeler::LoadedModule &servedModule() {
-    static std::unique_ptr<modeler::LoadedModule> loaded = [] {
-        auto result = modeler::LoadedModule::load(VARLOBOOKS_MODULE_PATH);
-        if (auto *error = std::get_if<std::string>(&result)) {
-            std::fprintf(stderr, "%s\n", error->c_str());
-            std::exit(1);
-        }
-        return std::move(std::get<0>(result));
-    }();
-    return *loaded;
-}
 
 nlohmann::json stateOf(const std::string &frame) {
     uint32_t length = 0;
@@ -35,7 +23,7 @@ nlohmann::json stateOf(const std::string &frame) {
 
 void ServeDrag(benchmark::State &state) {
     const int books = static_cast<int>(state.range(0));
-    modeler::LoadedModule &module = servedModule();
+    modeler::LoadedModule &module = benchModule();
     modeler::ServeOptions options;
     options.port = 0;
     options.webFolder = WEB_FOLDER;

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <numbers>
 
-#include "modeler/drive/module_loader.h"
+#include "bench/bench_module.h"
 #include "modeler/drive/tool_driver.h"
 #include "modeler/export/export_formats.h"
 #include "modeler/services/service_host.h"
@@ -22,18 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Every press seeds alike, whatever another benchmark set: the default shelf.
 modeler::LoadedModule &module() {
-    static std::unique_ptr<modeler::LoadedModule> loaded = [] {
-        auto result = modeler::LoadedModule::load(VARLOBOOKS_MODULE_PATH);
-        if (auto *error = std::get_if<std::string>(&result)) {
-            std::fprintf(stderr, "%s\n", error->c_str());
-            std::exit(1);
-        }
-        auto module = std::move(std::get<0>(result));
-        module->setClock(0);  // every press seeds alike: the default shelf
-        return module;
-    }();
-    return *loaded;
+    modeler::LoadedModule &loaded = benchModule();
+    loaded.setClock(0);
+    return loaded;
 }
 
 const ServerRecord &server() {
