@@ -142,7 +142,9 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, cons
 // there once is not compared again. Any other address may hold another
 // name by now, and its text is always compared.
 uint32_t MeshEdit::surfaceFor(const char *name) {
-    const int guess = name == recentSurfaces_[1].address ? 1 : 0;
+    // A buffer the plug-in rewrites may be the address of both entries;
+    // the newer one (first) is then the likelier.
+    const int guess = name != recentSurfaces_[0].address && name == recentSurfaces_[1].address;
     if (const RecentSurface &likely = recentSurfaces_[guess];
         likely.address == name && likely.stable)
         return likely.index;
