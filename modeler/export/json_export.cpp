@@ -35,20 +35,31 @@ void writeGeometry(JsonText &out, const Layer &layer) {
     out.raw("  \"points\": [");
     const auto &points = layer.points();
     for (std::size_t i = 0; i < points.size(); ++i) {
-        out.raw(i ? ",\n    [" : "\n    [");
-        for (int c = 0; c < 3; ++c) {
-            if (c) out.raw(", ");
-            out.number(points[i][c]);
-        }
+        if (i)
+            out.raw(",\n    [");
+        else
+            out.raw("\n    [");
+        out.number(points[i][0]);
+        out.raw(", ");
+        out.number(points[i][1]);
+        out.raw(", ");
+        out.number(points[i][2]);
         out.raw("]");
     }
     out.raw(points.empty() ? "],\n" : "\n  ],\n");
 
     out.raw("  \"polygons\": [");
     const auto &polygons = layer.polygons();
+    // Each surface's name as JSON once: a name stands on many polygons.
+    std::vector<std::string> names(layer.surfaceNames().size());
     for (std::size_t i = 0; i < polygons.size(); ++i) {
-        out.raw(i ? ",\n    {\"surface\": " : "\n    {\"surface\": ");
-        out.string(layer.surfaceNames()[polygons[i].surface]);
+        if (i)
+            out.raw(",\n    {\"surface\": ");
+        else
+            out.raw("\n    {\"surface\": ");
+        std::string &name = names[polygons[i].surface];
+        if (name.empty()) appendJsonString(name, layer.surfaceNames()[polygons[i].surface]);
+        out.raw(std::string_view(name));
         out.raw(", \"points\": [");
         const auto corners = layer.polygonPoints(static_cast<uint32_t>(i));
         for (std::size_t c = 0; c < corners.size(); ++c) {
@@ -97,7 +108,10 @@ void writeMaps(JsonText &out, const Layer &layer) {
         }
         const auto &polygons = layer.polygons();
         for (std::size_t poly = 0; poly < polygons.size(); ++poly) {
-            const std::string polygonText = std::to_string(poly);  // once per polygon
+            char number[24];  // the polygon's number, written once for its corners
+            const std::string_view polygonText(
+                number,
+                std::size_t(std::to_chars(number, number + sizeof number, poly).ptr - number));
             for (uint32_t c = 0; c < polygons[poly].cornerCount; ++c) {
                 const uint32_t corner = polygons[poly].firstCorner + c;
                 if (const float *v = map->cornerValue(corner)) {
