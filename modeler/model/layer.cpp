@@ -17,16 +17,6 @@ std::string mapKey(uint32_t type, std::string_view name, int dimension) {
 
 }  // namespace
 
-const float *VertexMap::cornerValue(uint32_t corner) const {
-    if (corner >= cornerSet_.size() || !cornerSet_[corner]) return nullptr;
-    return &cornerValues_[std::size_t(corner) * dimension_];
-}
-
-const float *VertexMap::pointValue(uint32_t point) const {
-    if (point >= pointSet_.size() || !pointSet_[point]) return nullptr;
-    return &pointValues_[std::size_t(point) * dimension_];
-}
-
 uint32_t Layer::addPoint(const Point &point) {
     points_.push_back(point);
     return static_cast<uint32_t>(points_.size() - 1);

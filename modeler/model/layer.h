@@ -36,8 +36,14 @@ class VertexMap {
     int dimension() const { return dimension_; }
 
     // Null when the corner (global corner index) or point has no value here.
-    const float *cornerValue(uint32_t corner) const;
-    const float *pointValue(uint32_t point) const;
+    const float *cornerValue(uint32_t corner) const {
+        if (corner >= cornerSet_.size() || !cornerSet_[corner]) return nullptr;
+        return &cornerValues_[std::size_t(corner) * dimension_];
+    }
+    const float *pointValue(uint32_t point) const {
+        if (point >= pointSet_.size() || !pointSet_[point]) return nullptr;
+        return &pointValues_[std::size_t(point) * dimension_];
+    }
     std::size_t valueCount() const { return valueCount_; }
 
   private:
