@@ -17,11 +17,6 @@ std::string mapKey(uint32_t type, std::string_view name, int dimension) {
 
 }  // namespace
 
-uint32_t Layer::addPoint(const Point &point) {
-    points_.push_back(point);
-    return static_cast<uint32_t>(points_.size() - 1);
-}
-
 uint32_t Layer::addPolygon(uint32_t surface, std::span<const uint32_t> points) {
     assert(surface < surfaceNames_.size());
     polygons_.push_back(

@@ -64,7 +64,10 @@ class Layer {
     Layer(const Layer &) = delete;
     Layer &operator=(const Layer &) = delete;
 
-    uint32_t addPoint(const Point &point);
+    uint32_t addPoint(const Point &point) {
+        points_.push_back(point);
+        return static_cast<uint32_t>(points_.size() - 1);
+    }
     // points must be valid point indices; surface an index of surfaceNames().
     uint32_t addPolygon(uint32_t surface, std::span<const uint32_t> points);
     // The index of the surface name, added at the end when new. A name that
@@ -80,6 +83,13 @@ class Layer {
     // corner: the index of the corner within polygon (0..cornerCount-1).
     void setCornerValue(VertexMap &map, uint32_t polygon, uint32_t corner, const float *values) {
         storeValue(map, true, polygons_[polygon].firstCorner + corner, values);
+    }
+    // The same when it can be done at once: false, with nothing changed,
+    // when the lists must grow first or the open edit must keep the value
+    // it replaces (setCornerValue does both).
+    bool setCornerValueInPlace(VertexMap &map, uint32_t polygon, uint32_t corner,
+                               const float *values) {
+        return storeInPlace(map, true, polygons_[polygon].firstCorner + corner, values);
     }
     void setPointValue(VertexMap &map, uint32_t point, const float *values) {
         storeValue(map, false, point, values);
@@ -124,14 +134,33 @@ class Layer {
     // build sets values on what it just added, in order: that case is
     // inline; growing the lists and keeping older values are not.
     void storeValue(VertexMap &map, bool corner, uint32_t index, const float *values) {
-        auto &set = corner ? map.cornerSet_ : map.pointSet_;
-        const std::size_t mark = corner ? edit_.corners : edit_.points;
-        if ((edit_.open && index < mark) || set.size() <= index) [[unlikely]]
+        if (!inPlace(map, corner, index)) [[unlikely]]
             prepareValue(map, corner, index);
+        writeValue(map, corner, index, values);
+    }
+    // Sets the value when its slot is there and holds nothing the open edit
+    // must keep; false, with nothing changed, otherwise.
+    bool storeInPlace(VertexMap &map, bool corner, uint32_t index, const float *values) {
+        if (!inPlace(map, corner, index)) return false;
+        writeValue(map, corner, index, values);
+        return true;
+    }
+    bool inPlace(const VertexMap &map, bool corner, uint32_t index) const {
+        const auto &set = corner ? map.cornerSet_ : map.pointSet_;
+        const std::size_t mark = corner ? edit_.corners : edit_.points;
+        return !(edit_.open && index < mark) && index < set.size();
+    }
+    void writeValue(VertexMap &map, bool corner, uint32_t index, const float *values) {
+        auto &set = corner ? map.cornerSet_ : map.pointSet_;
         auto &stored = corner ? map.cornerValues_ : map.pointValues_;
         map.valueCount_ += !set[index];
         set[index] = 1;
         float *to = &stored[std::size_t(index) * map.dimension_];
+        if (map.dimension_ == 2) {  // UVs, nearly every value a build sets
+            to[0] = values[0];
+            to[1] = values[1];
+            return;
+        }
         for (int i = 0; i < map.dimension_; ++i)
             to[i] = values[i];
     }

@@ -50,6 +50,26 @@ uintptr_t gNextEdit = 1;
 // The open build asked for last: nearly every call comes from the same one.
 MeshEdit *gLastEdit = nullptr;
 
+// A refused call: the fault is recorded on the host and the call returns
+// failure. Out of line, so that the checks cost the operations nothing
+// while they pass.
+[[gnu::cold, gnu::noinline]] EDError refuse(Host &host, const char *message) {
+    host.fault(message);
+    return EDERR_BADARGS;
+}
+[[gnu::cold, gnu::noinline]] EDError refuseValues(Host &host, const char *name) {
+    host.fault("pntVPMap: a value of map \"" + std::string(name) + "\" is not finite");
+    return EDERR_BADARGS;
+}
+
+inline bool allFinite(const float *values, int dimension) {
+    if (dimension == 2) return std::isfinite(values[0]) & std::isfinite(values[1]);
+    bool finite = true;
+    for (int i = 0; i < dimension; ++i)
+        finite &= std::isfinite(values[i]);
+    return finite;
+}
+
 // The first corner of a polygon at point, or the corner count when none is.
 // Small polygons are scanned whole into a mask: the loop runs as long for
 // every corner of the polygon, so that it does not mispredict where a
@@ -77,10 +97,22 @@ MeshEdit::MeshEdit(Host &host)
       firstPolygon_(host.scene().layer().polygons().size()),
       stableMemory_(stableMemory()) {
     openEdits()[id_] = this;
+    firstCorners_.swap(spareFirstCorners());
 }
 
 MeshEdit::~MeshEdit() {
     close();
+    // Emptied, so that the next build starts with no entries of this one.
+    firstCorners_.clear();
+    if (firstCorners_.capacity() > spareFirstCorners().capacity())
+        firstCorners_.swap(spareFirstCorners());
+}
+
+// The emptied first-corner table of a build that ended, handed to the next
+// build so that its memory is reused rather than grown again.
+std::vector<MeshEdit::FirstCorner> &MeshEdit::spareFirstCorners() {
+    static std::vector<FirstCorner> spare;
+    return spare;
 }
 
 void MeshEdit::close() {
@@ -104,12 +136,27 @@ MeshEdit *MeshEdit::findOpen(uintptr_t id, const char *operation) {
     return nullptr;
 }
 
+// The plug-in passes the same few names again and again, usually from the
+// same addresses: the entry last seen at this address is tried first, so
+// that the compare that decides is nearly always a match. An address in a
+// module's read-only memory holds the same text for good: a name seen
+// there once is not compared again. Any other address may hold another
+// name by now, and its text is always compared.
+inline uint32_t MeshEdit::surfaceFor(const char *name) {
+    for (const RecentSurface &recent : recentSurfaces_) {
+        if (recent.address == name && recent.stable) return recent.index;
+    }
+    return findSurface(name);
+}
+
 LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) {
     MeshEdit *open = from(state, "addPoint");
-    if (!open) return nullptr;
+    if (!open) [[unlikely]]
+        return nullptr;
     MeshEdit &edit = *open;
-    if (!xyz || !std::isfinite(xyz[0]) || !std::isfinite(xyz[1]) || !std::isfinite(xyz[2])) {
-        edit.host_.fault("addPoint: a coordinate is missing or not a finite number");
+    if (!xyz || !(std::isfinite(xyz[0]) & std::isfinite(xyz[1]) & std::isfinite(xyz[2])))
+        [[unlikely]] {
+        refuse(edit.host_, "addPoint: a coordinate is missing or not a finite number");
         return nullptr;
     }
     return toHandle<LWPntID>(edit.host_.scene().layer().addPoint({xyz[0], xyz[1], xyz[2]}));
@@ -117,37 +164,56 @@ LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) {
 
 LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, const LWPntID *points) {
     MeshEdit *open = from(state, "addFace");
-    if (!open) return nullptr;
+    if (!open) [[unlikely]]
+        return nullptr;
     MeshEdit &edit = *open;
     Layer &layer = edit.host_.scene().layer();
-    if (!surface || !*surface || count < 1 || count > kMaxFacePoints || !points) {
-        edit.host_.fault("addFace: no surface name, no points or a bad point count");
+    if (!surface || !*surface || count < 1 || count > kMaxFacePoints || !points) [[unlikely]] {
+        refuse(edit.host_, "addFace: no surface name, no points or a bad point count");
         return nullptr;
     }
     edit.pointScratch_.resize(count);
     for (int i = 0; i < count; ++i) {
-        if (!fromHandle(points[i], layer.points().size(), edit.pointScratch_[i])) {
+        if (!fromHandle(points[i], layer.points().size(), edit.pointScratch_[i])) [[unlikely]] {
             edit.host_.fault("addFace: point " + std::to_string(i) +
                              " is not a point of the layer");
             return nullptr;
         }
     }
-    return toHandle<LWPolID>(layer.addPolygon(edit.surfaceFor(surface), edit.pointScratch_));
+    const uint32_t polygon = layer.addPolygon(edit.surfaceFor(surface), edit.pointScratch_);
+    edit.noteFirstCorners(polygon, edit.pointScratch_);
+    return toHandle<LWPolID>(polygon);
 }
 
-// The plug-in passes the same few names again and again, usually from the
-// same addresses: the entry last seen at this address is tried first, so
-// that the compare that decides is nearly always a match. An address in a
-// module's read-only memory holds the same text for good: a name seen
-// there once is not compared again. Any other address may hold another
-// name by now, and its text is always compared.
-uint32_t MeshEdit::surfaceFor(const char *name) {
+void MeshEdit::noteFirstCorners(uint32_t polygon, std::span<const uint32_t> points) {
+    const std::size_t added = host_.scene().layer().points().size() - firstPoint_;
+    if (firstCorners_.size() < added) firstCorners_.resize(added + 512);
+    // Backwards, so that a point twice in the polygon keeps its first corner.
+    for (std::size_t i = points.size(); i-- > 0;) {
+        if (points[i] >= firstPoint_)
+            firstCorners_[points[i] - firstPoint_] = {polygon, static_cast<uint32_t>(i)};
+    }
+}
+
+// The first corner of polygon at point, or UINT32_MAX when it has none:
+// from the table when the polygon is the last that took the point, by a
+// search otherwise.
+inline uint32_t MeshEdit::cornerOf(uint32_t polygon, uint32_t point) const {
+    const auto corners = host_.scene().layer().polygonPoints(polygon);
+    if (point - firstPoint_ < firstCorners_.size()) {
+        const FirstCorner entry = firstCorners_[point - firstPoint_];
+        if (entry.polygon == polygon && entry.corner < corners.size() &&
+            corners[entry.corner] == point) [[likely]]
+            return entry.corner;
+    }
+    const uint32_t corner = firstCornerAt(corners, point);
+    return corner == corners.size() ? UINT32_MAX : corner;
+}
+
+uint32_t MeshEdit::findSurface(const char *name) {
     // A buffer the plug-in rewrites may be the address of both entries;
     // the newer one (first) is then the likelier.
     const int guess = name != recentSurfaces_[0].address && name == recentSurfaces_[1].address;
-    if (const RecentSurface &likely = recentSurfaces_[guess];
-        likely.address == name && likely.stable)
-        return likely.index;
     for (int k : {guess, 1 - guess}) {
         RecentSurface &recent = recentSurfaces_[k];
         if (!recent.name.empty() && sameName(recent.name, name)) {
@@ -163,12 +229,19 @@ uint32_t MeshEdit::surfaceFor(const char *name) {
     return index;
 }
 
-VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
+// A build names one or two maps, from the same addresses: those are
+// found inline, the rest out of line.
+inline VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
+    for (const RecentMap &recent : recentMaps_) {
+        if (recent.address == name && recent.stable && recent.type == type &&
+            recent.dimension == dimension)
+            return *recent.map;
+    }
+    return findMap(type, name, dimension);
+}
+
+VertexMap &MeshEdit::findMap(LWID type, const char *name, int dimension) {
     const int guess = name == recentMaps_[1].address ? 1 : 0;
-    if (const RecentMap &likely = recentMaps_[guess]; likely.address == name && likely.stable &&
-                                                      likely.map->type() == type &&
-                                                      likely.map->dimension() == dimension)
-        return *likely.map;
     for (int k : {guess, 1 - guess}) {
         RecentMap &recent = recentMaps_[k];
         if (recent.map && recent.map->type() == type && recent.map->dimension() == dimension &&
@@ -179,7 +252,7 @@ VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
     }
     VertexMap &map = host_.scene().layer().vertexMap(type, name, dimension);
     recentMaps_[1] = recentMaps_[0];
-    recentMaps_[0] = {&map, nullptr, false};
+    recentMaps_[0] = {&map, type, dimension, nullptr, false};
     remember(recentMaps_[0].address, recentMaps_[0].stable, name, map.name().size());
     return map;
 }
@@ -192,40 +265,64 @@ void MeshEdit::remember(const char *&address, bool &stable, const char *name, st
     stable = withinStableMemory(stableMemory_, name, length + 1);
 }
 
+// The call a build makes for nearly every value: a UV of a corner of a face
+// it has just added, on a map it named before from read-only memory. Every
+// check of the full path is made here too, in a few instructions; the
+// full path takes every other call, and this one when a check fails.
 EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
                            const char *name, int dimension, float *values) {
+    MeshEdit *edit = gLastEdit;
+    if (edit && edit->id_ == reinterpret_cast<uintptr_t>(state) && polygon && values &&
+        dimension == 2 && edit->setCornerUV(point, polygon, type, name, values)) [[likely]]
+        return EDERR_NONE;
+    return pntVPMapChecked(state, point, polygon, type, name, dimension, values);
+}
+
+inline bool MeshEdit::setCornerUV(LWPntID point, LWPolID polygon, LWID type, const char *name,
+                                  const float *values) {
+    const RecentMap &recent = recentMaps_[recentMaps_[1].address == name];
+    if (recent.address != name || !recent.stable || recent.type != type || recent.dimension != 2 ||
+        !allFinite(values, 2))
+        return false;
+    Layer &layer = host_.scene().layer();
+    uint32_t pointIndex = 0, polygonIndex = 0;
+    if (!fromHandle(point, layer.points().size(), pointIndex) ||
+        !fromHandle(polygon, layer.polygons().size(), polygonIndex) ||
+        pointIndex - firstPoint_ >= firstCorners_.size())
+        return false;
+    const FirstCorner entry = firstCorners_[pointIndex - firstPoint_];
+    if (entry.polygon != polygonIndex) return false;
+    const auto corners = layer.polygonPoints(polygonIndex);
+    if (entry.corner >= corners.size() || corners[entry.corner] != pointIndex) return false;
+    const std::size_t before = recent.map->valueCount();
+    if (!layer.setCornerValueInPlace(*recent.map, polygonIndex, entry.corner, values)) return false;
+    values_ += recent.map->valueCount() - before;
+    return true;
+}
+
+EDError MeshEdit::pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
+                                  const char *name, int dimension, float *values) {
     MeshEdit *open = from(state, "pntVPMap");
-    if (!open) return EDERR_BADARGS;
+    if (!open) [[unlikely]]
+        return EDERR_BADARGS;
     MeshEdit &edit = *open;
     Layer &layer = edit.host_.scene().layer();
     uint32_t pointIndex = 0, polygonIndex = 0;
     if (!name || !*name || dimension < 1 || dimension > kMaxMapDimension || !values ||
-        !fromHandle(point, layer.points().size(), pointIndex)) {
-        edit.host_.fault("pntVPMap: no map name, a bad dimension or point, or no values");
-        return EDERR_BADARGS;
-    }
-    for (int i = 0; i < dimension; ++i) {
-        if (!std::isfinite(values[i])) {
-            edit.host_.fault("pntVPMap: a value of map \"" + std::string(name) +
-                             "\" is not finite");
-            return EDERR_BADARGS;
-        }
-    }
+        !fromHandle(point, layer.points().size(), pointIndex)) [[unlikely]]
+        return refuse(edit.host_, "pntVPMap: no map name, a bad dimension or point, or no values");
+    if (!allFinite(values, dimension)) [[unlikely]]
+        return refuseValues(edit.host_, name);
     VertexMap &map = edit.mapFor(type, name, dimension);
     const std::size_t before = map.valueCount();
     if (!polygon) {
         layer.setPointValue(map, pointIndex, values);
     } else {
-        if (!fromHandle(polygon, layer.polygons().size(), polygonIndex)) {
-            edit.host_.fault("pntVPMap: not a polygon of the layer");
-            return EDERR_BADARGS;
-        }
-        const auto corners = layer.polygonPoints(polygonIndex);
-        const uint32_t corner = firstCornerAt(corners, pointIndex);
-        if (corner == corners.size()) {
-            edit.host_.fault("pntVPMap: the point is not a corner of the polygon");
-            return EDERR_BADARGS;
-        }
+        if (!fromHandle(polygon, layer.polygons().size(), polygonIndex)) [[unlikely]]
+            return refuse(edit.host_, "pntVPMap: not a polygon of the layer");
+        const uint32_t corner = edit.cornerOf(polygonIndex, pointIndex);
+        if (corner == UINT32_MAX) [[unlikely]]
+            return refuse(edit.host_, "pntVPMap: the point is not a corner of the polygon");
         layer.setCornerValue(map, polygonIndex, corner, values);
     }
     edit.values_ += map.valueCount() - before;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -47,10 +48,18 @@ class MeshEdit {
     static LWPolID addFace(EDStateRef state, const char *surface, int count, const LWPntID *points);
     static EDError pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
                             const char *name, int dimension, float *values);
+    static EDError pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
+                                   const char *name, int dimension, float *values);
+    bool setCornerUV(LWPntID point, LWPolID polygon, LWID type, const char *name,
+                     const float *values);
     static void *selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension);
 
     VertexMap &mapFor(LWID type, const char *name, int dimension);
+    VertexMap &findMap(LWID type, const char *name, int dimension);
     uint32_t surfaceFor(const char *name);
+    uint32_t findSurface(const char *name);
+    uint32_t cornerOf(uint32_t polygon, uint32_t point) const;
+    void noteFirstCorners(uint32_t polygon, std::span<const uint32_t> points);
     void remember(const char *&address, bool &stable, const char *name, std::size_t length);
 
     Host &host_;
@@ -62,6 +71,8 @@ class MeshEdit {
     // from last: a build names the same few again and again.
     struct RecentMap {
         VertexMap *map = nullptr;
+        LWID type = 0;  // the map's, kept here to be compared without it
+        int dimension = 0;
         const char *address = nullptr;
         bool stable = false;  // the name at address cannot change
     };
@@ -75,6 +86,16 @@ class MeshEdit {
     RecentSurface recentSurfaces_[2];
     std::vector<MemoryRange> stableMemory_;  // read-only memory of the loaded modules
     std::vector<uint32_t> pointScratch_;
+    // For each point this build added, the polygon that took it last and
+    // that polygon's first corner at it: a build sets the values of a
+    // face's corners just after adding the face, and this finds the corner
+    // without a search.
+    struct FirstCorner {
+        uint32_t polygon = UINT32_MAX;
+        uint32_t corner = 0;
+    };
+    static std::vector<FirstCorner> &spareFirstCorners();
+    std::vector<FirstCorner> firstCorners_;
 };
 
 }  // namespace modeler
