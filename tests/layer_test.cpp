@@ -2,14 +2,18 @@
 // atomic writes.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <numeric>
+#include <random>
 #include <set>
 
 #include "layer_support.h"
 #include "modeler/export/atomic_file.h"
 #include "modeler/export/export_formats.h"
 #include "modeler/export/json_export.h"
+#include "modeler/model/name_index.h"
 #include "support.h"
 
 using modeler::Layer;
@@ -64,6 +68,62 @@ TEST(LayerEdits, TakingBackRestoresValuesOfOlderGeometry) {
     EXPECT_EQ(map.pointValue(a), nullptr);
     EXPECT_EQ(layer.points().size(), 2u);
     EXPECT_EQ(map.valueCount(), 1u);
+}
+
+// Surface names come and go at the end of the list, a build's worth at a
+// time, and names that collide in the table must stay reachable after their
+// neighbours leave: every name is checked against a plain set after each
+// round of random growth and shrinking.
+TEST(LayerEdits, SurfaceNamesTakenBackLeaveEveryOtherNameFound) {
+    Layer layer;
+    std::mt19937 random(7);
+    std::vector<std::string> expected;
+    for (int round = 0; round < 300; ++round) {
+        layer.beginEdit();
+        const std::size_t mark = expected.size();
+        const int added = static_cast<int>(random() % 200);
+        for (int i = 0; i < added; ++i) {
+            const std::string name = "Cover " + std::to_string(random() % 5000);
+            const uint32_t index = layer.internSurface(name);
+            const auto known = std::find(expected.begin(), expected.end(), name);
+            ASSERT_EQ(index, known == expected.end() ? expected.size() : known - expected.begin());
+            if (known == expected.end()) expected.push_back(name);
+        }
+        if (random() % 3 == 0) {
+            layer.commitEdit();
+        } else {
+            layer.discardEdit();
+            expected.resize(mark);
+        }
+        ASSERT_EQ(layer.surfaceNames(), expected);
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            ASSERT_EQ(layer.internSurface(expected[i]), i) << expected[i];
+        ASSERT_EQ(layer.surfaceNames().size(), expected.size()) << "a known name was added again";
+    }
+}
+
+// The index under the surface names, erased in any order: names that
+// collided with an erased one must still be found, erased ones not.
+TEST(NameIndex, ErasingInAnyOrderKeepsEveryOtherNameReachable) {
+    std::mt19937 random(11);
+    std::vector<std::string> names;
+    for (int i = 0; i < 3000; ++i)
+        names.push_back("Cover " + std::to_string(i));
+    modeler::NameIndex index;
+    std::vector<bool> present(names.size(), true);
+    for (uint32_t i = 0; i < names.size(); ++i)
+        index.insert(names[i], i);
+    std::vector<uint32_t> order(names.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::shuffle(order.begin(), order.end(), random);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        index.erase(names[order[k]], order[k]);
+        present[order[k]] = false;
+        if (k % 97 != 0) continue;
+        for (uint32_t i = 0; i < names.size(); ++i)
+            ASSERT_EQ(index.find(names[i], names), present[i] ? i : modeler::NameIndex::kNone)
+                << names[i] << " after " << k + 1 << " erased";
+    }
 }
 
 TEST(JsonExport, WorkedExampleReadsBackBitIdentical) {

@@ -26,9 +26,10 @@ uint32_t Layer::addPolygon(uint32_t surface, std::span<const uint32_t> points) {
 }
 
 uint32_t Layer::internSurface(std::string_view name) {
-    if (auto it = surfaceIndex_.find(name); it != surfaceIndex_.end()) return it->second;
+    if (const uint32_t known = surfaceIndex_.find(name, surfaceNames_); known != NameIndex::kNone)
+        return known;
     const auto index = static_cast<uint32_t>(surfaceNames_.size());
-    surfaceIndex_.emplace(std::string(name), index);
+    surfaceIndex_.insert(name, index);
     surfaceNames_.emplace_back(name);
     return index;
 }
@@ -108,7 +109,7 @@ void Layer::rollBack() {
     polygons_.resize(edit_.polygons);
     corners_.resize(edit_.corners);
     for (std::size_t s = edit_.surfaces; s < surfaceNames_.size(); ++s)
-        surfaceIndex_.erase(surfaceNames_[s]);
+        surfaceIndex_.erase(surfaceNames_[s], static_cast<uint32_t>(s));
     surfaceNames_.resize(edit_.surfaces);
     for (std::size_t i = 0; i < maps_.size(); ++i) {
         VertexMap &map = *maps_[i];

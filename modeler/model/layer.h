@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "modeler/model/name_index.h"
+
 namespace modeler {
 
 using Point = std::array<double, 3>;
@@ -171,14 +173,7 @@ class Layer {
     std::vector<Polygon> polygons_;
     std::vector<uint32_t> corners_;
     std::vector<std::string> surfaceNames_;
-    // Looked up by string_view: no string is made for a name already known.
-    struct NameHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view name) const {
-            return std::hash<std::string_view>{}(name);
-        }
-    };
-    std::unordered_map<std::string, uint32_t, NameHash, std::equal_to<>> surfaceIndex_;
+    NameIndex surfaceIndex_;
     std::vector<std::unique_ptr<VertexMap>> maps_;
     std::unordered_map<std::string, uint32_t> mapIndex_;
     Edit edit_;
