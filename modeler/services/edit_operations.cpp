@@ -172,13 +172,23 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, cons
         refuse(edit.host_, "addFace: no surface name, no points or a bad point count");
         return nullptr;
     }
+    // Every handle converted, then checked once: a handle is its point's
+    // index plus one, so null and past-the-end both fall outside the count.
     edit.pointScratch_.resize(count);
+    const std::size_t pointCount = layer.points().size();
+    bool valid = true;
     for (int i = 0; i < count; ++i) {
-        if (!fromHandle(points[i], layer.points().size(), edit.pointScratch_[i])) [[unlikely]] {
-            edit.host_.fault("addFace: point " + std::to_string(i) +
-                             " is not a point of the layer");
-            return nullptr;
-        }
+        const uintptr_t handle = reinterpret_cast<uintptr_t>(points[i]);
+        valid &= handle - 1 < pointCount;
+        edit.pointScratch_[i] = static_cast<uint32_t>(handle - 1);
+    }
+    if (!valid) [[unlikely]] {
+        uint32_t index = 0;
+        int i = 0;
+        while (fromHandle(points[i], pointCount, index))
+            ++i;
+        edit.host_.fault("addFace: point " + std::to_string(i) + " is not a point of the layer");
+        return nullptr;
     }
     const uint32_t polygon = layer.addPolygon(edit.surfaceFor(surface), edit.pointScratch_);
     edit.noteFirstCorners(polygon, edit.pointScratch_);
