@@ -50,7 +50,7 @@ class ValueLines {
         for (std::size_t i = WordHash<3>{}(key)&mask;; i = (i + 1) & mask) {
             Slot &slot = slots_[i];
             if (slot.number == 0) {
-                slot = {key, ++count_};
+                slot = {key, static_cast<uint32_t>(++count_)};
                 writeValueLine(obj, tag_, values, size_);
                 return count_;
             }
@@ -60,9 +60,11 @@ class ValueLines {
 
   private:
     using Key = std::array<uint32_t, 3>;
+    // 16 bytes: the table is larger than the cache, and each lookup is a
+    // miss. Numbers fit in 32 bits as the layer's corners do.
     struct Slot {
         Key key{};
-        std::size_t number = 0;  // 0: empty
+        uint32_t number = 0;  // 0: empty
     };
     void grow() {
         std::vector<Slot> old = std::move(slots_);
