@@ -5,8 +5,10 @@
 
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "books/shelf_fill.h"
+#include "modeler/model/layer.h"
 #include "modeler/services/service_host.h"
 #include "module/activation.h"
 #include "tool/book_tool.h"
@@ -134,4 +136,67 @@ TEST(Boundary, DoneThatRunsOutOfMemoryStillReleasesTheTool) {
         gAllocationsLeft = -1;
         // The sanitizer lane's leak check sees an instance not released.
     }
+}
+
+// The host's layer when memory runs out part-way through an edit: whatever
+// step failed, the layer stays whole (every polygon's corners there, every
+// surface found at its number, every set value with room for it) and the
+// edit can still be taken back.
+TEST(Boundary, LayerThatRunsOutOfMemoryStaysWhole) {
+    // Books of a point triangle each: a surface, a polygon, a map value.
+    auto addBooks = [](modeler::Layer &layer) {
+        for (int i = 0; i < 40; ++i) {
+            const uint32_t a = layer.addPoint({double(i), 0, 0});
+            const uint32_t b = layer.addPoint({double(i), 1, 0});
+            const uint32_t c = layer.addPoint({double(i), 1, 1});
+            const uint32_t surface = layer.internSurface("cover " + std::to_string(i));
+            const uint32_t corners[] = {a, b, c};
+            const uint32_t polygon = layer.addPolygon(surface, corners);
+            modeler::VertexMap &map = layer.vertexMap(LWVMAP_TXUV, i % 2 ? "page" : "cover", 2);
+            const float uv[2] = {0.5f, float(i)};
+            layer.setCornerValue(map, polygon, 1, uv);
+            layer.setPointValue(map, a, uv);
+        }
+    };
+    int failed = 0;
+    for (long left = 0; left < 400; ++left) {
+        modeler::Layer layer;
+        layer.beginEdit();
+        bool threw = false;
+        gAllocationsLeft = left;
+        try {
+            addBooks(layer);
+        } catch (const std::bad_alloc &) {
+            threw = true;
+        }
+        gAllocationsLeft = -1;
+        failed += threw;
+        // The same again with memory to spare: it must find the layer whole.
+        addBooks(layer);
+        // Each polygon's corners follow the previous one's, and the last
+        // ends the list: no polygon lost its corners to another.
+        std::size_t corner = 0;
+        for (std::size_t p = 0; p < layer.polygons().size(); ++p) {
+            const modeler::Polygon &polygon = layer.polygons()[p];
+            ASSERT_EQ(polygon.firstCorner, corner) << left;
+            corner += polygon.cornerCount;
+            ASSERT_LT(polygon.surface, layer.surfaceNames().size()) << left;
+            const float uv[2] = {0.5f, 0};
+            for (uint32_t c = 0; c < polygon.cornerCount; ++c)
+                layer.setCornerValue(*layer.vertexMaps()[0], uint32_t(p), c, uv);
+        }
+        ASSERT_EQ(corner, layer.corners().size()) << left;
+        for (std::size_t s = 0; s < layer.surfaceNames().size(); ++s)
+            ASSERT_EQ(layer.internSurface(layer.surfaceNames()[s]), s) << left;
+        ASSERT_EQ(layer.vertexMaps().size(), 2u) << left;
+        for (const auto &map : layer.vertexMaps()) {
+            ASSERT_EQ(layer.findVertexMap(map->type(), map->name(), map->dimension()), map.get());
+        }
+        layer.discardEdit();
+        ASSERT_TRUE(layer.points().empty() && layer.polygons().empty() &&
+                    layer.surfaceNames().empty() && layer.valueCount() == 0)
+            << left;
+        if (!threw) break;
+    }
+    EXPECT_GT(failed, 10) << "few steps ran out of memory";
 }

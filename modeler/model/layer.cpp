@@ -19,9 +19,16 @@ std::string mapKey(uint32_t type, std::string_view name, int dimension) {
 
 uint32_t Layer::addPolygon(uint32_t surface, std::span<const uint32_t> points) {
     assert(surface < surfaceNames_.size());
-    polygons_.push_back(
-        {surface, static_cast<uint32_t>(corners_.size()), static_cast<uint32_t>(points.size())});
+    // The corners first, taken back if the polygon cannot be added: an
+    // allocation that fails leaves no polygon without its corners.
+    const auto first = static_cast<uint32_t>(corners_.size());
     corners_.insert(corners_.end(), points.begin(), points.end());
+    try {
+        polygons_.push_back({surface, first, static_cast<uint32_t>(points.size())});
+    } catch (...) {
+        corners_.resize(first);
+        throw;
+    }
     return static_cast<uint32_t>(polygons_.size() - 1);
 }
 
@@ -29,19 +36,31 @@ uint32_t Layer::internSurface(std::string_view name) {
     if (const uint32_t known = surfaceIndex_.find(name, surfaceNames_); known != NameIndex::kNone)
         return known;
     const auto index = static_cast<uint32_t>(surfaceNames_.size());
-    surfaceIndex_.insert(name, index);
+    // The name first: an allocation that fails in either step leaves the
+    // list and its index as they were.
     surfaceNames_.emplace_back(name);
+    try {
+        surfaceIndex_.insert(surfaceNames_.back(), index);
+    } catch (...) {
+        surfaceNames_.pop_back();
+        throw;
+    }
     return index;
 }
 
 VertexMap &Layer::vertexMap(uint32_t type, std::string_view name, int dimension) {
     assert(dimension >= 1 && dimension <= kMaxMapDimension);
-    auto [it, added] = mapIndex_.try_emplace(mapKey(type, name, dimension), maps_.size());
-    if (added) {
-        maps_.push_back(std::make_unique<VertexMap>(type, std::string(name), dimension));
-        if (edit_.open) edit_.valueCounts.push_back(0);
-    }
-    return *maps_[it->second];
+    std::string key = mapKey(type, name, dimension);
+    if (auto it = mapIndex_.find(key); it != mapIndex_.end()) return *maps_[it->second];
+    // Everything that allocates comes before the map is listed, so that a
+    // failed allocation leaves the layer as it was.
+    auto map = std::make_unique<VertexMap>(type, std::string(name), dimension);
+    maps_.reserve(maps_.size() + 1);
+    if (edit_.open) edit_.valueCounts.reserve(edit_.valueCounts.size() + 1);
+    mapIndex_.emplace(std::move(key), maps_.size());
+    maps_.push_back(std::move(map));
+    if (edit_.open) edit_.valueCounts.push_back(0);
+    return *maps_.back();
 }
 
 const VertexMap *Layer::findVertexMap(uint32_t type, std::string_view name, int dimension) const {
@@ -76,8 +95,10 @@ void Layer::prepareValue(VertexMap &map, bool corner, uint32_t index) {
         // stay unset.
         const std::size_t count = corner ? corners_.size() : points_.size();
         const std::size_t size = std::max<std::size_t>(index + 1, count + 512);
-        set.resize(size, 0);
+        // The values first: the flags' length says which slots are there,
+        // so a failed allocation leaves no flag without its value.
         stored.resize(size * map.dimension_, 0.0f);
+        set.resize(size, 0);
     }
 }
 

@@ -73,10 +73,12 @@ class NameIndex {
             i = (i + 1) & mask();
         slots_[i] = entry;
     }
+    // The larger table is made before the old one is let go, so that an
+    // allocation that fails leaves the index as it was.
     void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(std::max<std::size_t>(64, 2 * old.size()), Slot{});
-        for (const Slot &slot : old) {
+        std::vector<Slot> larger(std::max<std::size_t>(64, 2 * slots_.size()));
+        larger.swap(slots_);
+        for (const Slot &slot : larger) {
             if (slot.number != kNone) place(slot);
         }
     }
