@@ -39,6 +39,7 @@ typedef struct st_EDState *EDStateRef;
 /* Status of a mesh-edit operation that reports one. */
 typedef int EDError;
 #define EDERR_NONE 0
+#define EDERR_NOMEMORY 1 /* the host ran out of memory: the value was not set */
 #define EDERR_BADARGS 4
 
 /*

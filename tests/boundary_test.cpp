@@ -3,12 +3,14 @@
 // build that adds what it could; an instance still released).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
 
 #include "books/shelf_fill.h"
 #include "modeler/model/layer.h"
+#include "modeler/services/edit_operations.h"
 #include "modeler/services/service_host.h"
 #include "module/activation.h"
 #include "tool/book_tool.h"
@@ -199,4 +201,43 @@ TEST(Boundary, LayerThatRunsOutOfMemoryStaysWhole) {
         if (!threw) break;
     }
     EXPECT_GT(failed, 10) << "few steps ran out of memory";
+}
+
+// The host's side of the boundary: a mesh-edit operation that runs out of
+// memory refuses the call instead of throwing into the plug-in, and the
+// build goes on once memory is there again.
+TEST(Boundary, MeshEditThatRunsOutOfMemoryRefusesTheCall) {
+    int refused = 0;
+    for (long left = 0; left < 60; ++left) {
+        modeler::Host host;
+        host.scene().beginEdit();
+        modeler::MeshEdit edit(host);
+        MeshEditOp &op = *edit.op();
+        auto addBook = [&op](int i) {
+            double xyz[3][3] = {{double(i), 0, 0}, {double(i), 1, 0}, {double(i), 1, 1}};
+            LWPntID points[3];
+            for (int k = 0; k < 3; ++k)
+                points[k] = op.addPoint(op.state, xyz[k]);
+            char surface[16];
+            std::snprintf(surface, sizeof surface, "cover %d", i);
+            const LWPolID polygon = op.addFace(op.state, surface, 3, points);
+            float uv[2] = {0.5f, 0.5f};
+            char map[8] = "uv";  // a buffer: the full path, as any other name takes
+            const EDError set = op.pntVPMap(op.state, points[1], polygon, LWVMAP_TXUV, map, 2, uv);
+            return points[2] && polygon && set == EDERR_NONE &&
+                   op.selectVertexMap(op.state, map, LWVMAP_TXUV, 2);
+        };
+        bool allDone = true;
+        gAllocationsLeft = left;
+        EXPECT_NO_THROW({
+            for (int i = 0; i < 6; ++i)
+                allDone &= addBook(i);
+        }) << left;
+        gAllocationsLeft = -1;
+        refused += !allDone;
+        EXPECT_TRUE(addBook(6)) << left;
+        edit.close();
+        if (allDone) break;
+    }
+    EXPECT_GT(refused, 5);
 }

@@ -10,12 +10,18 @@ namespace modeler {
 Scene::Scene() = default;
 
 Surface &Scene::addSurface(std::string_view name) {
+    // The record a new name would take is made before the name goes into
+    // the layer, so that a failed allocation leaves no name without one.
+    // Records past the live ones wait to be reused.
+    if (live_ == surfaces_.size()) {
+        if (surfaces_.size() == surfaces_.capacity())
+            surfaces_.reserve(std::max<std::size_t>(16, 2 * surfaces_.capacity()));
+        auto spare = std::make_unique<Surface>(Surface{static_cast<uint32_t>(live_), {}});
+        surfaceIndex_.emplace(spare.get(), live_);
+        surfaces_.push_back(std::move(spare));
+    }
     const uint32_t index = layer_.internSurface(name);
     if (index == live_) {
-        if (live_ == surfaces_.size()) {
-            surfaces_.push_back(std::make_unique<Surface>(Surface{index, {}}));
-            surfaceIndex_.emplace(surfaces_.back().get(), index);
-        }
         surfaces_[live_]->channels.clear();
         ++live_;
         surfaceArray_.clear();

@@ -62,6 +62,15 @@ MeshEdit *gLastEdit = nullptr;
     return EDERR_BADARGS;
 }
 
+// An operation that could not finish for want of memory: reported when even
+// that can be, and refused, as nothing may be thrown into the plug-in.
+[[gnu::cold, gnu::noinline]] void outOfMemory() noexcept {
+    try {
+        Host::current().fault("a mesh-edit operation ran out of memory and was refused");
+    } catch (...) {
+    }
+}
+
 inline bool allFinite(const float *values, int dimension) {
     if (dimension == 2) return std::isfinite(values[0]) & std::isfinite(values[1]);
     bool finite = true;
@@ -149,7 +158,7 @@ inline uint32_t MeshEdit::surfaceFor(const char *name) {
     return findSurface(name);
 }
 
-LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) {
+LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) try {
     MeshEdit *open = from(state, "addPoint");
     if (!open) [[unlikely]]
         return nullptr;
@@ -160,9 +169,12 @@ LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) {
         return nullptr;
     }
     return toHandle<LWPntID>(edit.host_.scene().layer().addPoint({xyz[0], xyz[1], xyz[2]}));
+} catch (...) {
+    return outOfMemory(), nullptr;
 }
 
-LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, const LWPntID *points) {
+LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count,
+                          const LWPntID *points) try {
     MeshEdit *open = from(state, "addFace");
     if (!open) [[unlikely]]
         return nullptr;
@@ -193,6 +205,8 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count, cons
     const uint32_t polygon = layer.addPolygon(edit.surfaceFor(surface), edit.pointScratch_);
     edit.noteFirstCorners(polygon, edit.pointScratch_);
     return toHandle<LWPolID>(polygon);
+} catch (...) {
+    return outOfMemory(), nullptr;
 }
 
 void MeshEdit::noteFirstCorners(uint32_t polygon, std::span<const uint32_t> points) {
@@ -311,7 +325,7 @@ inline bool MeshEdit::setCornerUV(LWPntID point, LWPolID polygon, LWID type, con
 }
 
 EDError MeshEdit::pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
-                                  const char *name, int dimension, float *values) {
+                                  const char *name, int dimension, float *values) try {
     MeshEdit *open = from(state, "pntVPMap");
     if (!open) [[unlikely]]
         return EDERR_BADARGS;
@@ -337,9 +351,11 @@ EDError MeshEdit::pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polyg
     }
     edit.values_ += map.valueCount() - before;
     return EDERR_NONE;
+} catch (...) {
+    return outOfMemory(), EDERR_NOMEMORY;
 }
 
-void *MeshEdit::selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension) {
+void *MeshEdit::selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension) try {
     MeshEdit *open = from(state, "selectVertexMap");
     if (!open) return nullptr;
     MeshEdit &edit = *open;
@@ -348,6 +364,8 @@ void *MeshEdit::selectVertexMap(EDStateRef state, const char *name, LWID type, i
         return nullptr;
     }
     return &edit.mapFor(type, name, dimension);
+} catch (...) {
+    return outOfMemory(), nullptr;
 }
 
 BuildReport MeshEdit::report(bool countShells) const {
