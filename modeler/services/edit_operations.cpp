@@ -202,16 +202,20 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count,
         edit.host_.fault("addFace: point " + std::to_string(i) + " is not a point of the layer");
         return nullptr;
     }
-    const uint32_t polygon = layer.addPolygon(edit.surfaceFor(surface), edit.pointScratch_);
+    const uint32_t surfaceIndex = edit.surfaceFor(surface);
+    // Room in the table before the polygon goes in: a refused call adds no
+    // polygon.
+    const std::size_t added = pointCount - edit.firstPoint_;
+    if (edit.firstCorners_.size() < added) edit.firstCorners_.resize(added + 512);
+    const uint32_t polygon = layer.addPolygon(surfaceIndex, edit.pointScratch_);
     edit.noteFirstCorners(polygon, edit.pointScratch_);
     return toHandle<LWPolID>(polygon);
 } catch (...) {
     return outOfMemory(), nullptr;
 }
 
+// The table has room for every point the build added.
 void MeshEdit::noteFirstCorners(uint32_t polygon, std::span<const uint32_t> points) {
-    const std::size_t added = host_.scene().layer().points().size() - firstPoint_;
-    if (firstCorners_.size() < added) firstCorners_.resize(added + 512);
     // Backwards, so that a point twice in the polygon keeps its first corner.
     for (std::size_t i = points.size(); i-- > 0;) {
         if (points[i] >= firstPoint_)
