@@ -72,7 +72,7 @@ MeshEdit *gLastEdit = nullptr;
 }
 
 inline bool allFinite(const float *values, int dimension) {
-    if (dimension == 2) return std::isfinite(values[0]) & std::isfinite(values[1]);
+    if (dimension == 2) return std::isfinite(values[0]) && std::isfinite(values[1]);
     bool finite = true;
     for (int i = 0; i < dimension; ++i)
         finite &= std::isfinite(values[i]);
@@ -163,7 +163,7 @@ LWPntID MeshEdit::addPoint(EDStateRef state, double *xyz) try {
     if (!open) [[unlikely]]
         return nullptr;
     MeshEdit &edit = *open;
-    if (!xyz || !(std::isfinite(xyz[0]) & std::isfinite(xyz[1]) & std::isfinite(xyz[2])))
+    if (!xyz || !(std::isfinite(xyz[0]) && std::isfinite(xyz[1]) && std::isfinite(xyz[2])))
         [[unlikely]] {
         refuse(edit.host_, "addPoint: a coordinate is missing or not a finite number");
         return nullptr;
