@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -9,7 +10,6 @@
 
 #include "modeler/export/chunked_text.h"
 #include "modeler/export/number_text.h"
-#include "modeler/export/word_hash.h"
 
 namespace modeler {
 namespace {
@@ -47,14 +47,16 @@ class ValueLines {
         std::memcpy(key.data(), values, sizeof(float) * size_);
         if (2 * (count_ + 1) > slots_.size()) grow();
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = WordHash<3>{}(key)&mask;; i = (i + 1) & mask) {
+        for (std::size_t i = slotOf(key);; i = (i + 1) & mask) {
             Slot &slot = slots_[i];
             if (slot.number == 0) {
                 slot = {key, static_cast<uint32_t>(++count_)};
                 writeValueLine(obj, tag_, values, size_);
                 return count_;
             }
-            if (slot.key == key) return slot.number;
+            // Word by word: a call to memcmp for 12 bytes cost more than the lookup.
+            if (slot.key[0] == key[0] && slot.key[1] == key[1] && slot.key[2] == key[2])
+                return slot.number;
         }
     }
 
@@ -66,13 +68,23 @@ class ValueLines {
         Key key{};
         uint32_t number = 0;  // 0: empty
     };
+    // The high bits of a multiplicative mix of every word: values such as 0,
+    // 0.5 or 1 have no low bits set, and an index taken from low bits piled
+    // them into a few slots.
+    std::size_t slotOf(const Key &key) const {
+        const uint64_t mixed =
+            ((uint64_t(key[0]) << 32 | key[1]) * 0x9E3779B97F4A7C15ull ^ key[2]) *
+            0xC2B2AE3D27D4EB4Full;
+        return std::size_t(mixed >> (64 - shift_));
+    }
     void grow() {
         std::vector<Slot> old = std::move(slots_);
         slots_.assign(std::max<std::size_t>(1024, 2 * old.size()), Slot{});
+        shift_ = std::countr_zero(slots_.size());
         const std::size_t mask = slots_.size() - 1;
         for (const Slot &slot : old) {
             if (slot.number == 0) continue;
-            std::size_t i = WordHash<3>{}(slot.key) & mask;
+            std::size_t i = slotOf(slot.key);
             while (slots_[i].number != 0)
                 i = (i + 1) & mask;
             slots_[i] = slot;
@@ -82,6 +94,7 @@ class ValueLines {
     const char *tag_;
     int size_;
     std::size_t count_ = 0;
+    int shift_ = 0;  // log2 of the table's size
     std::vector<Slot> slots_;
 };
 
