@@ -223,17 +223,25 @@ void MeshEdit::noteFirstCorners(uint32_t polygon, std::span<const uint32_t> poin
     }
 }
 
+// The corner the table noted for point when polygon is the last face that
+// took it, UINT32_MAX otherwise.
+inline uint32_t MeshEdit::notedCorner(const Layer &layer, uint32_t polygon, uint32_t point) const {
+    if (point - firstPoint_ >= firstCorners_.size()) return UINT32_MAX;
+    const FirstCorner entry = firstCorners_[point - firstPoint_];
+    if (entry.polygon != polygon) return UINT32_MAX;
+    const auto corners = layer.polygonPoints(polygon);
+    return entry.corner < corners.size() && corners[entry.corner] == point ? entry.corner
+                                                                           : UINT32_MAX;
+}
+
 // The first corner of polygon at point, or UINT32_MAX when it has none:
 // from the table when the polygon is the last that took the point, by a
 // search otherwise.
 inline uint32_t MeshEdit::cornerOf(uint32_t polygon, uint32_t point) const {
-    const auto corners = host_.scene().layer().polygonPoints(polygon);
-    if (point - firstPoint_ < firstCorners_.size()) {
-        const FirstCorner entry = firstCorners_[point - firstPoint_];
-        if (entry.polygon == polygon && entry.corner < corners.size() &&
-            corners[entry.corner] == point) [[likely]]
-            return entry.corner;
-    }
+    const Layer &layer = host_.scene().layer();
+    if (const uint32_t noted = notedCorner(layer, polygon, point); noted != UINT32_MAX) [[likely]]
+        return noted;
+    const auto corners = layer.polygonPoints(polygon);
     const uint32_t corner = firstCornerAt(corners, point);
     return corner == corners.size() ? UINT32_MAX : corner;
 }
@@ -315,15 +323,12 @@ inline bool MeshEdit::setCornerUV(LWPntID point, LWPolID polygon, LWID type, con
     Layer &layer = host_.scene().layer();
     uint32_t pointIndex = 0, polygonIndex = 0;
     if (!fromHandle(point, layer.points().size(), pointIndex) ||
-        !fromHandle(polygon, layer.polygons().size(), polygonIndex) ||
-        pointIndex - firstPoint_ >= firstCorners_.size())
+        !fromHandle(polygon, layer.polygons().size(), polygonIndex))
         return false;
-    const FirstCorner entry = firstCorners_[pointIndex - firstPoint_];
-    if (entry.polygon != polygonIndex) return false;
-    const auto corners = layer.polygonPoints(polygonIndex);
-    if (entry.corner >= corners.size() || corners[entry.corner] != pointIndex) return false;
+    const uint32_t corner = notedCorner(layer, polygonIndex, pointIndex);
+    if (corner == UINT32_MAX) return false;
     const std::size_t before = recent.map->valueCount();
-    if (!layer.setCornerValueInPlace(*recent.map, polygonIndex, entry.corner, values)) return false;
+    if (!layer.setCornerValueInPlace(*recent.map, polygonIndex, corner, values)) return false;
     values_ += recent.map->valueCount() - before;
     return true;
 }

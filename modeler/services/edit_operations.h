@@ -15,6 +15,7 @@
 namespace modeler {
 
 class Host;
+class Layer;
 class VertexMap;
 
 // What one build added.
@@ -58,6 +59,7 @@ class MeshEdit {
     VertexMap &findMap(LWID type, const char *name, int dimension);
     uint32_t surfaceFor(const char *name);
     uint32_t findSurface(const char *name);
+    uint32_t notedCorner(const Layer &layer, uint32_t polygon, uint32_t point) const;
     uint32_t cornerOf(uint32_t polygon, uint32_t point) const;
     void noteFirstCorners(uint32_t polygon, std::span<const uint32_t> points);
     void remember(const char *&address, bool &stable, const char *name, std::size_t length);
