@@ -14,6 +14,7 @@
 
 #include "bench/bench_module.h"
 #include "modeler/drive/tool_driver.h"
+#include "modeler/export/asset_model.h"
 #include "modeler/export/export_formats.h"
 #include "modeler/services/service_host.h"
 #include "tool/book_tool.h"
@@ -174,6 +175,28 @@ BENCHMARK_CAPTURE(Export, glb, modeler::ExportFormat::Glb, "shelf.glb")
 BENCHMARK_CAPTURE(Export, gltf, modeler::ExportFormat::Gltf, "shelf.gltf")
     ->Arg(10000)
     ->Unit(benchmark::kMillisecond);
+
+// The model the glTF, OBJ and page share, built from a textured shelf of
+// about N books: one mesh a book, vertices split by normal and UV.
+void AssetModel(benchmark::State &state) {
+    const int books = static_cast<int>(state.range(0));
+    modeler::Host host;
+    modeler::ToolDriver driver(host, server());
+    placeBox(driver, books);
+    driver.end(true);
+    driver.done(coverFolder());
+    std::size_t vertices = 0;
+    for (auto _ : state) {
+        const modeler::AssetModel model =
+            modeler::buildAssetModel(host.scene(), {false, host.scene().objectName()});
+        vertices = 0;
+        for (const modeler::AssetMesh &mesh : model.meshes)
+            vertices += mesh.vertexCount();
+    }
+    state.counters["vertices"] = double(vertices);
+    state.SetItemsProcessed(int64_t(host.scene().layer().polygons().size()) * state.iterations());
+}
+BENCHMARK(AssetModel)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
