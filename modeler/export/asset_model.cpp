@@ -106,29 +106,45 @@ class MeshBuilder {
             mesh.primitives[p].indices.reserve(3 * triangles[p]);
         const double smooth = std::cos(kCreaseDegrees * std::numbers::pi / 180);
         std::vector<uint32_t> &v = polygonVertices_;
-        for (const ShellPolygon &polygon : shell.polygons) {
+        for (uint32_t f = 0; f < shell.polygons.size(); ++f) {
+            const ShellPolygon &polygon = shell.polygons[f];
+            // A corner where no other face bends in smoothly (a box's, a
+            // flat cover's) takes the face's own normal: made once.
+            const Normal own = normalised(polygon.normal);
             v.clear();
             for (uint32_t c = 0; c < polygon.cornerCount; ++c) {
                 const ExportCorner &corner = shell.corners[polygon.firstCorner + c];
                 Normal n{0, 0, 0};
+                bool alone = true;
                 for (uint32_t other : facesAt_.at(corner.point)) {
                     const Normal &m = shell.polygons[other].normal;
                     if (dot(m, polygon.normal) < smooth) continue;
+                    alone = alone && other == f;
                     for (int i = 0; i < 3; ++i)
                         n[i] += m[i];
                 }
-                const double length = std::sqrt(dot(n, n));
-                for (double &c : n)
-                    c /= length;
-                v.push_back(vertex(corner, n));
+                v.push_back(vertex(corner, alone ? own : normalised(n)));
             }
             auto &indices = primitive(materialOfSurface[polygon.surface]).indices;
-            for (std::size_t i = 1; i + 1 < v.size(); ++i)
-                indices.insert(indices.end(), {v[0], v[i], v[i + 1]});
+            for (std::size_t i = 1; i + 1 < v.size(); ++i) {
+                indices.push_back(v[0]);
+                indices.push_back(v[i]);
+                indices.push_back(v[i + 1]);
+            }
         }
     }
 
   private:
+    // The sum of the normals as it was added up from zero (0 + -0 is +0),
+    // made unit length.
+    static Normal normalised(const Normal &sum) {
+        Normal n{0 + sum[0], 0 + sum[1], 0 + sum[2]};
+        const double length = std::sqrt(dot(n, n));
+        for (double &c : n)
+            c /= length;
+        return n;
+    }
+
     // The vertex of corner with normal: one made earlier at the same point
     // with the same bits of normal and UV, else a new one. Vertices are
     // numbered in the order the corners first need them.
@@ -147,7 +163,8 @@ class MeshBuilder {
         const auto v = uint32_t(mesh.vertexCount());
         slots[made++] = v;
         const auto q = toRightHanded(layer_.points()[corner.point]);
-        mesh.positions.insert(mesh.positions.end(), {float(q[0]), float(q[1]), float(q[2])});
+        for (int i = 0; i < 3; ++i)
+            mesh.positions.push_back(float(q[i]));
         mesh.normals.insert(mesh.normals.end(), n, n + 3);
         mesh.uvs.insert(mesh.uvs.end(), uv, uv + 2);
         return v;
