@@ -47,7 +47,7 @@ std::optional<std::array<double, 3>> ExportPolygons::normalOf(uint32_t index) co
     std::array<double, 3> n{0, 0, 0};
     for (uint32_t i = 0; i < count; ++i) {
         const auto a = pointAt(i);
-        const auto b = pointAt((i + 1) % count);
+        const auto b = pointAt(i + 1 == count ? 0 : i + 1);  // no division a corner
         n[0] += (a[1] - b[1]) * (a[2] + b[2]);
         n[1] += (a[2] - b[2]) * (a[0] + b[0]);
         n[2] += (a[0] - b[0]) * (a[1] + b[1]);
