@@ -37,12 +37,16 @@ TEST(LayerEdits, KeepCommitsAndDiscardTakesBack) {
     s.driver.end(true);
     const std::string kept = modeler::sceneToJson(s.host.scene());
     const std::size_t keptPoints = s.layer().points().size();
+    const std::size_t keptValues = s.layer().valueCount();
     ASSERT_GT(keptPoints, 0u);
     // A second edit on top: discarding it leaves the kept shelf exactly.
     s.tool().boxMin[2] = 5;
     s.tool().boxMax[2] = 5.3f;
     s.driver.event(LWTOOL_EVENT_ACTIVATE);
     EXPECT_GT(s.layer().points().size(), keptPoints);
+    // Its report counts the values it set, not the kept shelf's too.
+    EXPECT_GT(s.driver.builds().back().values, 0u);
+    EXPECT_EQ(s.driver.builds().back().values, s.layer().valueCount() - keptValues);
     s.driver.end(false);
     EXPECT_EQ(modeler::sceneToJson(s.host.scene()), kept);
 }

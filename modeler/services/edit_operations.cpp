@@ -104,6 +104,7 @@ MeshEdit::MeshEdit(Host &host)
       op_{reinterpret_cast<EDStateRef>(id_), addPoint, addFace, pntVPMap, selectVertexMap},
       firstPoint_(host.scene().layer().points().size()),
       firstPolygon_(host.scene().layer().polygons().size()),
+      valuesBefore_(host.scene().layer().valueCount()),
       stableMemory_(stableMemory()) {
     openEdits()[id_] = this;
     firstCorners_.swap(spareFirstCorners());
@@ -327,10 +328,7 @@ inline bool MeshEdit::setCornerUV(LWPntID point, LWPolID polygon, LWID type, con
         return false;
     const uint32_t corner = notedCorner(layer, polygonIndex, pointIndex);
     if (corner == UINT32_MAX) return false;
-    const std::size_t before = recent.map->valueCount();
-    if (!layer.setCornerValueInPlace(*recent.map, polygonIndex, corner, values)) return false;
-    values_ += recent.map->valueCount() - before;
-    return true;
+    return layer.setCornerValueInPlace(*recent.map, polygonIndex, corner, values);
 }
 
 EDError MeshEdit::pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
@@ -347,7 +345,6 @@ EDError MeshEdit::pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polyg
     if (!allFinite(values, dimension)) [[unlikely]]
         return refuseValues(edit.host_, name);
     VertexMap &map = edit.mapFor(type, name, dimension);
-    const std::size_t before = map.valueCount();
     if (!polygon) {
         layer.setPointValue(map, pointIndex, values);
     } else {
@@ -358,7 +355,6 @@ EDError MeshEdit::pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polyg
             return refuse(edit.host_, "pntVPMap: the point is not a corner of the polygon");
         layer.setCornerValue(map, polygonIndex, corner, values);
     }
-    edit.values_ += map.valueCount() - before;
     return EDERR_NONE;
 } catch (...) {
     return outOfMemory(), EDERR_NOMEMORY;
@@ -382,7 +378,9 @@ BuildReport MeshEdit::report(bool countShells) const {
     BuildReport report;
     report.points = layer.points().size() - firstPoint_;
     report.polygons = layer.polygons().size() - firstPolygon_;
-    report.values = values_;
+    // Only this build changes the layer while it is open: the values it
+    // set are the layer's count less the count it began with.
+    report.values = layer.valueCount() - valuesBefore_;
     if (countShells) report.shells = modeler::countShells(layer, firstPolygon_);
     return report;
 }

@@ -68,7 +68,7 @@ class MeshEdit {
     uintptr_t id_;
     MeshEditOp op_;
     std::size_t firstPoint_, firstPolygon_;
-    std::size_t values_ = 0;
+    std::size_t valuesBefore_;  // vertex-map values the layer held when the build began
     // The maps and surfaces named last, with the address each name came
     // from last: a build names the same few again and again.
     struct RecentMap {
