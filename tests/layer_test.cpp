@@ -74,6 +74,34 @@ TEST(LayerEdits, TakingBackRestoresValuesOfOlderGeometry) {
     EXPECT_EQ(map.valueCount(), 1u);
 }
 
+// A rebuild takes the previous build back and adds its geometry again: the
+// points and corners it adds in the same places must start with no values,
+// whatever the taken-back build had set there.
+TEST(LayerEdits, ValuesOfATakenBackBuildDoNotReturnWithTheNext) {
+    Layer layer;
+    modeler::VertexMap &map = layer.vertexMap(LWVMAP_TXUV, "uv", 2);
+    const uint32_t surface = layer.internSurface("s");
+    const float uv[2] = {0.5f, 0.25f};
+    layer.beginEdit();
+    for (int build = 0; build < 2; ++build) {
+        const uint32_t a = layer.addPoint({0, 0, 0});
+        const uint32_t b = layer.addPoint({1, 0, 0});
+        const uint32_t pts[] = {a, b};
+        const uint32_t poly = layer.addPolygon(surface, pts);
+        if (build == 0) {
+            layer.setPointValue(map, a, uv);
+            layer.setCornerValue(map, poly, 1, uv);
+            ASSERT_EQ(map.valueCount(), 2u);
+            layer.takeBackEdit();
+            continue;
+        }
+        EXPECT_EQ(map.pointValue(a), nullptr);
+        EXPECT_EQ(map.cornerValue(layer.polygons()[poly].firstCorner + 1), nullptr);
+        EXPECT_EQ(map.valueCount(), 0u);
+    }
+    layer.commitEdit();
+}
+
 // Surface names come and go at the end of the list, a build's worth at a
 // time, and names that collide in the table must stay reachable after their
 // neighbours leave: every name is checked against a plain set after each

@@ -126,24 +126,26 @@ void Layer::rollBack() {
                   values.begin() + std::size_t(it->index) * map.dimension_);
     }
     edit_.overwrites.clear();
+    // The taken-back corners' and points' values are unset, their room
+    // kept: the next build sets values for as many again, and would
+    // otherwise grow and clear the values' storage anew. Entries past the
+    // layer's end are unset already.
+    for (std::size_t i = 0; i < maps_.size(); ++i) {
+        VertexMap &map = *maps_[i];
+        const auto unset = [](std::vector<uint8_t> &set, std::size_t from, std::size_t to) {
+            if (from < set.size())
+                std::fill(set.begin() + from, set.begin() + std::min(to, set.size()), 0);
+        };
+        unset(map.cornerSet_, edit_.corners, corners_.size());
+        unset(map.pointSet_, edit_.points, points_.size());
+        map.valueCount_ = edit_.valueCounts[i];
+    }
     points_.resize(edit_.points);
     polygons_.resize(edit_.polygons);
     corners_.resize(edit_.corners);
     for (std::size_t s = edit_.surfaces; s < surfaceNames_.size(); ++s)
         surfaceIndex_.erase(surfaceNames_[s], static_cast<uint32_t>(s));
     surfaceNames_.resize(edit_.surfaces);
-    for (std::size_t i = 0; i < maps_.size(); ++i) {
-        VertexMap &map = *maps_[i];
-        if (map.cornerSet_.size() > edit_.corners) {
-            map.cornerSet_.resize(edit_.corners);
-            map.cornerValues_.resize(edit_.corners * map.dimension_);
-        }
-        if (map.pointSet_.size() > edit_.points) {
-            map.pointSet_.resize(edit_.points);
-            map.pointValues_.resize(edit_.points * map.dimension_);
-        }
-        map.valueCount_ = edit_.valueCounts[i];
-    }
 }
 
 void Layer::takeBackEdit() {
