@@ -138,28 +138,36 @@ void Leave(benchmark::State &state) {
 }
 BENCHMARK(Leave)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+// A kept shelf of about N books, every cover textured from the folder of
+// 50 images: what the exports write.
+struct TexturedShelf {
+    modeler::Host host;
+    modeler::ToolDriver driver;
+    explicit TexturedShelf(int books) : driver(host, server()) {
+        placeBox(driver, books);
+        driver.end(true);
+        driver.done(coverFolder());
+    }
+};
+
 // Writing a textured shelf of about N books.
 void Export(benchmark::State &state, modeler::ExportFormat format, const char *name) {
-    const int books = static_cast<int>(state.range(0));
-    modeler::Host host;
-    modeler::ToolDriver driver(host, server());
-    placeBox(driver, books);
-    driver.end(true);
-    driver.done(coverFolder());
+    TexturedShelf shelf(static_cast<int>(state.range(0)));
+    const modeler::Scene &scene = shelf.host.scene();
     // A folder of its own: the file and its companions are what is written.
     const fs::path folder = fs::temp_directory_path() / ("varlobooks-bench-" + std::string(name));
     fs::remove_all(folder);
     fs::create_directories(folder);
     const std::string path = (folder / name).string();
     for (auto _ : state) {
-        if (auto error = modeler::writeExport(host.scene(), path, format))
+        if (auto error = modeler::writeExport(scene, path, format))
             state.SkipWithError(error->c_str());
     }
     std::uintmax_t bytes = 0;
     for (const auto &entry : fs::recursive_directory_iterator(folder)) {
         if (entry.is_regular_file()) bytes += entry.file_size();
     }
-    state.counters["polygons"] = double(host.scene().layer().polygons().size());
+    state.counters["polygons"] = double(scene.layer().polygons().size());
     state.counters["file_MB"] = double(bytes) / 1e6;
     state.SetBytesProcessed(int64_t(bytes) * state.iterations());
 }
@@ -179,22 +187,18 @@ BENCHMARK_CAPTURE(Export, gltf, modeler::ExportFormat::Gltf, "shelf.gltf")
 // The model the glTF, OBJ and page share, built from a textured shelf of
 // about N books: one mesh a book, vertices split by normal and UV.
 void AssetModel(benchmark::State &state) {
-    const int books = static_cast<int>(state.range(0));
-    modeler::Host host;
-    modeler::ToolDriver driver(host, server());
-    placeBox(driver, books);
-    driver.end(true);
-    driver.done(coverFolder());
+    TexturedShelf shelf(static_cast<int>(state.range(0)));
+    const modeler::Scene &scene = shelf.host.scene();
     std::size_t vertices = 0;
     for (auto _ : state) {
         const modeler::AssetModel model =
-            modeler::buildAssetModel(host.scene(), {false, host.scene().objectName()});
+            modeler::buildAssetModel(scene, {false, scene.objectName()});
         vertices = 0;
         for (const modeler::AssetMesh &mesh : model.meshes)
             vertices += mesh.vertexCount();
     }
     state.counters["vertices"] = double(vertices);
-    state.SetItemsProcessed(int64_t(host.scene().layer().polygons().size()) * state.iterations());
+    state.SetItemsProcessed(int64_t(scene.layer().polygons().size()) * state.iterations());
 }
 BENCHMARK(AssetModel)->Arg(10000)->Unit(benchmark::kMillisecond);
 
