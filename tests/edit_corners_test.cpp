@@ -112,6 +112,68 @@ TEST_P(EditCorners, OlderGeometryGetsItsValueAndGetsItsOldValueBack) {
     EXPECT_TRUE(host_.faults().empty());
 }
 
+// A build sets a face's values just after adding it, usually corner by
+// corner in either direction; any order, a point twice, a refused face in
+// between and a face of many corners must give the same corners.
+TEST_P(EditCorners, TheLastFacesValuesLandOnTheirCornersInAnyOrder) {
+    begin();
+    const LWPntID a = point(0), b = point(1), c = point(2), d = point(3), e = point(4);
+    const LWPolID inOrder = face({a, b, c, d});  // corners 0-3
+    for (float u : {0.1f, 0.2f, 0.3f, 0.4f})
+        EXPECT_EQ(set(std::vector<LWPntID>{a, b, c, d}[int(u * 10) - 1], inOrder, u), EDERR_NONE);
+    const LWPolID backwards = face({e, d, c, b});  // corners 4-7
+    EXPECT_EQ(set(b, backwards, 0.5f), EDERR_NONE);
+    EXPECT_EQ(set(c, backwards, 0.6f), EDERR_NONE);
+    EXPECT_EQ(set(d, backwards, 0.7f), EDERR_NONE);
+    EXPECT_EQ(set(e, backwards, 0.8f), EDERR_NONE);
+    const LWPolID repeated = face({a, c, e, c, b});  // corners 8-12, c at 9 and 11
+    for (LWPntID p : {a, c, e, c, b})
+        EXPECT_EQ(set(p, repeated, p == c ? 0.9f : 0.05f), EDERR_NONE);
+    const LWPolID jumps = face({a, b, c, d, e});  // corners 13-17
+    EXPECT_EQ(set(e, jumps, 0.15f), EDERR_NONE);
+    EXPECT_EQ(set(a, jumps, 0.25f), EDERR_NONE);
+    EXPECT_EQ(set(c, jumps, 0.35f), EDERR_NONE);
+    LWPntID bad[2] = {a, reinterpret_cast<LWPntID>(uintptr_t(999))};
+    EXPECT_EQ(op().addFace(op().state, "s", 2, bad), nullptr);
+    EXPECT_EQ(set(d, jumps, 0.45f), EDERR_NONE);  // still the last face added
+    // 70 corners, a at the first and the last: more than a quick path keeps.
+    std::vector<LWPntID> ring{a};
+    for (int i = 0; i < 68; ++i)
+        ring.push_back(point(10 + i));
+    ring.push_back(a);
+    const LWPolID large = face(ring);  // corners 18-87
+    for (std::size_t i = 0; i < ring.size(); ++i)
+        EXPECT_EQ(set(ring[i], large, i == 0 ? 0.55f : 0.65f), EDERR_NONE);
+
+    std::vector<float> expected{0.1f,  0.2f, 0.3f,  0.4f,           // in order
+                                0.8f,  0.7f, 0.6f,  0.5f,           // backwards
+                                0.05f, 0.9f, 0.05f, -1,    0.05f,   // c's first corner only
+                                0.25f, -1,   0.35f, 0.45f, 0.15f};  // jumps
+    expected.push_back(0.65f);                                      // a again: its first corner
+    expected.insert(expected.end(), 68, 0.65f);
+    expected.push_back(-1);
+    EXPECT_EQ(cornerUs(), expected);
+    ASSERT_EQ(host_.faults().size(), 1u);  // the refused face
+}
+
+// A point of older geometry twice in the face just added: its value goes to
+// the first of the two corners, as for a point of this build.
+TEST_P(EditCorners, AnOlderPointTwiceInTheLastFaceTakesItsFirstCorner) {
+    begin();
+    const LWPntID kept = point(0);
+    edit_.reset();
+    host_.scene().commitEdit();
+    host_.scene().beginEdit();
+    begin();
+    const LWPntID b = point(1);
+    const LWPolID polygon = face({kept, b, kept});
+    EXPECT_EQ(set(kept, polygon, 0.1f), EDERR_NONE);
+    EXPECT_EQ(set(b, polygon, 0.2f), EDERR_NONE);
+    EXPECT_EQ(set(kept, polygon, 0.3f), EDERR_NONE);
+    EXPECT_EQ(cornerUs(), (std::vector<float>{0.3f, 0.2f, -1}));
+    EXPECT_TRUE(host_.faults().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(MapNamed, EditCorners, ::testing::Values(true, false),
                          [](const auto &info) {
                              return info.param ? "FromReadOnlyMemory" : "FromABuffer";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -92,6 +93,18 @@ class Layer {
     bool setCornerValueInPlace(VertexMap &map, uint32_t polygon, uint32_t corner,
                                const float *values) {
         return storeInPlace(map, true, polygons_[polygon].firstCorner + corner, values);
+    }
+    // The same for a map of dimension 2, by the corner's index in the
+    // layer's corner list.
+    bool setLayerCornerUVInPlace(VertexMap &map, uint32_t layerCorner, const float *values) {
+        assert(map.dimension_ == 2);
+        if (!inPlace(map, true, layerCorner)) return false;
+        map.valueCount_ += !map.cornerSet_[layerCorner];
+        map.cornerSet_[layerCorner] = 1;
+        float *to = &map.cornerValues_[std::size_t(layerCorner) * 2];
+        to[0] = values[0];
+        to[1] = values[1];
+        return true;
     }
     void setPointValue(VertexMap &map, uint32_t point, const float *values) {
         storeValue(map, false, point, values);

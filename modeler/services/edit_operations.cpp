@@ -178,19 +178,22 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count,
         return nullptr;
     MeshEdit &edit = *open;
     Layer &layer = edit.host_.scene().layer();
+    edit.lastFace_.handle = nullptr;
     if (!surface || !*surface || count < 1 || count > kMaxFacePoints || !points) [[unlikely]] {
         refuse(edit.host_, "addFace: no surface name, no points or a bad point count");
         return nullptr;
     }
     // Every handle converted, then checked once: a handle is its point's
     // index plus one, so null and past-the-end both fall outside the count.
-    edit.pointScratch_.resize(count);
+    // Grown, never shrunk: faces of a few sizes alternate.
+    if (edit.pointScratch_.size() < std::size_t(count)) edit.pointScratch_.resize(count);
+    const std::span<uint32_t> facePoints(edit.pointScratch_.data(), std::size_t(count));
     const std::size_t pointCount = layer.points().size();
     bool valid = true;
     for (int i = 0; i < count; ++i) {
         const uintptr_t handle = reinterpret_cast<uintptr_t>(points[i]);
         valid &= handle - 1 < pointCount;
-        edit.pointScratch_[i] = static_cast<uint32_t>(handle - 1);
+        facePoints[i] = static_cast<uint32_t>(handle - 1);
     }
     if (!valid) [[unlikely]] {
         uint32_t index = 0;
@@ -205,20 +208,38 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count,
     // polygon.
     const std::size_t added = pointCount - edit.firstPoint_;
     if (edit.firstCorners_.size() < added) edit.firstCorners_.resize(added + 512);
-    const uint32_t polygon = layer.addPolygon(surfaceIndex, edit.pointScratch_);
-    edit.noteFirstCorners(polygon, edit.pointScratch_);
+    const uint32_t polygon = layer.addPolygon(surfaceIndex, facePoints);
+    edit.noteFirstCorners(polygon, layer.polygons()[polygon].firstCorner, facePoints);
     return toHandle<LWPolID>(polygon);
 } catch (...) {
     return outOfMemory(), nullptr;
 }
 
-// The table has room for every point the build added.
-void MeshEdit::noteFirstCorners(uint32_t polygon, std::span<const uint32_t> points) {
-    // Backwards, so that a point twice in the polygon keeps its first corner.
+// The table has room for every point the build added. Remembers the face
+// as the last one added, with the bits of the corners that are its first
+// at their points (none for a face of more than 64 corners: its values
+// take the table's path).
+void MeshEdit::noteFirstCorners(uint32_t polygon, uint32_t firstCorner,
+                                std::span<const uint32_t> points) {
+    uint64_t first = points.size() <= 64 ? ~uint64_t(0) : 0;
+    // Backwards, so that a point twice in the polygon keeps its first
+    // corner; the later corner it replaces is no first.
     for (std::size_t i = points.size(); i-- > 0;) {
-        if (points[i] >= firstPoint_)
-            firstCorners_[points[i] - firstPoint_] = {polygon, static_cast<uint32_t>(i)};
+        const uint32_t point = points[i];
+        if (point >= firstPoint_) {
+            FirstCorner &entry = firstCorners_[point - firstPoint_];
+            if (entry.polygon == polygon) first &= ~(uint64_t(1) << (entry.corner & 63));
+            entry = {polygon, static_cast<uint32_t>(i)};
+        } else if (firstCornerAt(points.first(i), point) != i) {
+            first &= ~(uint64_t(1) << (i & 63));
+        }
     }
+    lastFace_ = {toHandle<LWPolID>(polygon),
+                 points.data(),
+                 static_cast<int>(points.size()),
+                 firstCorner,
+                 -1,
+                 first};
 }
 
 // The corner the table noted for point when polygon is the last face that
@@ -281,13 +302,16 @@ VertexMap &MeshEdit::findMap(LWID type, const char *name, int dimension) {
         if (recent.map && recent.map->type() == type && recent.map->dimension() == dimension &&
             sameName(recent.map->name(), name)) {
             remember(recent.address, recent.stable, name, recent.map->name().size());
+            recent.uvAddress = recent.stable && dimension == 2 ? recent.address : nullptr;
             return *recent.map;
         }
     }
     VertexMap &map = host_.scene().layer().vertexMap(type, name, dimension);
     recentMaps_[1] = recentMaps_[0];
-    recentMaps_[0] = {&map, type, dimension, nullptr, false};
-    remember(recentMaps_[0].address, recentMaps_[0].stable, name, map.name().size());
+    RecentMap &added = recentMaps_[0];
+    added = {&map, type, dimension, nullptr, false, nullptr};
+    remember(added.address, added.stable, name, map.name().size());
+    added.uvAddress = added.stable && dimension == 2 ? added.address : nullptr;
     return map;
 }
 
@@ -306,18 +330,61 @@ void MeshEdit::remember(const char *&address, bool &stable, const char *name, st
 EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
                            const char *name, int dimension, float *values) {
     MeshEdit *edit = gLastEdit;
+    if (edit && edit->id_ == reinterpret_cast<uintptr_t>(state) && polygon &&
+        polygon == edit->lastFace_.handle && values && dimension == 2 &&
+        edit->setLastFaceUV(point, type, name, values)) [[likely]]
+        return EDERR_NONE;
+    return pntVPMapAnyFace(state, point, polygon, type, name, dimension, values);
+}
+
+// Any other value: of another face, or a check of the quick path failed.
+EDError MeshEdit::pntVPMapAnyFace(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
+                                  const char *name, int dimension, float *values) {
+    MeshEdit *edit = gLastEdit;
     if (edit && edit->id_ == reinterpret_cast<uintptr_t>(state) && polygon && values &&
-        dimension == 2 && edit->setCornerUV(point, polygon, type, name, values)) [[likely]]
+        dimension == 2 && edit->setCornerUV(point, polygon, type, name, values))
         return EDERR_NONE;
     return pntVPMapChecked(state, point, polygon, type, name, dimension, values);
 }
 
+// The map of a UV value named from read-only memory, as remembered; null
+// when the name must be looked at.
+inline VertexMap *MeshEdit::stableUVMap(LWID type, const char *name) const {
+    const RecentMap &recent = recentMaps_[recentMaps_[1].uvAddress == name];
+    return recent.uvAddress == name && recent.type == type ? recent.map : nullptr;
+}
+
+// A value of a corner of the last face, nearly always next to the one set
+// before (in either direction): the point must be the one the face holds
+// there (checked when the face was added), and the corner the face's first
+// at it.
+inline bool MeshEdit::setLastFaceUV(LWPntID point, LWID type, const char *name,
+                                    const float *values) {
+    LastFace &face = lastFace_;
+    const auto index = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(point) - 1);
+    int corner = face.corner + 1;
+    if (corner >= face.count || face.points[corner] != index) {
+        corner = face.corner > 0 ? face.corner - 1 : face.count - 1;
+        if (face.points[corner] != index) {
+            // Out of order: a search of the face's corners, as it has at
+            // most 64 of them when the bits below are kept.
+            corner = static_cast<int>(firstCornerAt({face.points, std::size_t(face.count)}, index));
+            if (corner == face.count) return false;
+        }
+    }
+    VertexMap *map = stableUVMap(type, name);
+    if (!(face.firstAtPoint >> corner & 1) || !map || !allFinite(values, 2)) return false;
+    if (!host_.scene().layer().setLayerCornerUVInPlace(
+            *map, face.firstCorner + static_cast<uint32_t>(corner), values))
+        return false;
+    face.corner = corner;
+    return true;
+}
+
 inline bool MeshEdit::setCornerUV(LWPntID point, LWPolID polygon, LWID type, const char *name,
                                   const float *values) {
-    const RecentMap &recent = recentMaps_[recentMaps_[1].address == name];
-    if (recent.address != name || !recent.stable || recent.type != type || recent.dimension != 2 ||
-        !allFinite(values, 2))
-        return false;
+    VertexMap *map = stableUVMap(type, name);
+    if (!map || !allFinite(values, 2)) return false;
     Layer &layer = host_.scene().layer();
     uint32_t pointIndex = 0, polygonIndex = 0;
     if (!fromHandle(point, layer.points().size(), pointIndex) ||
@@ -325,7 +392,7 @@ inline bool MeshEdit::setCornerUV(LWPntID point, LWPolID polygon, LWID type, con
         return false;
     const uint32_t corner = notedCorner(layer, polygonIndex, pointIndex);
     if (corner == UINT32_MAX) return false;
-    return layer.setCornerValueInPlace(*recent.map, polygonIndex, corner, values);
+    return layer.setCornerValueInPlace(*map, polygonIndex, corner, values);
 }
 
 EDError MeshEdit::pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,

@@ -49,10 +49,15 @@ class MeshEdit {
     static LWPolID addFace(EDStateRef state, const char *surface, int count, const LWPntID *points);
     static EDError pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
                             const char *name, int dimension, float *values);
+    [[gnu::noinline]] static EDError pntVPMapAnyFace(EDStateRef state, LWPntID point,
+                                                     LWPolID polygon, LWID type, const char *name,
+                                                     int dimension, float *values);
     static EDError pntVPMapChecked(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
                                    const char *name, int dimension, float *values);
     bool setCornerUV(LWPntID point, LWPolID polygon, LWID type, const char *name,
                      const float *values);
+    bool setLastFaceUV(LWPntID point, LWID type, const char *name, const float *values);
+    VertexMap *stableUVMap(LWID type, const char *name) const;
     static void *selectVertexMap(EDStateRef state, const char *name, LWID type, int dimension);
 
     VertexMap &mapFor(LWID type, const char *name, int dimension);
@@ -61,7 +66,7 @@ class MeshEdit {
     uint32_t findSurface(const char *name);
     uint32_t notedCorner(const Layer &layer, uint32_t polygon, uint32_t point) const;
     uint32_t cornerOf(uint32_t polygon, uint32_t point) const;
-    void noteFirstCorners(uint32_t polygon, std::span<const uint32_t> points);
+    void noteFirstCorners(uint32_t polygon, uint32_t firstCorner, std::span<const uint32_t> points);
     void remember(const char *&address, bool &stable, const char *name, std::size_t length);
 
     Host &host_;
@@ -76,7 +81,8 @@ class MeshEdit {
         LWID type = 0;  // the map's, kept here to be compared without it
         int dimension = 0;
         const char *address = nullptr;
-        bool stable = false;  // the name at address cannot change
+        bool stable = false;              // the name at address cannot change
+        const char *uvAddress = nullptr;  // address, when stable and of dimension 2
     };
     RecentMap recentMaps_[2];
     struct RecentSurface {
@@ -87,7 +93,20 @@ class MeshEdit {
     };
     RecentSurface recentSurfaces_[2];
     std::vector<MemoryRange> stableMemory_;  // read-only memory of the loaded modules
-    std::vector<uint32_t> pointScratch_;
+    std::vector<uint32_t>
+        pointScratch_;  // begins with the last face's points, as the layer numbers them
+    // The face added last, whose corners' values a build sets next, in
+    // corner order or its reverse: its corner is found from the one set
+    // before it, with no lookup in the layer.
+    struct LastFace {
+        LWPolID handle = nullptr;          // null: the last call to addFace added nothing
+        const uint32_t *points = nullptr;  // in pointScratch_
+        int count = 0;
+        uint32_t firstCorner = 0;   // its first corner's index in the layer
+        int corner = -1;            // the corner set last, -1 before the first
+        uint64_t firstAtPoint = 0;  // bit i: corner i is the face's first at its point
+    };
+    LastFace lastFace_;
     // For each point this build added, the polygon that took it last and
     // that polygon's first corner at it: a build sets the values of a
     // face's corners just after adding the face, and this finds the corner
