@@ -103,16 +103,17 @@ bool BookMeshBuilder::placePoints(const BookSpec &book, int n) {
 // The sine and cosine of each arc point's angle for n segments, made once
 // for every book that has n: the same values as computing them per book.
 const std::vector<BookMeshBuilder::ArcAngle> &BookMeshBuilder::arcAngles(int n) {
-    if (arcSegments_ != n) {
-        arc_.resize(n);
+    if (arcs_.size() <= std::size_t(n)) arcs_.resize(std::size_t(n) + 1);
+    std::vector<ArcAngle> &arc = arcs_[std::size_t(n)];
+    if (arc.size() != std::size_t(n)) {
+        arc.resize(std::size_t(n));
         for (int k = 1; k <= n; ++k) {
             const double theta =
                 std::numbers::pi / 2 + std::numbers::pi * (1.0 - static_cast<double>(k) / (n + 1));
-            arc_[k - 1] = {std::sin(theta), std::cos(theta)};
+            arc[k - 1] = {std::sin(theta), std::cos(theta)};
         }
-        arcSegments_ = n;
     }
-    return arc_;
+    return arc;
 }
 
 void BookMeshBuilder::addPoints(MeshEditOp &edit, int from, int to) {

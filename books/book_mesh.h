@@ -71,8 +71,9 @@ class BookMeshBuilder {
     std::vector<LWPntID> lower_;
     std::vector<LWPntID> upper_;
     std::vector<LWPntID> passed_;
-    std::vector<ArcAngle> arc_;  // for arcSegments_ segments
-    int arcSegments_ = -1;
+    // By segment count, made when first needed: a shelf of both kinds
+    // alternates between two counts.
+    std::vector<std::vector<ArcAngle>> arcs_;
 };
 
 }  // namespace varlobooks
