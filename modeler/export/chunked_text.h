@@ -39,6 +39,14 @@ class ChunkedText {
         std::memcpy(at_, s, N - 1);
         at_ += N - 1;
     }
+    // The first length bytes of a buffer of N, copied in one fixed-size
+    // step: the rest lands in free space the next piece writes over.
+    template <std::size_t N>
+    void prefix(const char (&s)[N], std::size_t length) {
+        room(N);
+        std::memcpy(at_, s, N);
+        at_ += length;
+    }
     void put(char c) {
         room(1);
         *at_++ = c;

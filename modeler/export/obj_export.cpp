@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -25,8 +26,14 @@ std::string singleWord(const std::string &name) {
     return word;
 }
 
-void writeValueLine(ChunkedText &out, const char *tag, const float *values, int count) {
-    out.raw(std::string_view(tag));
+// A line's tag ("v", "vt" or "vn") padded to a fixed size, copied in one step.
+struct LineTag {
+    char text[4] = {};
+    std::size_t length = 0;
+};
+
+void writeValueLine(ChunkedText &out, const LineTag &tag, const float *values, int count) {
+    out.prefix(tag.text, tag.length);
     for (int i = 0; i < count; ++i) {
         out.put(' ');
         out.number(values[i]);
@@ -40,7 +47,10 @@ void writeValueLine(ChunkedText &out, const char *tag, const float *values, int 
 // three values a vertex.
 class ValueLines {
   public:
-    explicit ValueLines(const char *tag, int size) : tag_(tag), size_(size) {}
+    ValueLines(std::string_view tag, int size) : size_(size) {
+        tag_.length = std::min(tag.size(), sizeof tag_.text);
+        std::memcpy(tag_.text, tag.data(), tag_.length);
+    }
 
     std::size_t number(ChunkedText &obj, const float *values) {
         Key key{};
@@ -91,12 +101,31 @@ class ValueLines {
         }
     }
 
-    const char *tag_;
+    LineTag tag_;
     int size_;
     std::size_t count_ = 0;
     int shift_ = 0;  // log2 of the table's size
     std::vector<Slot> slots_;
 };
+
+// A vertex's part of a face line, " v/vt/vn", made once for the two or
+// three triangles that share the vertex.
+struct CornerText {
+    char text[39];
+    uint8_t length;
+};
+CornerText cornerText(std::size_t v, std::size_t vt, std::size_t vn) {
+    CornerText corner;
+    char *at = corner.text, *end = corner.text + sizeof corner.text;
+    *at++ = ' ';
+    at = std::to_chars(at, end, v).ptr;
+    *at++ = '/';
+    at = std::to_chars(at, end, vt).ptr;
+    *at++ = '/';
+    at = std::to_chars(at, end, vn).ptr;
+    corner.length = static_cast<uint8_t>(at - corner.text);
+    return corner;
+}
 
 // Every mesh as an object: the values its corners use first, then its
 // triangles grouped by material.
@@ -107,16 +136,16 @@ void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &
     obj.raw(std::string_view(mtlName));
     obj.put('\n');
     ValueLines positions("v", 3), uvs("vt", 2), normals("vn", 3);
-    std::vector<std::array<std::size_t, 3>> corner;  // v, vt, vn of each vertex
+    std::vector<CornerText> corner;  // of each vertex
     for (const AssetMesh &mesh : asset.meshes) {
         obj.raw("o ");
         obj.raw(std::string_view(singleWord(mesh.name)));
         obj.put('\n');
         corner.resize(mesh.vertexCount());
         for (std::size_t v = 0; v < corner.size(); ++v) {
-            corner[v] = {positions.number(obj, &mesh.positions[3 * v]),
-                         uvs.number(obj, &mesh.uvs[2 * v]),
-                         normals.number(obj, &mesh.normals[3 * v])};
+            const std::size_t position = positions.number(obj, &mesh.positions[3 * v]);
+            const std::size_t uv = uvs.number(obj, &mesh.uvs[2 * v]);
+            corner[v] = cornerText(position, uv, normals.number(obj, &mesh.normals[3 * v]));
         }
         for (const AssetPrimitive &primitive : mesh.primitives) {
             obj.raw("usemtl ");
@@ -125,13 +154,8 @@ void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &
             for (std::size_t i = 0; i < primitive.indices.size(); i += 3) {
                 obj.put('f');
                 for (int k = 0; k < 3; ++k) {
-                    const auto &[v, vt, vn] = corner[primitive.indices[i + k]];
-                    obj.put(' ');
-                    obj.number(v);
-                    obj.put('/');
-                    obj.number(vt);
-                    obj.put('/');
-                    obj.number(vn);
+                    const CornerText &text = corner[primitive.indices[i + k]];
+                    obj.prefix(text.text, text.length);
                 }
                 obj.put('\n');
             }
