@@ -1,6 +1,9 @@
 #include "modeler/export/json_export.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <vector>
 
 #include "modeler/export/atomic_file.h"
 #include "modeler/export/chunked_text.h"
@@ -24,6 +27,30 @@ class JsonText : public ChunkedText {
     std::string scratch_;
 };
 
+// The text of each point's number, made once: a point is named by each of
+// its corners in the polygons and again by each of its corners' values.
+class PointNumbers {
+  public:
+    explicit PointNumbers(std::size_t count) : texts_(count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            Text &text = texts_[i];
+            text.length = static_cast<uint8_t>(
+                std::to_chars(text.digits, text.digits + sizeof text.digits, i).ptr - text.digits);
+        }
+    }
+    void write(ChunkedText &out, uint32_t point) const {
+        const Text &text = texts_[point];
+        out.prefix(text.digits, text.length);
+    }
+
+  private:
+    struct Text {
+        char digits[15];  // a point's number has at most 10
+        uint8_t length;
+    };
+    std::vector<Text> texts_;
+};
+
 std::string typeText(uint32_t type) {
     std::string text;
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -31,7 +58,7 @@ std::string typeText(uint32_t type) {
     return text;
 }
 
-void writeGeometry(JsonText &out, const Layer &layer) {
+void writeGeometry(JsonText &out, const Layer &layer, const PointNumbers &numbers) {
     out.raw("  \"points\": [");
     const auto &points = layer.points();
     for (std::size_t i = 0; i < points.size(); ++i) {
@@ -64,23 +91,29 @@ void writeGeometry(JsonText &out, const Layer &layer) {
         const auto corners = layer.polygonPoints(static_cast<uint32_t>(i));
         for (std::size_t c = 0; c < corners.size(); ++c) {
             if (c) out.raw(", ");
-            out.integer(corners[c]);
+            numbers.write(out, corners[c]);
         }
         out.raw("]}");
     }
     out.raw(polygons.empty() ? "],\n" : "\n  ],\n");
 }
 
-void writeValues(JsonText &out, const VertexMap &map, std::size_t point, std::string_view polygon,
-                 const float *values, bool &first) {
+// A polygon's number, or null for a point's own value.
+struct PolygonText {
+    char text[23];
+    uint8_t length;
+};
+
+void writeValues(JsonText &out, const VertexMap &map, const PointNumbers &numbers, uint32_t point,
+                 const PolygonText &polygon, const float *values, bool &first) {
     if (first)
         out.raw("\n      [");
     else
         out.raw(",\n      [");
     first = false;
-    out.integer(point);
+    numbers.write(out, point);
     out.raw(", ");
-    out.raw(polygon);
+    out.prefix(polygon.text, polygon.length);
     for (int d = 0; d < map.dimension(); ++d) {
         out.raw(", ");
         out.number(values[d]);
@@ -88,7 +121,7 @@ void writeValues(JsonText &out, const VertexMap &map, std::size_t point, std::st
     out.raw("]");
 }
 
-void writeMaps(JsonText &out, const Layer &layer) {
+void writeMaps(JsonText &out, const Layer &layer, const PointNumbers &numbers) {
     out.raw("  \"vmaps\": [");
     bool firstMap = true;
     for (const auto &map : layer.vertexMaps()) {
@@ -101,21 +134,22 @@ void writeMaps(JsonText &out, const Layer &layer) {
         out.integer(static_cast<std::size_t>(map->dimension()));
         out.raw(", \"values\": [");
         bool first = true;
+        const PolygonText none{"null", 4};
         for (std::size_t p = 0; p < layer.points().size(); ++p) {
             if (const float *v = map->pointValue(static_cast<uint32_t>(p))) {
-                writeValues(out, *map, p, "null", v, first);
+                writeValues(out, *map, numbers, static_cast<uint32_t>(p), none, v, first);
             }
         }
         const auto &polygons = layer.polygons();
         for (std::size_t poly = 0; poly < polygons.size(); ++poly) {
-            char number[24];  // the polygon's number, written once for its corners
-            const std::string_view polygonText(
-                number,
-                std::size_t(std::to_chars(number, number + sizeof number, poly).ptr - number));
+            PolygonText number;  // written once for the polygon's corners
+            number.length = static_cast<uint8_t>(
+                std::to_chars(number.text, number.text + sizeof number.text, poly).ptr -
+                number.text);
             for (uint32_t c = 0; c < polygons[poly].cornerCount; ++c) {
                 const uint32_t corner = polygons[poly].firstCorner + c;
                 if (const float *v = map->cornerValue(corner)) {
-                    writeValues(out, *map, layer.corners()[corner], polygonText, v, first);
+                    writeValues(out, *map, numbers, layer.corners()[corner], number, v, first);
                 }
             }
         }
@@ -188,8 +222,9 @@ void writeScene(const Scene &scene, JsonText::Sink sink) {
     out.raw("{\n  \"object\": ");
     out.string(scene.objectName());
     out.raw(",\n");
-    writeGeometry(out, scene.layer());
-    writeMaps(out, scene.layer());
+    const PointNumbers numbers(scene.layer().points().size());
+    writeGeometry(out, scene.layer(), numbers);
+    writeMaps(out, scene.layer(), numbers);
     writeSurfaces(out, scene);
     writeImages(out, scene);
     out.raw("}\n");
