@@ -86,10 +86,13 @@ class MeshBuilder {
     void add(const ShellPolygons &shell, const std::vector<std::size_t> &materialOfSurface,
              AssetMesh &mesh) {
         mesh_ = &mesh;
-        // A point has no more vertices than corners.
-        mesh.positions.reserve(3 * shell.corners.size());
-        mesh.normals.reserve(3 * shell.corners.size());
-        mesh.uvs.reserve(2 * shell.corners.size());
+        // A point has no more vertices than corners: the lists are made that
+        // long, written in place and cut to the vertices made at the end.
+        const std::size_t most = shell.corners.size();
+        mesh.positions.resize(3 * most);
+        mesh.normals.resize(3 * most);
+        mesh.uvs.resize(2 * most);
+        made_ = 0;
         // The faces around each point, for the normals at its corners.
         facesAt_.build(shell);
         vertexSlots_.assign(facesAt_.cornerCount(), 0);
@@ -102,8 +105,10 @@ class MeshBuilder {
             triangles.resize(std::max(triangles.size(), p + 1), 0);
             triangles[p] += polygon.cornerCount - 2;
         }
-        for (std::size_t p = 0; p < triangles.size(); ++p)
-            mesh.primitives[p].indices.reserve(3 * triangles[p]);
+        for (std::size_t p = 0; p < triangles.size(); ++p) {
+            mesh.primitives[p].indices.resize(3 * triangles[p]);
+            triangles[p] = 0;  // from here, the indices written
+        }
         const double smooth = std::cos(kCreaseDegrees * std::numbers::pi / 180);
         std::vector<uint32_t> &v = polygonVertices_;
         for (uint32_t f = 0; f < shell.polygons.size(); ++f) {
@@ -125,13 +130,18 @@ class MeshBuilder {
                 }
                 v.push_back(vertex(corner, alone ? own : normalised(n)));
             }
-            auto &indices = primitive(materialOfSurface[polygon.surface]).indices;
-            for (std::size_t i = 1; i + 1 < v.size(); ++i) {
-                indices.push_back(v[0]);
-                indices.push_back(v[i]);
-                indices.push_back(v[i + 1]);
+            const std::size_t p = primitiveIndex(materialOfSurface[polygon.surface]);
+            uint32_t *out = mesh.primitives[p].indices.data() + triangles[p];
+            for (std::size_t i = 1; i + 1 < v.size(); ++i, out += 3) {
+                out[0] = v[0];
+                out[1] = v[i];
+                out[2] = v[i + 1];
             }
+            triangles[p] = std::size_t(out - mesh.primitives[p].indices.data());
         }
+        mesh.positions.resize(3 * std::size_t(made_));
+        mesh.normals.resize(3 * std::size_t(made_));
+        mesh.uvs.resize(2 * std::size_t(made_));
     }
 
   private:
@@ -160,13 +170,17 @@ class MeshBuilder {
                 std::memcmp(&mesh.uvs[2 * std::size_t(v)], uv, sizeof uv) == 0)
                 return v;
         }
-        const auto v = uint32_t(mesh.vertexCount());
+        const uint32_t v = made_++;
         slots[made++] = v;
         const auto q = toRightHanded(layer_.points()[corner.point]);
-        for (int i = 0; i < 3; ++i)
-            mesh.positions.push_back(float(q[i]));
-        mesh.normals.insert(mesh.normals.end(), n, n + 3);
-        mesh.uvs.insert(mesh.uvs.end(), uv, uv + 2);
+        float *position = &mesh.positions[3 * std::size_t(v)];
+        float *normalOut = &mesh.normals[3 * std::size_t(v)];
+        for (int i = 0; i < 3; ++i) {
+            position[i] = float(q[i]);
+            normalOut[i] = n[i];
+        }
+        mesh.uvs[2 * std::size_t(v)] = uv[0];
+        mesh.uvs[2 * std::size_t(v) + 1] = uv[1];
         return v;
     }
 
@@ -179,9 +193,6 @@ class MeshBuilder {
         primitives.push_back({material, {}});
         return primitives.size() - 1;
     }
-    AssetPrimitive &primitive(std::size_t material) {
-        return mesh_->primitives[primitiveIndex(material)];
-    }
 
     const Layer &layer_;
     AssetMesh *mesh_ = nullptr;  // the mesh being built
@@ -190,6 +201,7 @@ class MeshBuilder {
     std::vector<uint32_t> verticesMade_;  // slots used, per point
     std::vector<uint32_t> polygonVertices_;
     std::vector<std::size_t> trianglesOf_;  // per primitive
+    uint32_t made_ = 0;                     // vertices of the mesh being built
 };
 
 // A material for every look a triangle has: one per image, one for the
