@@ -2,6 +2,7 @@
 // the last few, and must never take a changed name for the one it saw.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "modeler/drive/module_loader.h"
@@ -79,6 +80,26 @@ TEST(EditNames, ANameInWritableMemoryIsReadAgainOnEveryCall) {
     }
     EXPECT_TRUE(build.host.faults().empty());
     modeler::removeStableMemory(stable);
+}
+
+// Two buffers, each rewritten, sometimes back to a name it or the other
+// held before: every face gets the name its buffer holds at the call, and
+// each name is one surface however it came.
+TEST(EditNames, BuffersRewrittenToEarlierNamesKeepEachNameOneSurface) {
+    Build build;
+    char first[16], second[16];
+    const std::pair<char *, const char *> sequence[] = {
+        {first, "c1"},  {second, "c2"}, {first, "c3"}, {first, "c1"},  {second, "c3"},
+        {second, "c3"}, {first, "c2"},  {first, "c4"}, {second, "c1"}, {first, "c4"}};
+    for (const auto &[buffer, text] : sequence) {
+        std::strcpy(buffer, text);
+        ASSERT_NE(build.face(buffer), nullptr);
+    }
+    for (std::size_t p = 0; p < std::size(sequence); ++p)
+        EXPECT_EQ(build.surfaceOf(p), sequence[p].second) << "polygon " << p;
+    auto names = build.host.scene().layer().surfaceNames();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"c1", "c2", "c3", "c4"}));
 }
 
 // The module's constants are known as read-only while it is loaded, and

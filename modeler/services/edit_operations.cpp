@@ -144,14 +144,15 @@ MeshEdit *MeshEdit::findOpen(uintptr_t id, const char *operation) {
 }
 
 // The plug-in passes the same few names again and again, usually from the
-// same addresses: the entry last seen at this address is tried first, so
-// that the compare that decides is nearly always a match. An address in a
-// module's read-only memory holds the same text for good: a name seen
+// same addresses: the entries last seen at this address are tried first,
+// so that the compare that decides is nearly always a match. An address
+// in a module's read-only memory holds the same text for good: a name seen
 // there once is not compared again. Any other address may hold another
 // name by now, and its text is always compared.
 inline uint32_t MeshEdit::surfaceFor(const char *name) {
     for (const RecentSurface &recent : recentSurfaces_) {
-        if (recent.address == name && recent.stable) return recent.index;
+        if (recent.address == name && (recent.stable || sameName(recent.name, name)))
+            return recent.index;
     }
     return findSurface(name);
 }
@@ -266,8 +267,9 @@ inline uint32_t MeshEdit::cornerOf(uint32_t polygon, uint32_t point) const {
 }
 
 uint32_t MeshEdit::findSurface(const char *name) {
-    // A buffer the plug-in rewrites may be the address of both entries;
-    // the newer one (first) is then the likelier.
+    // The entry last seen at this address is the likelier: a buffer the
+    // plug-in rewrites holds the same name for a while. When both were seen
+    // there, the newer one (first).
     const int guess = name != recentSurfaces_[0].address && name == recentSurfaces_[1].address;
     for (int k : {guess, 1 - guess}) {
         RecentSurface &recent = recentSurfaces_[k];
@@ -277,7 +279,15 @@ uint32_t MeshEdit::findSurface(const char *name) {
         }
     }
     const uint32_t index = host_.scene().addSurface(name).index;
-    recentSurfaces_[1] = std::move(recentSurfaces_[0]);
+    // A new name in a buffer takes the place of the buffer's previous name,
+    // so that the other entry (a name from read-only memory, such as the
+    // surface every book shares) stays; any other new name the older place.
+    if (recentSurfaces_[0].address != name) {
+        if (recentSurfaces_[1].address == name)
+            std::swap(recentSurfaces_[0], recentSurfaces_[1]);
+        else
+            recentSurfaces_[1] = std::move(recentSurfaces_[0]);
+    }
     RecentSurface &added = recentSurfaces_[0];
     added = {name, index, nullptr, false};
     remember(added.address, added.stable, name, added.name.size());
