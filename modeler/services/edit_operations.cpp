@@ -371,13 +371,15 @@ inline VertexMap *MeshEdit::stableUVMap(LWID type, const char *name) const {
 inline bool MeshEdit::setLastFaceUV(LWPntID point, LWID type, const char *name,
                                     const float *values) {
     LastFace &face = lastFace_;
+    // No bits: a face of more than 64 corners (a face's first corner is
+    // always the first at its point).
+    if (face.firstAtPoint == 0) return false;
     const auto index = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(point) - 1);
     int corner = face.corner + 1;
     if (corner >= face.count || face.points[corner] != index) {
         corner = face.corner > 0 ? face.corner - 1 : face.count - 1;
         if (face.points[corner] != index) {
-            // Out of order: a search of the face's corners, as it has at
-            // most 64 of them when the bits below are kept.
+            // Out of order: a search of the face's corners, at most 64.
             corner = static_cast<int>(firstCornerAt({face.points, std::size_t(face.count)}, index));
             if (corner == face.count) return false;
         }
