@@ -58,6 +58,8 @@ TEST(JsonWriter, NestingIsValidJsonCompactAndIndented) {
         out.key("nested").beginArray().beginObject().key("k").value(-3).endObject();
         out.beginArray().endArray().endArray();
         if (indent == 0) out.key("bad_utf8").value("\xff\xc3\xa9");
+        const std::string quoted = "say\"hi\"";  // a key made at run time is escaped
+        out.key(quoted).value(7);
         out.endObject();
         const auto json = nlohmann::json::parse(out.text());
         EXPECT_TRUE(json["empty"].is_array() && json["empty"].empty());
@@ -65,6 +67,7 @@ TEST(JsonWriter, NestingIsValidJsonCompactAndIndented) {
         EXPECT_EQ(json["list"][1], 2.5);
         EXPECT_EQ(json["list"][2], "a\"b\\c\x01");
         EXPECT_EQ(json["nested"][0]["k"], -3);
+        EXPECT_EQ(json["say\"hi\""], 7);
         if (indent == 0) {
             EXPECT_EQ(json["bad_utf8"], "\u00ff\u00e9");
             EXPECT_EQ(out.text().find_first_of(" \n"), std::string::npos) << out.text();

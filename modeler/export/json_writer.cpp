@@ -1,6 +1,7 @@
 #include "modeler/export/json_writer.h"
 
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -55,6 +56,31 @@ JsonWriter &JsonWriter::key(std::string_view name) {
     return *this;
 }
 
+namespace {
+bool isPlain(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
+    });
+}
+}  // namespace
+
+JsonWriter &JsonWriter::plainKey(std::string_view name) {
+    assert(isPlain(name));
+    char piece[48];  // "name": in one append
+    if (name.size() + 4 > sizeof piece) return key(name);
+    beforeValue();
+    piece[0] = '"';
+    std::memcpy(piece + 1, name.data(), name.size());
+    std::size_t length = name.size() + 1;
+    piece[length++] = '"';
+    piece[length++] = ':';
+    if (indent_) piece[length++] = ' ';
+    text_.append(piece, length);
+    afterKey_ = true;
+    return *this;
+}
+
 JsonWriter &JsonWriter::value(std::string_view text) {
     beforeValue();
     appendJsonString(text_, text);
@@ -94,11 +120,7 @@ void appendValid(std::string &out, std::string_view s) {
 
 void appendJsonString(std::string &out, std::string_view s) {
     // Nearly every name is plain ASCII with nothing to escape: one append.
-    const bool plain = std::all_of(s.begin(), s.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
-    });
-    if (plain) {
+    if (isPlain(s)) {
         const std::size_t at = out.size();
         out.resize(at + s.size() + 2);
         char *to = out.data() + at;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,13 @@ class JsonWriter {
     JsonWriter &beginArray() { return open('[', false); }
     JsonWriter &endArray() { return close(']'); }
     JsonWriter &key(std::string_view name);
+    // A key spelled out in the code (a glTF's "bufferView", "min", ...):
+    // plain ASCII with nothing to escape, so its characters are not looked
+    // at. A debug build checks that.
+    template <std::size_t N>
+    JsonWriter &key(const char (&name)[N]) {
+        return plainKey(std::string_view(name));
+    }
 
     JsonWriter &value(std::string_view text);
     JsonWriter &value(const char *text) { return value(std::string_view(text)); }
@@ -47,6 +55,7 @@ class JsonWriter {
         bool object;
         bool empty = true;
     };
+    JsonWriter &plainKey(std::string_view name);
     JsonWriter &open(char bracket, bool object);
     JsonWriter &close(char bracket);
     // The comma and line break before a member or element.
