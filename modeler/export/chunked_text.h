@@ -3,15 +3,41 @@
 // straight into the chunk's free space.
 #pragma once
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace modeler {
+
+// A short piece of text made once and written many times (a vertex's part
+// of a face line, a point's number): up to N - 1 bytes kept with their
+// length in N bytes, so that it is copied into a chunk in one fixed-size
+// step. What does not fit is cut.
+template <std::size_t N>
+struct ShortText {
+    static_assert(N >= 2 && N <= 256, "the length is kept in one byte");
+    char text[N - 1] = {};
+    uint8_t length = 0;
+
+    ShortText &append(std::string_view s) {
+        const std::size_t n = std::min(s.size(), sizeof text - length);
+        std::memcpy(text + length, s.data(), n);
+        length = static_cast<uint8_t>(length + n);
+        return *this;
+    }
+    template <typename Integer>
+    ShortText &appendNumber(Integer value) {
+        const auto [end, ec] = std::to_chars(text + length, text + sizeof text, value);
+        if (ec == std::errc()) length = static_cast<uint8_t>(end - text);
+        return *this;
+    }
+};
 
 class ChunkedText {
   public:
@@ -39,13 +65,13 @@ class ChunkedText {
         std::memcpy(at_, s, N - 1);
         at_ += N - 1;
     }
-    // The first length bytes of a buffer of N, copied in one fixed-size
-    // step: the rest lands in free space the next piece writes over.
+    // Copied whole; the bytes past its length land in free space the next
+    // piece writes over.
     template <std::size_t N>
-    void prefix(const char (&s)[N], std::size_t length) {
+    void put(const ShortText<N> &piece) {
         room(N);
-        std::memcpy(at_, s, N);
-        at_ += length;
+        std::memcpy(at_, piece.text, sizeof piece.text);
+        at_ += piece.length;
     }
     void put(char c) {
         room(1);

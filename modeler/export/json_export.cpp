@@ -1,7 +1,6 @@
 #include "modeler/export/json_export.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <vector>
 
@@ -32,23 +31,13 @@ class JsonText : public ChunkedText {
 class PointNumbers {
   public:
     explicit PointNumbers(std::size_t count) : texts_(count) {
-        for (std::size_t i = 0; i < count; ++i) {
-            Text &text = texts_[i];
-            text.length = static_cast<uint8_t>(
-                std::to_chars(text.digits, text.digits + sizeof text.digits, i).ptr - text.digits);
-        }
+        for (std::size_t i = 0; i < count; ++i)
+            texts_[i].appendNumber(i);
     }
-    void write(ChunkedText &out, uint32_t point) const {
-        const Text &text = texts_[point];
-        out.prefix(text.digits, text.length);
-    }
+    void write(ChunkedText &out, uint32_t point) const { out.put(texts_[point]); }
 
   private:
-    struct Text {
-        char digits[15];  // a point's number has at most 10
-        uint8_t length;
-    };
-    std::vector<Text> texts_;
+    std::vector<ShortText<16>> texts_;  // a point's number has at most 10 digits
 };
 
 std::string typeText(uint32_t type) {
@@ -99,10 +88,7 @@ void writeGeometry(JsonText &out, const Layer &layer, const PointNumbers &number
 }
 
 // A polygon's number, or null for a point's own value.
-struct PolygonText {
-    char text[23];
-    uint8_t length;
-};
+using PolygonText = ShortText<24>;
 
 void writeValues(JsonText &out, const VertexMap &map, const PointNumbers &numbers, uint32_t point,
                  const PolygonText &polygon, const float *values, bool &first) {
@@ -113,7 +99,7 @@ void writeValues(JsonText &out, const VertexMap &map, const PointNumbers &number
     first = false;
     numbers.write(out, point);
     out.raw(", ");
-    out.prefix(polygon.text, polygon.length);
+    out.put(polygon);
     for (int d = 0; d < map.dimension(); ++d) {
         out.raw(", ");
         out.number(values[d]);
@@ -134,7 +120,8 @@ void writeMaps(JsonText &out, const Layer &layer, const PointNumbers &numbers) {
         out.integer(static_cast<std::size_t>(map->dimension()));
         out.raw(", \"values\": [");
         bool first = true;
-        const PolygonText none{"null", 4};
+        PolygonText none;
+        none.append("null");
         for (std::size_t p = 0; p < layer.points().size(); ++p) {
             if (const float *v = map->pointValue(static_cast<uint32_t>(p))) {
                 writeValues(out, *map, numbers, static_cast<uint32_t>(p), none, v, first);
@@ -143,9 +130,7 @@ void writeMaps(JsonText &out, const Layer &layer, const PointNumbers &numbers) {
         const auto &polygons = layer.polygons();
         for (std::size_t poly = 0; poly < polygons.size(); ++poly) {
             PolygonText number;  // written once for the polygon's corners
-            number.length = static_cast<uint8_t>(
-                std::to_chars(number.text, number.text + sizeof number.text, poly).ptr -
-                number.text);
+            number.appendNumber(poly);
             for (uint32_t c = 0; c < polygons[poly].cornerCount; ++c) {
                 const uint32_t corner = polygons[poly].firstCorner + c;
                 if (const float *v = map->cornerValue(corner)) {

@@ -26,14 +26,11 @@ std::string singleWord(const std::string &name) {
     return word;
 }
 
-// A line's tag ("v", "vt" or "vn") padded to a fixed size, copied in one step.
-struct LineTag {
-    char text[4] = {};
-    std::size_t length = 0;
-};
+// A line's tag: "v", "vt" or "vn".
+using LineTag = ShortText<8>;
 
 void writeValueLine(ChunkedText &out, const LineTag &tag, const float *values, int count) {
-    out.prefix(tag.text, tag.length);
+    out.put(tag);
     for (int i = 0; i < count; ++i) {
         out.put(' ');
         out.number(values[i]);
@@ -47,10 +44,7 @@ void writeValueLine(ChunkedText &out, const LineTag &tag, const float *values, i
 // three values a vertex.
 class ValueLines {
   public:
-    ValueLines(std::string_view tag, int size) : size_(size) {
-        tag_.length = std::min(tag.size(), sizeof tag_.text);
-        std::memcpy(tag_.text, tag.data(), tag_.length);
-    }
+    ValueLines(std::string_view tag, int size) : size_(size) { tag_.append(tag); }
 
     std::size_t number(ChunkedText &obj, const float *values) {
         Key key{};
@@ -109,11 +103,8 @@ class ValueLines {
 };
 
 // A vertex's part of a face line, " v/vt/vn", made once for the two or
-// three triangles that share the vertex.
-struct CornerText {
-    char text[39];
-    uint8_t length;
-};
+// three triangles that share the vertex (numbers fit in 32 bits).
+using CornerText = ShortText<40>;
 CornerText cornerText(std::size_t v, std::size_t vt, std::size_t vn) {
     CornerText corner;
     char *at = corner.text, *end = corner.text + sizeof corner.text;
@@ -154,8 +145,7 @@ void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &
             for (std::size_t i = 0; i < primitive.indices.size(); i += 3) {
                 obj.put('f');
                 for (int k = 0; k < 3; ++k) {
-                    const CornerText &text = corner[primitive.indices[i + k]];
-                    obj.prefix(text.text, text.length);
+                    obj.put(corner[primitive.indices[i + k]]);
                 }
                 obj.put('\n');
             }
