@@ -93,8 +93,8 @@ class MeshEdit {
     };
     RecentSurface recentSurfaces_[2];
     std::vector<MemoryRange> stableMemory_;  // read-only memory of the loaded modules
-    std::vector<uint32_t>
-        pointScratch_;  // begins with the last face's points, as the layer numbers them
+    // Begins with the last face's points, as the layer numbers them.
+    std::vector<uint32_t> pointScratch_;
     // The face added last, whose corners' values a build sets next, in
     // corner order or its reverse: its corner is found from the one set
     // before it, with no lookup in the layer.
