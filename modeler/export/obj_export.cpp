@@ -40,38 +40,41 @@ void writeValueLine(ChunkedText &out, const LineTag &tag, const float *values, i
 
 // Numbers for the distinct values of one kind (v, vt or vn), written as
 // each first appears: a corner shared by many faces is written once. An
-// open-addressed table of the values' bits, as a large model looks up
-// three values a vertex.
+// open-addressed table, as a large model looks up three values a vertex.
+// The table holds only numbers (4 bytes a slot) and the values sit in a
+// list in number order: most of a shelf's positions are new, and on a
+// large model the time went to the memory of a table that held the values
+// in its slots, made anew at each doubling.
+template <int Size>
 class ValueLines {
   public:
-    ValueLines(std::string_view tag, int size) : size_(size) { tag_.append(tag); }
+    // `most`: at most this many values are numbered (room is kept, not used).
+    ValueLines(std::string_view tag, std::size_t most) {
+        tag_.append(tag);
+        values_.reserve(most);
+    }
 
     std::size_t number(ChunkedText &obj, const float *values) {
         Key key{};
-        std::memcpy(key.data(), values, sizeof(float) * size_);
+        std::memcpy(key.data(), values, sizeof(float) * Size);
         if (2 * (count_ + 1) > slots_.size()) grow();
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = slotOf(key);; i = (i + 1) & mask) {
-            Slot &slot = slots_[i];
-            if (slot.number == 0) {
-                slot = {key, static_cast<uint32_t>(++count_)};
-                writeValueLine(obj, tag_, values, size_);
+            const uint32_t number = slots_[i];
+            if (number == 0) {
+                values_.push_back(key);
+                slots_[i] = static_cast<uint32_t>(++count_);
+                writeValueLine(obj, tag_, values, Size);
                 return count_;
             }
             // Word by word: a call to memcmp for 12 bytes cost more than the lookup.
-            if (slot.key[0] == key[0] && slot.key[1] == key[1] && slot.key[2] == key[2])
-                return slot.number;
+            const Key &seen = values_[number - 1];
+            if (seen[0] == key[0] && seen[1] == key[1] && seen[2] == key[2]) return number;
         }
     }
 
   private:
-    using Key = std::array<uint32_t, 3>;
-    // 16 bytes: the table is larger than the cache, and each lookup is a
-    // miss. Numbers fit in 32 bits as the layer's corners do.
-    struct Slot {
-        Key key{};
-        uint32_t number = 0;  // 0: empty
-    };
+    using Key = std::array<uint32_t, 3>;  // a value's bits; unused words 0
     // The high bits of a multiplicative mix of every word: values such as 0,
     // 0.5 or 1 have no low bits set, and an index taken from low bits piled
     // them into a few slots.
@@ -82,24 +85,22 @@ class ValueLines {
         return std::size_t(mixed >> (64 - shift_));
     }
     void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        slots_.assign(std::max<std::size_t>(1024, 2 * old.size()), Slot{});
+        slots_.assign(std::max<std::size_t>(1024, 2 * slots_.size()), 0);
         shift_ = std::countr_zero(slots_.size());
         const std::size_t mask = slots_.size() - 1;
-        for (const Slot &slot : old) {
-            if (slot.number == 0) continue;
-            std::size_t i = slotOf(slot.key);
-            while (slots_[i].number != 0)
+        for (std::size_t n = 0; n < values_.size(); ++n) {
+            std::size_t i = slotOf(values_[n]);
+            while (slots_[i] != 0)
                 i = (i + 1) & mask;
-            slots_[i] = slot;
+            slots_[i] = static_cast<uint32_t>(n + 1);
         }
     }
 
     LineTag tag_;
-    int size_;
-    std::size_t count_ = 0;
-    int shift_ = 0;  // log2 of the table's size
-    std::vector<Slot> slots_;
+    std::size_t count_ = 0;        // values numbered
+    int shift_ = 0;                // log2 of the table's size
+    std::vector<uint32_t> slots_;  // a value's number, 0: empty (numbers fit 32 bits as corners do)
+    std::vector<Key> values_;      // value n at n - 1
 };
 
 // A vertex's part of a face line, " v/vt/vn", made once for the two or
@@ -126,7 +127,11 @@ void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &
     obj.raw("mtllib ");
     obj.raw(std::string_view(mtlName));
     obj.put('\n');
-    ValueLines positions("v", 3), uvs("vt", 2), normals("vn", 3);
+    std::size_t vertices = 0;
+    for (const AssetMesh &mesh : asset.meshes)
+        vertices += mesh.vertexCount();
+    ValueLines<3> positions("v", vertices), normals("vn", vertices);
+    ValueLines<2> uvs("vt", vertices);
     std::vector<CornerText> corner;  // of each vertex
     for (const AssetMesh &mesh : asset.meshes) {
         obj.raw("o ");
