@@ -10,13 +10,6 @@ void setMatrix3(Matrix3 &m, double m0, double m1, double m2, double m3, double m
     m = {m0, m1, m2, m3, m4, m5, m6, m7, m8};
 }
 
-void vectorTimesMatrix3(const Vector3 &v, const Matrix3 &m, Vector3 &out) {
-    Vector3 result;
-    for (int i = 0; i < 3; ++i)
-        result[i] = v[0] * m[i] + v[1] * m[3 + i] + v[2] * m[6 + i];
-    out = result;
-}
-
 void setVectorLength(Vector3 &v, float length) {
     const float size = static_cast<float>(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
     if (size == 0.0f) return;

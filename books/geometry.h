@@ -18,8 +18,13 @@ void setMatrix3(Matrix3 &m, double m0, double m1, double m2, double m3, double m
                 double m6, double m7, double m8);
 
 // out[i] = v.x*m[0][i] + v.y*m[1][i] + v.z*m[2][i], summed left to right: v is
-// a row vector. out may be v.
-void vectorTimesMatrix3(const Vector3 &v, const Matrix3 &m, Vector3 &out);
+// a row vector. out may be v. Inline: it runs for every point of every book.
+inline void vectorTimesMatrix3(const Vector3 &v, const Matrix3 &m, Vector3 &out) {
+    Vector3 result;
+    for (int i = 0; i < 3; ++i)
+        result[i] = v[0] * m[i] + v[1] * m[3 + i] + v[2] * m[6 + i];
+    out = result;
+}
 
 // Rescales v to length (single precision, as the factor is). A zero vector
 // stays zero whatever the length.
