@@ -42,16 +42,15 @@ void writeValueLine(ChunkedText &out, const LineTag &tag, const float *values, i
 // each first appears: a corner shared by many faces is written once. An
 // open-addressed table, as a large model looks up three values a vertex.
 // The table holds only numbers (4 bytes a slot) and the values sit in a
-// list in number order: most of a shelf's positions are new, and on a
-// large model the time went to the memory of a table that held the values
-// in its slots, made anew at each doubling.
+// list in number order: on a large model the time went to the memory of a
+// table that held the values in its slots, made anew at each doubling.
 template <int Size>
 class ValueLines {
   public:
-    // `most`: at most this many values are numbered (room is kept, not used).
-    ValueLines(std::string_view tag, std::size_t most) {
+    // `expected`: room kept for that many values; more may come.
+    ValueLines(std::string_view tag, std::size_t expected) {
         tag_.append(tag);
-        values_.reserve(most);
+        values_.reserve(expected);
     }
 
     std::size_t number(ChunkedText &obj, const float *values) {
@@ -127,11 +126,13 @@ void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &
     obj.raw("mtllib ");
     obj.raw(std::string_view(mtlName));
     obj.put('\n');
+    // Positions are many (on a shelf, two vertices in five bring a new one);
+    // UVs and normals are a few dozen, repeated.
     std::size_t vertices = 0;
     for (const AssetMesh &mesh : asset.meshes)
         vertices += mesh.vertexCount();
-    ValueLines<3> positions("v", vertices), normals("vn", vertices);
-    ValueLines<2> uvs("vt", vertices);
+    ValueLines<3> positions("v", vertices), normals("vn", 0);
+    ValueLines<2> uvs("vt", 0);
     std::vector<CornerText> corner;  // of each vertex
     for (const AssetMesh &mesh : asset.meshes) {
         obj.raw("o ");
