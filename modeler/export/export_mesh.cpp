@@ -15,7 +15,7 @@ ExportPolygons::ExportPolygons(const Layer &layer) : layer_(layer) {
     }
 }
 
-std::span<const ExportCorner> ExportPolygons::cornersOf(uint32_t index) {
+std::size_t ExportPolygons::appendCornersOf(uint32_t index, std::vector<ExportCorner> &out) const {
     const Polygon &polygon = layer_.polygons()[index];
     const VertexMap *source = nullptr;
     for (const VertexMap *map : uvMaps_) {
@@ -24,15 +24,15 @@ std::span<const ExportCorner> ExportPolygons::cornersOf(uint32_t index) {
             break;
         }
     }
-    std::vector<ExportCorner> &corners = corners_;
-    corners.clear();
+    const std::size_t at = out.size();
+    out.resize(at + polygon.cornerCount);
+    ExportCorner *to = out.data() + at;
     for (uint32_t c = polygon.cornerCount; c-- > 0;) {
         const uint32_t corner = polygon.firstCorner + c;
         const float *uv = source ? source->cornerValue(corner) : nullptr;
-        corners.push_back(
-            {layer_.corners()[corner], uv != nullptr, uv ? uv[0] : 0.f, uv ? uv[1] : 0.f});
+        *to++ = {layer_.corners()[corner], uv != nullptr, uv ? uv[0] : 0.f, uv ? uv[1] : 0.f};
     }
-    return corners;
+    return polygon.cornerCount;
 }
 
 std::optional<std::array<double, 3>> ExportPolygons::normalOf(uint32_t index) const {
@@ -43,17 +43,20 @@ std::optional<std::array<double, 3>> ExportPolygons::normalOf(uint32_t index) co
         return toRightHanded(
             layer_.points()[layer_.corners()[polygon.firstCorner + count - 1 - i]]);
     };
-    // Newell's normal: robust for any planar polygon.
+    if (count < 3) return std::nullopt;
+    // Newell's normal: robust for any planar polygon. Each corner is read
+    // once, as the end of one edge and the start of the next.
     std::array<double, 3> n{0, 0, 0};
+    auto a = pointAt(0);
     for (uint32_t i = 0; i < count; ++i) {
-        const auto a = pointAt(i);
         const auto b = pointAt(i + 1 == count ? 0 : i + 1);  // no division a corner
         n[0] += (a[1] - b[1]) * (a[2] + b[2]);
         n[1] += (a[2] - b[2]) * (a[0] + b[0]);
         n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+        a = b;
     }
     const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    if (count < 3 || !(length > 0) || !std::isfinite(length)) return std::nullopt;
+    if (!(length > 0) || !std::isfinite(length)) return std::nullopt;
     return std::array<double, 3>{n[0] / length, n[1] / length, n[2] / length};
 }
 

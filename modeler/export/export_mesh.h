@@ -10,7 +10,6 @@
 
 #include <array>
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "host/meshedit.h"
@@ -33,16 +32,15 @@ inline std::array<double, 3> toRightHanded(const Point &p) {
 class ExportPolygons {
   public:
     explicit ExportPolygons(const Layer &layer);
-    // The polygon's corners in right-handed order, with their UVs; they
-    // live in this object until the next call.
-    std::span<const ExportCorner> cornersOf(uint32_t index);
+    // Appends the polygon's corners to out in right-handed order, with their
+    // UVs; returns how many.
+    std::size_t appendCornersOf(uint32_t index, std::vector<ExportCorner> &out) const;
     // Its unit normal, right-handed; none for a polygon without area.
     std::optional<std::array<double, 3>> normalOf(uint32_t index) const;
 
   private:
     const Layer &layer_;
     std::vector<const VertexMap *> uvMaps_;
-    std::vector<ExportCorner> corners_;
 };
 
 // The image of surface's BaseColor texture, or null when it has none.
