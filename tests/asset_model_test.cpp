@@ -1,9 +1,12 @@
 // The model every export writes: round spines shade smooth, hard edges stay
 // sharp, flat books stay flat.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
 #include <numbers>
+#include <span>
+#include <vector>
 
 #include "modeler/export/asset_model.h"
 #include "support.h"
@@ -12,7 +15,7 @@ namespace {
 
 using Vec = std::array<double, 3>;
 
-Vec at(const std::vector<float> &values, uint32_t vertex) {
+Vec at(std::span<const float> values, uint32_t vertex) {
     return {values[3 * vertex], values[3 * vertex + 1], values[3 * vertex + 2]};
 }
 
@@ -115,4 +118,51 @@ TEST(AssetModel, FlatBooksStayFlat) {
     ASSERT_FALSE(model.meshes.empty());
     for (const auto &mesh : model.meshes)
         EXPECT_EQ(checkEdges(mesh).smooth, 0);
+}
+
+// A long shelf's meshes, one a book, lie in blocks shared by many books,
+// and a merged model is one mesh longer than a block. Merging must be no
+// more than laying the books end to end: the same vertices in the same
+// order, and each material's triangles book after book. A mesh whose
+// storage overlapped another's, or views left behind when the model moved,
+// would break that.
+TEST(AssetModel, MergedShelfIsItsBooksEndToEndAfterTheModelMoves) {
+    testing_support::ToolSession s;
+    s.buildBox({0, 0, 0}, {30, 0.3f, 0.2f});
+    ASSERT_FALSE(s.driver.setPanelValue("Type", "Both"));
+    ASSERT_FALSE(s.driver.setPanelValue("Rotation", "12"));
+    std::vector<modeler::AssetModel> kept;
+    kept.push_back(modeler::buildAssetModel(s.host.scene(), {false, "book"}));
+    kept.push_back(modeler::buildAssetModel(s.host.scene(), {true, "shelf"}));
+    const modeler::AssetModel separate = std::move(kept[0]);
+    const modeler::AssetModel &merged = kept[1];
+    ASSERT_GT(separate.meshes.size(), 300u);
+    ASSERT_EQ(merged.meshes.size(), 1u);
+    const modeler::AssetMesh &all = merged.meshes[0];
+
+    std::vector<float> positions, normals, uvs;
+    std::map<std::size_t, std::vector<uint32_t>> triangles;  // by material
+    for (const modeler::AssetMesh &mesh : separate.meshes) {
+        const auto base = static_cast<uint32_t>(positions.size() / 3);
+        positions.insert(positions.end(), mesh.positions.begin(), mesh.positions.end());
+        normals.insert(normals.end(), mesh.normals.begin(), mesh.normals.end());
+        uvs.insert(uvs.end(), mesh.uvs.begin(), mesh.uvs.end());
+        for (const modeler::AssetPrimitive &primitive : mesh.primitives) {
+            for (uint32_t index : primitive.indices) {
+                ASSERT_LT(index, mesh.vertexCount());
+                triangles[primitive.material].push_back(base + index);
+            }
+        }
+    }
+    EXPECT_TRUE(
+        std::equal(positions.begin(), positions.end(), all.positions.begin(), all.positions.end()));
+    EXPECT_TRUE(std::equal(normals.begin(), normals.end(), all.normals.begin(), all.normals.end()));
+    EXPECT_TRUE(std::equal(uvs.begin(), uvs.end(), all.uvs.begin(), all.uvs.end()));
+    ASSERT_EQ(all.primitives.size(), triangles.size());
+    for (const modeler::AssetPrimitive &primitive : all.primitives) {
+        const std::vector<uint32_t> &expected = triangles[primitive.material];
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), primitive.indices.begin(),
+                               primitive.indices.end()))
+            << "material " << primitive.material;
+    }
 }

@@ -76,28 +76,31 @@ class FacesAtPoints {
     std::vector<uint32_t> first_, fill_, faces_;
 };
 
-// Builds meshes from polygons: vertices split wherever a point carries
-// another normal or UV, triangles fanned, one primitive per material. Its
-// working lists serve mesh after mesh.
+// Builds meshes from polygons into the model's storage: vertices split
+// wherever a point carries another normal or UV, triangles fanned, one
+// primitive per material. Its working lists serve mesh after mesh.
 class MeshBuilder {
   public:
-    explicit MeshBuilder(const Layer &layer) : layer_(layer) {}
+    MeshBuilder(const Layer &layer, AssetModel::Storage &storage)
+        : layer_(layer), storage_(storage) {}
 
     void add(const ShellPolygons &shell, const std::vector<std::size_t> &materialOfSurface,
              AssetMesh &mesh) {
-        mesh_ = &mesh;
-        // A point has no more vertices than corners: the lists are made that
-        // long, written in place and cut to the vertices made at the end.
+        AssetModel::Storage &store = storage_;
+        // A point has no more vertices than corners: room for that many is
+        // claimed, written in place and the rest given back at the end.
         const std::size_t most = shell.corners.size();
-        mesh.positions.resize(3 * most);
-        mesh.normals.resize(3 * most);
-        mesh.uvs.resize(2 * most);
+        positions_ = store.positions.claim(3 * most);
+        normals_ = store.normals.claim(3 * most);
+        uvs_ = store.uvs.claim(2 * most);
         made_ = 0;
         // The faces around each point, for the normals at its corners.
         facesAt_.build(shell);
         vertexSlots_.assign(facesAt_.cornerCount(), 0);
         verticesMade_.assign(facesAt_.pointRange(), 0);
-        // Each material's triangles, counted first: one allocation a primitive.
+        // Each material's triangles, counted first: the primitives' runs of
+        // indices laid end to end.
+        primitives_.clear();
         std::vector<std::size_t> &triangles = trianglesOf_;
         triangles.clear();
         for (const ShellPolygon &polygon : shell.polygons) {
@@ -105,9 +108,12 @@ class MeshBuilder {
             triangles.resize(std::max(triangles.size(), p + 1), 0);
             triangles[p] += polygon.cornerCount - 2;
         }
-        for (std::size_t p = 0; p < triangles.size(); ++p) {
-            mesh.primitives[p].indices.resize(3 * triangles[p]);
-            triangles[p] = 0;  // from here, the indices written
+        std::vector<uint32_t *> &out = indicesOut_;  // per primitive, where its next goes
+        out.clear();
+        for (std::size_t p = 0; p < primitives_.size(); ++p) {
+            uint32_t *indices = store.indices.claim(3 * triangles[p]);
+            primitives_[p].indices = {indices, 3 * triangles[p]};
+            out.push_back(indices);
         }
         const double smooth = std::cos(kCreaseDegrees * std::numbers::pi / 180);
         std::vector<uint32_t> &v = polygonVertices_;
@@ -130,18 +136,22 @@ class MeshBuilder {
                 }
                 v.push_back(vertex(corner, alone ? own : normalised(n)));
             }
-            const std::size_t p = primitiveIndex(materialOfSurface[polygon.surface]);
-            uint32_t *out = mesh.primitives[p].indices.data() + triangles[p];
-            for (std::size_t i = 1; i + 1 < v.size(); ++i, out += 3) {
-                out[0] = v[0];
-                out[1] = v[i];
-                out[2] = v[i + 1];
+            uint32_t *&to = out[primitiveIndex(materialOfSurface[polygon.surface])];
+            for (std::size_t i = 1; i + 1 < v.size(); ++i, to += 3) {
+                to[0] = v[0];
+                to[1] = v[i];
+                to[2] = v[i + 1];
             }
-            triangles[p] = std::size_t(out - mesh.primitives[p].indices.data());
         }
-        mesh.positions.resize(3 * std::size_t(made_));
-        mesh.normals.resize(3 * std::size_t(made_));
-        mesh.uvs.resize(2 * std::size_t(made_));
+        store.positions.giveBack(3 * (most - made_));
+        store.normals.giveBack(3 * (most - made_));
+        store.uvs.giveBack(2 * (most - made_));
+        mesh.positions = {positions_, 3 * std::size_t(made_)};
+        mesh.normals = {normals_, 3 * std::size_t(made_)};
+        mesh.uvs = {uvs_, 2 * std::size_t(made_)};
+        AssetPrimitive *primitives = store.primitives.claim(primitives_.size());
+        std::copy(primitives_.begin(), primitives_.end(), primitives);
+        mesh.primitives = {primitives, primitives_.size()};
     }
 
   private:
@@ -159,49 +169,51 @@ class MeshBuilder {
     // with the same bits of normal and UV, else a new one. Vertices are
     // numbered in the order the corners first need them.
     uint32_t vertex(const ExportCorner &corner, const Normal &normal) {
-        AssetMesh &mesh = *mesh_;
         const float n[3] = {float(normal[0]), float(normal[1]), float(normal[2])};
         const float uv[2] = {corner.u, corner.v};
         const std::span<uint32_t> slots = facesAt_.slots(corner.point, vertexSlots_);
         uint32_t &made = verticesMade_[corner.point - facesAt_.low()];
         for (uint32_t k = 0; k < made; ++k) {
             const uint32_t v = slots[k];
-            if (std::memcmp(&mesh.normals[3 * std::size_t(v)], n, sizeof n) == 0 &&
-                std::memcmp(&mesh.uvs[2 * std::size_t(v)], uv, sizeof uv) == 0)
+            if (std::memcmp(normals_ + 3 * std::size_t(v), n, sizeof n) == 0 &&
+                std::memcmp(uvs_ + 2 * std::size_t(v), uv, sizeof uv) == 0)
                 return v;
         }
         const uint32_t v = made_++;
         slots[made++] = v;
         const auto q = toRightHanded(layer_.points()[corner.point]);
-        float *position = &mesh.positions[3 * std::size_t(v)];
-        float *normalOut = &mesh.normals[3 * std::size_t(v)];
+        float *position = positions_ + 3 * std::size_t(v);
+        float *normalOut = normals_ + 3 * std::size_t(v);
         for (int i = 0; i < 3; ++i) {
             position[i] = float(q[i]);
             normalOut[i] = n[i];
         }
-        mesh.uvs[2 * std::size_t(v)] = uv[0];
-        mesh.uvs[2 * std::size_t(v) + 1] = uv[1];
+        uvs_[2 * std::size_t(v)] = uv[0];
+        uvs_[2 * std::size_t(v) + 1] = uv[1];
         return v;
     }
 
     // The mesh's primitive of a material, made when it is first needed.
     std::size_t primitiveIndex(std::size_t material) {
-        auto &primitives = mesh_->primitives;
-        for (std::size_t p = 0; p < primitives.size(); ++p) {
-            if (primitives[p].material == material) return p;
+        for (std::size_t p = 0; p < primitives_.size(); ++p) {
+            if (primitives_[p].material == material) return p;
         }
-        primitives.push_back({material, {}});
-        return primitives.size() - 1;
+        primitives_.push_back({material, {}});
+        return primitives_.size() - 1;
     }
 
     const Layer &layer_;
-    AssetMesh *mesh_ = nullptr;  // the mesh being built
+    AssetModel::Storage &storage_;
+    // The mesh being built: its lists, in the model's storage.
+    float *positions_ = nullptr, *normals_ = nullptr, *uvs_ = nullptr;
+    uint32_t made_ = 0;  // its vertices
+    std::vector<AssetPrimitive> primitives_;
     FacesAtPoints facesAt_;
     std::vector<uint32_t> vertexSlots_;   // vertex indices, in each point's slots
     std::vector<uint32_t> verticesMade_;  // slots used, per point
     std::vector<uint32_t> polygonVertices_;
     std::vector<std::size_t> trianglesOf_;  // per primitive
-    uint32_t made_ = 0;                     // vertices of the mesh being built
+    std::vector<uint32_t *> indicesOut_;    // per primitive
 };
 
 // A material for every look a triangle has: one per image, one for the
@@ -280,7 +292,7 @@ AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
             if (hasArea[p]) byShell[fill[shellOf(p)]++] = p;
         }
     }
-    MeshBuilder builder(layer);
+    MeshBuilder builder(layer, model.storage);
     ShellPolygons shell;
     for (std::size_t s = 0; s < shellCount; ++s) {
         if (first[s] == first[s + 1]) continue;

@@ -8,8 +8,11 @@
 // polygon's corners reversed (see export_mesh.h). UV v up, as the maps hold it.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,23 +41,69 @@ struct AssetMaterial {
 
 struct AssetPrimitive {
     std::size_t material;
-    std::vector<uint32_t> indices;  // triangles, into the mesh's vertices
+    std::span<const uint32_t> indices;  // triangles, into the mesh's vertices
 };
 
+// A mesh's lists are views of its model's storage.
 struct AssetMesh {
     std::string name;
-    std::vector<float> positions;  // xyz per vertex
-    std::vector<float> normals;    // unit xyz per vertex
-    std::vector<float> uvs;        // uv per vertex, v up
-    std::vector<AssetPrimitive> primitives;
+    std::span<const float> positions;  // xyz per vertex
+    std::span<const float> normals;    // unit xyz per vertex
+    std::span<const float> uvs;        // uv per vertex, v up
+    std::span<const AssetPrimitive> primitives;
     std::size_t vertexCount() const { return positions.size() / 3; }
 };
 
+// Values in blocks that never move, handed out in runs: the lists of
+// thousands of small meshes in a few allocations, each run a view's
+// memory for as long as the blocks live. A run longer than a block gets a
+// block of its own.
+template <typename T>
+class BlockList {
+  public:
+    // Room for count values in one run, not yet written.
+    T *claim(std::size_t count) {
+        if (std::size_t(end_ - at_) < count) {
+            const std::size_t size = std::max(kBlockValues, count);
+            blocks_.push_back(std::make_unique_for_overwrite<T[]>(size));
+            at_ = blocks_.back().get();
+            end_ = at_ + size;
+        }
+        T *run = at_;
+        at_ += count;
+        return run;
+    }
+    // The last count values of the last run, unused, for the next.
+    void giveBack(std::size_t count) { at_ -= count; }
+
+  private:
+    static constexpr std::size_t kBlockValues = (64 << 10) / sizeof(T);
+    std::vector<std::unique_ptr<T[]>> blocks_;
+    T *at_ = nullptr, *end_ = nullptr;
+};
+
+// Moved, never copied: the meshes' views stay valid as long as the model
+// lives, wherever it is moved to.
 struct AssetModel {
     std::string name;  // of the whole object
     std::vector<AssetMesh> meshes;
     std::vector<AssetMaterial> materials;
     std::vector<AssetImage> images;
+
+    // What the meshes' views show: every mesh's vertices, triangles and
+    // primitives in blocks shared by many meshes, so that a model of many
+    // small meshes is a few allocations rather than several a mesh.
+    struct Storage {
+        BlockList<float> positions, normals, uvs;
+        BlockList<uint32_t> indices;
+        BlockList<AssetPrimitive> primitives;
+    } storage;
+
+    AssetModel() = default;
+    AssetModel(AssetModel &&) noexcept = default;
+    AssetModel &operator=(AssetModel &&) noexcept = default;
+    AssetModel(const AssetModel &) = delete;
+    AssetModel &operator=(const AssetModel &) = delete;
 };
 
 struct AssetOptions {

@@ -197,7 +197,7 @@ class GltfBuilder {
         std::size_t vertices = 0;
         std::array<float, 3> low{FLT_MAX, FLT_MAX, FLT_MAX}, high{-FLT_MAX, -FLT_MAX, -FLT_MAX};
         for (std::size_t m = from; m < to; ++m) {
-            const std::vector<float> &positions = asset_.meshes[m].positions;
+            const std::span<const float> positions = asset_.meshes[m].positions;
             vertices += positions.size() / 3;
             for (std::size_t i = 0; i < positions.size(); i += 3) {
                 for (int c = 0; c < 3; ++c) {
