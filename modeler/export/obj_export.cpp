@@ -44,6 +44,9 @@ void writeValueLine(ChunkedText &out, const LineTag &tag, const float *values, i
 // The table holds only numbers (4 bytes a slot) and the values sit in a
 // list in number order: on a large model the time went to the memory of a
 // table that held the values in its slots, made anew at each doubling.
+// A value's number as text (numbers fit in 32 bits as the layer's corners do).
+using NumberText = ShortText<12>;
+
 template <int Size>
 class ValueLines {
   public:
@@ -51,9 +54,12 @@ class ValueLines {
     ValueLines(std::string_view tag, std::size_t expected) {
         tag_.append(tag);
         values_.reserve(expected);
+        texts_.reserve(expected);
     }
 
-    std::size_t number(ChunkedText &obj, const float *values) {
+    // The value's number, as text: made once when the value is first seen,
+    // as most are named by several vertices.
+    const NumberText &number(ChunkedText &obj, const float *values) {
         Key key{};
         std::memcpy(key.data(), values, sizeof(float) * Size);
         if (2 * (count_ + 1) > slots_.size()) grow();
@@ -62,13 +68,15 @@ class ValueLines {
             const uint32_t number = slots_[i];
             if (number == 0) {
                 values_.push_back(key);
-                slots_[i] = static_cast<uint32_t>(++count_);
+                texts_.emplace_back().appendNumber(++count_);
+                slots_[i] = static_cast<uint32_t>(count_);
                 writeValueLine(obj, tag_, values, Size);
-                return count_;
+                return texts_.back();
             }
             // Word by word: a call to memcmp for 12 bytes cost more than the lookup.
             const Key &seen = values_[number - 1];
-            if (seen[0] == key[0] && seen[1] == key[1] && seen[2] == key[2]) return number;
+            if (seen[0] == key[0] && seen[1] == key[1] && seen[2] == key[2])
+                return texts_[number - 1];
         }
     }
 
@@ -100,20 +108,25 @@ class ValueLines {
     int shift_ = 0;                // log2 of the table's size
     std::vector<uint32_t> slots_;  // a value's number, 0: empty (numbers fit 32 bits as corners do)
     std::vector<Key> values_;      // value n at n - 1
+    std::vector<NumberText> texts_;  // n's text at n - 1
 };
 
 // A vertex's part of a face line, " v/vt/vn", made once for the two or
-// three triangles that share the vertex (numbers fit in 32 bits).
-using CornerText = ShortText<40>;
-CornerText cornerText(std::size_t v, std::size_t vt, std::size_t vn) {
+// three triangles that share the vertex. Each number is copied whole (its
+// bytes past the length are written over by the next piece).
+using CornerText = ShortText<3 * sizeof(NumberText::text) + 4>;
+CornerText cornerText(const NumberText &v, const NumberText &vt, const NumberText &vn) {
     CornerText corner;
-    char *at = corner.text, *end = corner.text + sizeof corner.text;
+    char *at = corner.text;
     *at++ = ' ';
-    at = std::to_chars(at, end, v).ptr;
+    std::memcpy(at, v.text, sizeof v.text);
+    at += v.length;
     *at++ = '/';
-    at = std::to_chars(at, end, vt).ptr;
+    std::memcpy(at, vt.text, sizeof vt.text);
+    at += vt.length;
     *at++ = '/';
-    at = std::to_chars(at, end, vn).ptr;
+    std::memcpy(at, vn.text, sizeof vn.text);
+    at += vn.length;
     corner.length = static_cast<uint8_t>(at - corner.text);
     return corner;
 }
@@ -140,8 +153,8 @@ void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &
         obj.put('\n');
         corner.resize(mesh.vertexCount());
         for (std::size_t v = 0; v < corner.size(); ++v) {
-            const std::size_t position = positions.number(obj, &mesh.positions[3 * v]);
-            const std::size_t uv = uvs.number(obj, &mesh.uvs[2 * v]);
+            const NumberText &position = positions.number(obj, &mesh.positions[3 * v]);
+            const NumberText &uv = uvs.number(obj, &mesh.uvs[2 * v]);
             corner[v] = cornerText(position, uv, normals.number(obj, &mesh.normals[3 * v]));
         }
         for (const AssetPrimitive &primitive : mesh.primitives) {
