@@ -166,3 +166,21 @@ TEST(AssetModel, MergedShelfIsItsBooksEndToEndAfterTheModelMoves) {
             << "material " << primitive.material;
     }
 }
+
+// Runs never move once handed out; the unused end of the last run goes to
+// the next; a run longer than a block has a block of its own; a list moved
+// from hands out fresh memory, never the moved blocks' free end.
+TEST(AssetModel, BlockRunsStayPutAndAListMovedFromStartsAfresh) {
+    modeler::BlockList<int> list;
+    int *small = list.claim(10);
+    std::fill(small, small + 10, 7);
+    int *large = list.claim(1 << 20);
+    list.giveBack(5);
+    modeler::BlockList<int> moved = std::move(list);
+    int *fresh = list.claim(3);
+    std::fill(fresh, fresh + 3, -1);
+    EXPECT_TRUE(fresh + 3 <= small || fresh >= small + 10);
+    EXPECT_TRUE(fresh + 3 <= large || fresh >= large + (1 << 20));
+    EXPECT_EQ(moved.claim(5), large + (1 << 20) - 5) << "the given-back end, in the moved list";
+    EXPECT_EQ(std::count(small, small + 10, 7), 10);
+}

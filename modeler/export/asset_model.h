@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "modeler/export/export_mesh.h"
@@ -61,6 +62,20 @@ struct AssetMesh {
 template <typename T>
 class BlockList {
   public:
+    BlockList() = default;
+    // The blocks move with their cursor; the list moved from is empty, its
+    // cursor in none of them.
+    BlockList(BlockList &&other) noexcept
+        : blocks_(std::move(other.blocks_)),
+          at_(std::exchange(other.at_, nullptr)),
+          end_(std::exchange(other.end_, nullptr)) {}
+    BlockList &operator=(BlockList &&other) noexcept {
+        blocks_ = std::move(other.blocks_);
+        at_ = std::exchange(other.at_, nullptr);
+        end_ = std::exchange(other.end_, nullptr);
+        return *this;
+    }
+
     // Room for count values in one run, not yet written.
     T *claim(std::size_t count) {
         if (std::size_t(end_ - at_) < count) {
