@@ -38,15 +38,15 @@ void writeValueLine(ChunkedText &out, const LineTag &tag, const float *values, i
     out.put('\n');
 }
 
+// A value's number as text (numbers fit in 32 bits as the layer's corners do).
+using NumberText = ShortText<12>;
+
 // Numbers for the distinct values of one kind (v, vt or vn), written as
 // each first appears: a corner shared by many faces is written once. An
 // open-addressed table, as a large model looks up three values a vertex.
 // The table holds only numbers (4 bytes a slot) and the values sit in a
 // list in number order: on a large model the time went to the memory of a
 // table that held the values in its slots, made anew at each doubling.
-// A value's number as text (numbers fit in 32 bits as the layer's corners do).
-using NumberText = ShortText<12>;
-
 template <int Size>
 class ValueLines {
   public:
