@@ -98,8 +98,8 @@ class MeshBuilder {
         facesAt_.build(shell);
         vertexSlots_.assign(facesAt_.cornerCount(), 0);
         verticesMade_.assign(facesAt_.pointRange(), 0);
-        // Each material's triangles, counted first: the primitives' runs of
-        // indices laid end to end.
+        // Each material's triangles, counted first: a primitive's indices
+        // are claimed as one run.
         primitives_.clear();
         std::vector<std::size_t> &triangles = trianglesOf_;
         triangles.clear();
