@@ -34,6 +34,9 @@ class AtomicFile {
     bool writesInPlace() const { return inPlace_; }
     const std::optional<std::string> &error() const { return error_; }
     void write(std::string_view bytes);
+    // Hands what was written to the system and has it start writing to the
+    // disk, so that finish waits less; finish still decides success.
+    void startSync();
     // Flushes and syncs the temporary file and closes it. An error text when
     // any byte did not reach the disk.
     [[nodiscard]] std::optional<std::string> finish();

@@ -53,6 +53,12 @@ void matchPermissions(std::FILE *file, const std::string &target) {
     fchmod(fileno(file), mode);
 }
 
+void startWritingToDisk([[maybe_unused]] std::FILE *file) {
+#ifdef __linux__
+    (void)sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 int syncToDisk(std::FILE *file) {
     return fsync(fileno(file)) == 0 ? 0 : errno;
 }

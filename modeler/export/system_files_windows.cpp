@@ -84,6 +84,8 @@ std::FILE *createFileBeside(const std::string &path, const char *kind, std::stri
 
 void matchPermissions(std::FILE *, const std::string &) {}
 
+void startWritingToDisk(std::FILE *) {}
+
 int syncToDisk(std::FILE *file) {
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     if (handle == INVALID_HANDLE_VALUE) return EBADF;
