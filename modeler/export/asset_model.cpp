@@ -300,9 +300,9 @@ AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
         shell.corners.clear();
         for (uint32_t i = first[s]; i < first[s + 1]; ++i) {
             const uint32_t p = byShell[i];
-            const auto first = uint32_t(shell.corners.size());
+            const auto firstCorner = uint32_t(shell.corners.size());
             const auto count = uint32_t(exportPolygons.appendCornersOf(p, shell.corners));
-            shell.polygons.push_back({layer.polygons()[p].surface, first, count, normals[p]});
+            shell.polygons.push_back({layer.polygons()[p].surface, firstCorner, count, normals[p]});
         }
         AssetMesh mesh;
         // A shell is named after its first surface but the pages: a book's cover.

@@ -104,7 +104,7 @@ class ValueLines {
     }
 
     LineTag tag_;
-    std::size_t count_ = 0;        // values numbered
+    std::size_t count_ = 0;        // values numbered: values_.size(), without its division by 12
     int shift_ = 0;                // log2 of the table's size
     std::vector<uint32_t> slots_;  // a value's number, 0: empty (numbers fit 32 bits as corners do)
     std::vector<Key> values_;      // value n at n - 1
