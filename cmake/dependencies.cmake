@@ -1,19 +1,31 @@
 # The libraries the program and the tests use, as the same targets on every
 # build: Debian's packages on Linux; for the Windows cross-build, the same
-# packages' headers compiled into the program (Debian ships stb, tinygltf and
+# packages' headers compiled into the program (Debian ships tinygltf and
 # tinyobjloader as Linux libraries) and GoogleTest built from Debian's sources.
 
 find_package(Threads REQUIRED)
+
+# stb (decoding covers, writing PNG) is compiled into the programs from
+# Debian's headers on every system, so that a packaged modeler needs no
+# libstb beside it.
+if(NOT EXISTS /usr/include/stb/stb_image.h)
+  message(FATAL_ERROR "/usr/include/stb is missing: run scripts/deps.sh")
+endif()
+set(implementations ${CMAKE_BINARY_DIR}/header-libraries)
+file(WRITE ${implementations}/stb.cpp
+  "#define STB_IMAGE_IMPLEMENTATION\n#include <stb_image.h>\n"
+  "#define STB_IMAGE_WRITE_IMPLEMENTATION\n#include <stb_image_write.h>\n")
 
 if(NOT CMAKE_CROSSCOMPILING)
   find_package(CLI11 REQUIRED)
   find_package(TinyGLTF REQUIRED)
   find_package(nlohmann_json REQUIRED)
   find_package(PkgConfig REQUIRED)
-  pkg_check_modules(STB REQUIRED IMPORTED_TARGET GLOBAL stb)
   # modeler serve: the HTTP server, and zip archives of multi-file downloads.
   pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET GLOBAL cpp-httplib)
   pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET GLOBAL libzip)
+  add_library(varlobooks_stb STATIC ${implementations}/stb.cpp)
+  target_include_directories(varlobooks_stb SYSTEM PUBLIC /usr/include/stb)
   if(VARLOBOOKS_TESTS)
     find_package(GTest REQUIRED)
     find_package(tinyobjloader REQUIRED)
@@ -37,22 +49,17 @@ target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${linux_headers})
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
 target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${linux_headers})
 
-set(implementations ${CMAKE_BINARY_DIR}/header-libraries)
-file(WRITE ${implementations}/stb.cpp
-  "#define STB_IMAGE_IMPLEMENTATION\n#include <stb_image.h>\n"
-  "#define STB_IMAGE_WRITE_IMPLEMENTATION\n#include <stb_image_write.h>\n")
 file(WRITE ${implementations}/tinygltf.cpp
   "#define TINYGLTF_IMPLEMENTATION\n#include <tiny_gltf.h>\n")
 file(WRITE ${implementations}/tinyobjloader.cpp
   "#define TINYOBJLOADER_IMPLEMENTATION\n#include <tiny_obj_loader.h>\n")
 
-add_library(windows_stb STATIC ${implementations}/stb.cpp)
-target_include_directories(windows_stb SYSTEM PUBLIC ${linux_headers} ${linux_headers}/stb)
-add_library(PkgConfig::STB ALIAS windows_stb)
+add_library(varlobooks_stb STATIC ${implementations}/stb.cpp)
+target_include_directories(varlobooks_stb SYSTEM PUBLIC ${linux_headers} ${linux_headers}/stb)
 
 add_library(windows_tinygltf STATIC ${implementations}/tinygltf.cpp)
 target_include_directories(windows_tinygltf SYSTEM PUBLIC ${linux_headers})
-target_link_libraries(windows_tinygltf PUBLIC windows_stb)
+target_link_libraries(windows_tinygltf PUBLIC varlobooks_stb)
 add_library(TinyGLTF::TinyGLTF ALIAS windows_tinygltf)
 
 if(VARLOBOOKS_TESTS)

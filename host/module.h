@@ -22,6 +22,17 @@ extern "C" {
 /* Name of the one data symbol a module exports for the host to find. */
 #define MODULE_DESCRIPTOR_SYMBOL "_mod_descrip"
 
+/*
+ * Optional, an extension of this contract that the modeller itself ignores:
+ * a module may also export a data symbol of this name, a constant
+ * NUL-terminated ASCII text naming the module and its version, such as
+ * "varlobooks 1.1.0", at most MODULE_VERSION_MAX_LENGTH characters. It lies
+ * in the module's read-only data and lives as long as the module is loaded.
+ * A host shows it to people (modeler --version) and decides nothing by it.
+ */
+#define MODULE_VERSION_SYMBOL "_mod_version"
+#define MODULE_VERSION_MAX_LENGTH 127
+
 /* Marks what a module exports: a DLL export on Windows, a symbol of default
  * visibility elsewhere (a module built with hidden visibility exports only
  * what is so marked). */

@@ -199,6 +199,7 @@ int info(const std::string &path) {
     auto loaded = loadModule(path);
     if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
     const LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
+    if (!module.version().empty()) std::cout << module.path() << ": " << module.version() << '\n';
     std::cout << module.path() << ": " << module.servers().size()
               << (module.servers().size() == 1 ? " server\n" : " servers\n");
     for (const ServerInfo &server : module.servers()) {
@@ -391,6 +392,16 @@ int runCommand(Commands &c, const Common &common) {
     return runAndExport(std::get<Session>(session), common, true);
 }
 
+// The program's version and that of the module it would load: the two
+// travel together in a package, and a bug report wants both.
+std::string versionText() {
+    std::string text = std::string("modeler ") + VARLOBOOKS_VERSION + ", module ";
+    auto loaded = loadModule("");
+    if (auto *error = std::get_if<std::string>(&loaded)) return text + "not loaded: " + *error;
+    const LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
+    return text + (module.version().empty() ? module.path() + " (no version)" : module.version());
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -399,9 +410,11 @@ int main(int argc, char **argv) {
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     CLI::App app{std::string("modeler: runs ") + profile::kToolTitle +
-                 " as the modeller does and writes what it makes as JSON (lossless), OBJ or "
-                 "glTF."};
-    app.set_version_flag("--version", std::string("modeler ") + VARLOBOOKS_VERSION);
+                     " as the modeller does and writes what it makes as JSON (lossless), OBJ or "
+                     "glTF.",
+                 "modeler"};  // not argv[0]: help and the manual page say the same
+    app.set_version_flag("--version", versionText,
+                         "Print the program's version and its module's, then exit");
     app.require_subcommand(1);
     app.fallthrough();  // --quiet is taken after the command too
     Common common;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the Windows module as a modeller would load it: a DLL that exports
-# _mod_descrip (and the clock) only and needs no DLL but the system's own.
+# _mod_descrip, its version text and the clock only, and needs no DLL but
+# the system's own.
 # Usage: scripts/check_dll.sh [build/windows/bin/varlobooks.dll]
 set -euo pipefail
 dll=${1:-build/windows/bin/varlobooks.dll}
@@ -9,7 +10,7 @@ exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | awk '/\]
 imports=$(awk '/DLL Name:/ {print $3}' <<<"$dump" | sort -u | tr '\n' ' ')
 echo "$dll exports: $exports"
 echo "$dll imports: $imports"
-[[ $exports == "_mod_descrip varlobooksSetClock " ]] || { echo "unexpected exports" >&2; exit 1; }
+[[ $exports == "_mod_descrip _mod_version varlobooksSetClock " ]] || { echo "unexpected exports" >&2; exit 1; }
 for dll_name in $imports; do
   case ${dll_name,,} in
     kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll) ;;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the exports need,
 # when any is missing. Safe to run again: it installs nothing that is there.
-# Usage: scripts/deps.sh [windows]   (windows: also the cross-build and wine)
+# Usage: scripts/deps.sh [windows|packaging]
+#   windows: also the cross-build and wine; packaging: what scripts/package.sh
+#   and scripts/check_packages.sh need besides.
 set -euo pipefail
 
 packages=(
@@ -14,7 +16,15 @@ packages=(
   libtinyobjloader-dev               # reading OBJ back in the tests
   nodejs                             # the glTF validator in the tests
   chromium-headless-shell            # three.js opening the exports in the tests
+  help2man                           # modeler's manual page, made from its help
 )
+if [[ ${1:-} == packaging ]]; then
+  packages+=(
+    dpkg-dev file                    # the .deb: dpkg-shlibdeps reads its dependencies
+    lintian                          # checking the .deb as Debian would
+    zip unzip                        # the Windows package
+  )
+fi
 if [[ ${1:-} == windows ]]; then
   packages+=(
     g++-mingw-w64-x86-64-posix       # the Windows cross-build

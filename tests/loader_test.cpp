@@ -26,6 +26,36 @@ TEST(Loader, ListsTheOneBookServer) {
     EXPECT_EQ(module->find("MeshEditTool", "other"), nullptr);
 }
 
+TEST(Loader, VersionTextIsReadOnlyFromTheModulesConstants) {
+    auto ours = testing_support::loadModule();
+    ASSERT_TRUE(ours);
+    EXPECT_EQ(ours->version(), "varlobooks " PROJECT_VERSION);
+    const std::pair<const char *, const char *> cases[] = {
+        {FIXTURE_DIR "/fixture_version" MODULE_SUFFIX, "fixture 2.3.4"},
+        // Writable data may change under the host: not taken.
+        {FIXTURE_DIR "/fixture_version_writable" MODULE_SUFFIX, ""},
+        {FIXTURE_DIR "/fixture_version_control" MODULE_SUFFIX, ""},
+        {FIXTURE_DIR "/fixture_version_long" MODULE_SUFFIX, ""},
+        {FIXTURE_DIR "/fixture_other_server" MODULE_SUFFIX, ""},  // none exported
+    };
+    for (const auto &[path, version] : cases) {
+        auto loaded = LoadedModule::load(path);
+        auto *module = std::get_if<std::unique_ptr<LoadedModule>>(&loaded);
+        ASSERT_TRUE(module) << std::get<std::string>(loaded);
+        EXPECT_EQ((*module)->version(), version) << path;
+    }
+}
+
+TEST(Loader, ModelerVersionNamesTheProgramAndItsModule) {
+    const auto result = testing_support::runModeler("--version");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output,
+              "modeler " PROJECT_VERSION ", module varlobooks " PROJECT_VERSION "\n");
+    const auto info = testing_support::runModeler("info");
+    EXPECT_NE(info.output.find(": varlobooks " PROJECT_VERSION "\n"), std::string::npos)
+        << info.output;
+}
+
 TEST(Loader, BadFilesGetOneLineErrorsNamingFileAndReason) {
     const std::string folder = testing_support::freshFolder("loader");
     const std::string text = folder + "/notes.so";

@@ -300,6 +300,8 @@ TEST(Serve, ImagesComeOnlyFromUnderTheImageFolder) {
     // The page's own files are served; nothing else of the program's folder.
     for (const char *page : {"/", "/app.js", "/three.module.min.js", "/style.css"})
         EXPECT_EQ(served.client->Get(page)->status, 200) << page;
+    EXPECT_NE(served.client->Get("/")->body.find("<title>varlobooks " PROJECT_VERSION ":"),
+              std::string::npos);
     EXPECT_EQ(served.client->Get("/package.json")->status, 404);
     EXPECT_EQ(served.client->Get("/appXjs")->status, 404);
     EXPECT_EQ(served.client->Get("/web/app.js")->status, 404);
@@ -370,6 +372,18 @@ TEST(Serve, APortInUseIsRefusedNotShared) {
     EXPECT_NE(error->find("cannot listen on 127.0.0.1:" + std::to_string(options.port)),
               std::string::npos)
         << *error;
+}
+
+TEST(Serve, APageThatWasNotBuiltIsExplained) {
+    auto module = testing_support::loadModule();
+    modeler::ServeOptions options;
+    options.port = 0;
+    options.webFolder = testing_support::freshFolder("no-page") + "/web";
+    modeler::WebServer server(*module, testing_support::bookServer(*module), options);
+    auto error = server.bind();
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->find("the page was not built"), std::string::npos) << *error;
+    EXPECT_NE(error->find("scripts/web.sh"), std::string::npos) << *error;
 }
 
 TEST(ServeCommand, RefusesWhatItCannotServe) {

@@ -69,7 +69,26 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
         findSystemSymbol(module->handle_, VARLOBOOKS_CLOCK_SYMBOL));
     module->readOnly_ = readOnlySegments(module->handle_, module->descriptor_);
     addStableMemory(module->readOnly_);
+    module->readVersion();
     return module;
+}
+
+void LoadedModule::readVersion() {
+    const auto *text = static_cast<const char *>(findSystemSymbol(handle_, MODULE_VERSION_SYMBOL));
+    if (!text) return;
+    // Read only what lies in the module's constants: a symbol of that name
+    // that is something else must not take the host past its end.
+    std::string version;
+    for (std::size_t i = 0; i <= MODULE_VERSION_MAX_LENGTH; ++i) {
+        if (!withinStableMemory(readOnly_, text + i, 1)) return;
+        const char c = text[i];
+        if (c == '\0') {
+            version_ = std::move(version);
+            return;
+        }
+        if (c < ' ' || c > '~') return;
+        version += c;
+    }
 }
 
 LoadedModule::~LoadedModule() {

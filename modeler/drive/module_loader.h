@@ -33,6 +33,10 @@ class LoadedModule {
     LoadedModule &operator=(const LoadedModule &) = delete;
 
     const std::string &path() const { return path_; }
+    // The module's own name and version ("varlobooks 1.1.0"), or empty when
+    // it exports none, or none that is a short printable text in its
+    // read-only data.
+    const std::string &version() const { return version_; }
     const std::vector<ServerInfo> &servers() const { return servers_; }
     // The server of that class and name, or null.
     const ServerRecord *find(const std::string &className, const std::string &name) const;
@@ -46,7 +50,10 @@ class LoadedModule {
     LoadedModule() = default;
     static int64_t readFixedClock(void *data);
 
+    void readVersion();
+
     std::string path_;
+    std::string version_;
     void *handle_ = nullptr;
     const ModuleDescriptor *descriptor_ = nullptr;
     void *moduleData_ = nullptr;

@@ -163,8 +163,11 @@ struct WebServer::State {
 
 std::optional<std::string> WebServer::State::loadFiles() {
     std::error_code ec;
-    if (!fs::is_directory(options.webFolder, ec))
-        return options.webFolder + ": the page's folder is missing";
+    if (!fs::is_directory(options.webFolder, ec)) {
+        return options.webFolder +
+               ": the page was not built with this program (its three.js was missing at "
+               "build time): run scripts/web.sh, then configure and build again";
+    }
     for (const auto &entry : fs::directory_iterator(options.webFolder, ec)) {
         if (!entry.is_regular_file()) continue;
         const std::string name = entry.path().filename().string();
