@@ -191,7 +191,7 @@ TEST_F(Exports, GltfHasOneNodePerBookWithItsTrianglesAndUVs) {
             EXPECT_EQ(sampler.wrapS, TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE);
             EXPECT_EQ(sampler.wrapT, TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE);
         }
-        EXPECT_EQ(model.asset.generator, "varlobooks modeler 1.0.0");
+        EXPECT_EQ(model.asset.generator, "varlobooks modeler " PROJECT_VERSION);
     }
     // The binary file is mostly geometry and images, not JSON.
     const std::string glb = testing_support::readFile(folder + "/shelf.glb");
