@@ -26,6 +26,22 @@ std::string singleWord(const std::string &name) {
     return word;
 }
 
+// Each material's name as the MTL and the OBJ write it: one word, and
+// unique even where two names become the same word ("x y" and "x_y"): the
+// later one is numbered.
+std::vector<std::string> materialNames(const AssetModel &asset) {
+    std::vector<std::string> names;
+    std::set<std::string> taken;
+    for (const AssetMaterial &material : asset.materials) {
+        const std::string word = material.name.empty() ? "material" : singleWord(material.name);
+        std::string name = word;
+        for (int n = 2; !taken.insert(name).second; ++n)
+            name = word + "_" + std::to_string(n);
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
 // A line's tag: "v", "vt" or "vn".
 using LineTag = ShortText<8>;
 
@@ -133,7 +149,8 @@ CornerText cornerText(const NumberText &v, const NumberText &vt, const NumberTex
 
 // Every mesh as an object: the values its corners use first, then its
 // triangles grouped by material.
-void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &mtlName) {
+void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &mtlName,
+                  const std::vector<std::string> &materials) {
     obj.raw(
         "# varlobooks: right-handed (the modeller's z negated), faces wound counter-clockwise\n");
     obj.raw("mtllib ");
@@ -159,7 +176,7 @@ void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &
         }
         for (const AssetPrimitive &primitive : mesh.primitives) {
             obj.raw("usemtl ");
-            obj.raw(std::string_view(singleWord(asset.materials[primitive.material].name)));
+            obj.raw(std::string_view(materials[primitive.material]));
             obj.put('\n');
             for (std::size_t i = 0; i < primitive.indices.size(); i += 3) {
                 obj.put('f');
@@ -190,11 +207,13 @@ std::vector<std::string> imageFileNames(const AssetModel &asset) {
 // One material for every surface a triangle uses; the values match the
 // glTF's (Ns from the roughness as common readers turn it back).
 std::string mtlText(const AssetModel &asset, const std::string &coversFolder,
-                    const std::vector<std::string> &imageNames) {
+                    const std::vector<std::string> &imageNames,
+                    const std::vector<std::string> &materials) {
     std::string mtl = "# varlobooks: one material per surface\n";
     const double shininess = std::round((1 - kRoughness) * (1 - kRoughness) * 1e6) / 1e3;
-    for (const AssetMaterial &material : asset.materials) {
-        mtl += "\nnewmtl " + singleWord(material.name) + "\nKd";
+    for (std::size_t m = 0; m < asset.materials.size(); ++m) {
+        const AssetMaterial &material = asset.materials[m];
+        mtl += "\nnewmtl " + materials[m] + "\nKd";
         for (double c : material.colour) {
             mtl += ' ';
             appendNumber(mtl, c);
@@ -212,10 +231,13 @@ std::string mtlText(const AssetModel &asset, const std::string &coversFolder,
 
 std::optional<std::string> writeObj(const AssetModel &asset, const std::string &path,
                                     StagedFiles &files) {
-    fs::path mtlPath(path);
-    mtlPath.replace_extension(".mtl");
-    const fs::path folder = mtlPath.parent_path();
-    const std::string coversFolder = singleWord(fs::path(path).stem().string()) + "_covers";
+    // The MTL and the covers folder are named in the OBJ as one word each
+    // ("my shelf.obj" reads "my_shelf.mtl"): readers split mtllib at spaces.
+    const fs::path folder = fs::path(path).parent_path();
+    const std::string stem = singleWord(fs::path(path).stem().string());
+    const fs::path mtlPath = folder / (stem + ".mtl");
+    const std::string coversFolder = stem + "_covers";
+    const std::vector<std::string> materials = materialNames(asset);
     const std::vector<std::string> imageNames = imageFileNames(asset);
     for (std::size_t i = 0; i < asset.images.size(); ++i) {
         const auto &bytes = asset.images[i].bytes.bytes;
@@ -225,12 +247,13 @@ std::optional<std::string> writeObj(const AssetModel &asset, const std::string &
             return error;
         }
     }
-    if (auto error = files.stage(mtlPath.string(), mtlText(asset, coversFolder, imageNames)))
+    if (auto error =
+            files.stage(mtlPath.string(), mtlText(asset, coversFolder, imageNames, materials)))
         return error;
     AtomicFile &file = files.add(path);
     if (file.error()) return file.error();
     ChunkedText obj([&file](std::string_view bytes) { file.write(bytes); });
-    writeObjText(obj, asset, mtlPath.filename().string());
+    writeObjText(obj, asset, mtlPath.filename().string(), materials);
     obj.flush();
     return file.error();
 }
