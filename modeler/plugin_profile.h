@@ -36,7 +36,9 @@ inline constexpr const char *kPagesSurface = "bookpages";
 inline constexpr std::array<double, 3> kPagesColour = {0.93, 0.90, 0.82};
 // What becomes of a shell whose image could not be loaded, for the warning.
 inline constexpr const char *kUnloadedImageHint = "books drawn to it keep a plain cover";
-// A surface with no image of its own: a plain cover.
+// A surface with no image of its own: a plain cover, and the material the
+// exports give all of them.
 inline constexpr std::array<double, 3> kPlainColour = {0.45, 0.42, 0.40};
+inline constexpr const char *kPlainMaterial = "plain cover";
 
 }  // namespace modeler::profile

@@ -115,7 +115,8 @@ class MeshBuilder {
             primitives_[p].indices = {indices, 3 * triangles[p]};
             out.push_back(indices);
         }
-        const double smooth = std::cos(kCreaseDegrees * std::numbers::pi / 180);
+        const double smooth =
+            std::cos((kCreaseDegrees + kCreaseSlackDegrees) * std::numbers::pi / 180);
         std::vector<uint32_t> &v = polygonVertices_;
         for (uint32_t f = 0; f < shell.polygons.size(); ++f) {
             const ShellPolygon &polygon = shell.polygons[f];
@@ -227,8 +228,10 @@ struct MaterialTable {
         if (ofSurface[surface] != SIZE_MAX) return ofSurface[surface];
         const std::string &name = scene.layer().surfaceNames()[surface];
         const bool pages = name == profile::kPagesSurface;
-        AssetMaterial material{name, pages ? profile::kPagesColour : profile::kPlainColour,
-                               std::nullopt};
+        // Plain covers share one material, called after what it is rather
+        // than after the first surface that used it.
+        AssetMaterial material{pages ? name : std::string(profile::kPlainMaterial),
+                               pages ? profile::kPagesColour : profile::kPlainColour, std::nullopt};
         std::string look = pages ? "pages" : "plain";
         if (const Image *image = baseColorImage(*scene.surfaces()[surface])) {
             material.image = imageFor(image, model);
@@ -253,6 +256,28 @@ struct MaterialTable {
         return it->second = model.images.size() - 1;
     }
 };
+
+// Every object's name once in a file: the tool numbers each row's covers
+// from the prefix again, so two rows give two "book_4". The first keeps
+// its name, the later ones are numbered in layer order ("book_4.2",
+// "book_4.3"), skipping any number another object already has; they still
+// share their surface and material.
+void makeNamesUnique(std::vector<AssetMesh> &meshes) {
+    std::unordered_map<std::string, int> seen;
+    seen.reserve(meshes.size());
+    for (const AssetMesh &mesh : meshes)
+        seen.try_emplace(mesh.name, 0);
+    for (AssetMesh &mesh : meshes) {
+        int &count = seen[mesh.name];
+        if (++count == 1) continue;
+        std::string name;
+        do {
+            name = mesh.name + "." + std::to_string(count);
+        } while (seen.count(name) && ++count);
+        seen.emplace(name, 1);
+        mesh.name = std::move(name);
+    }
+}
 
 }  // namespace
 
@@ -318,6 +343,7 @@ AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
         builder.add(shell, table.ofSurface, mesh);
         model.meshes.push_back(std::move(mesh));
     }
+    makeNamesUnique(model.meshes);
     return model;
 }
 

@@ -22,10 +22,14 @@
 
 namespace modeler {
 
-// Faces meeting at less than this angle share their normals at the edge:
-// a round spine of three or more segments (45 degrees between faces or
-// less) shades smooth, a box's edges (90 degrees) stay sharp.
+// Faces meeting at this angle or less share their normals at the edge: a
+// round spine of any segment count (60 degrees between its faces with two
+// segments, less with more) shades smooth, a box's edges (90 degrees) stay
+// sharp. Faces at the limit itself are smooth whatever their rounding (a
+// tilted book's small spine faces are a few thousandths of a degree off):
+// the comparison allows kCreaseSlackDegrees more.
 inline constexpr double kCreaseDegrees = 60.0;
+inline constexpr double kCreaseSlackDegrees = 1.0;
 // How every material reflects; MTL and glTF say the same.
 inline constexpr double kRoughness = 0.85;
 
