@@ -4,6 +4,8 @@
 #include <tiny_gltf.h>
 #include <tiny_obj_loader.h>
 
+#include <cfloat>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -92,6 +94,31 @@ std::string cornerText(const std::array<double, 3> &p, float u, float v) {
     return text;
 }
 
+// A corner as position and UV, ordered and compared within a tolerance:
+// a book's vertices in glTF are its node's translation plus local
+// positions, which agree with the layer's floats to a unit in the last place.
+using LooseCorner = std::array<double, 5>;
+std::vector<LooseCorner> sortedCorners(std::vector<LooseCorner> corners) {
+    auto key = [](const LooseCorner &c) {
+        std::array<long long, 5> k{};
+        for (int i = 0; i < 5; ++i)
+            k[i] = std::llround(c[i] * 1e4);
+        return k;
+    };
+    std::sort(corners.begin(), corners.end(),
+              [&](const LooseCorner &a, const LooseCorner &b) { return key(a) < key(b); });
+    return corners;
+}
+bool sameCorners(const std::vector<LooseCorner> &a, const std::vector<LooseCorner> &b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        for (int k = 0; k < 5; ++k) {
+            if (std::abs(a[i][k] - b[i][k]) > 1e-6) return false;
+        }
+    }
+    return true;
+}
+
 class Exports : public ::testing::Test {
   protected:
     static inline std::string folder;
@@ -119,29 +146,53 @@ TEST_F(Exports, GltfFilesPassTheKhronosValidator) {
         EXPECT_EQ(check.status, 0) << name << ": " << check.output;
         EXPECT_NE(check.output.find("\"numErrors\": 0"), std::string::npos) << check.output;
         EXPECT_NE(check.output.find("\"numWarnings\": 0"), std::string::npos) << check.output;
+        // Every primitive reads its own vertices: the validator counts each once.
+        tinygltf::Model model;
+        tinygltf::TinyGLTF loader;
+        std::string error, warning;
+        const std::string path = folder + "/" + name;
+        ASSERT_TRUE(std::string(name).ends_with(".glb")
+                        ? loader.LoadBinaryFromFile(&model, &error, &warning, path)
+                        : loader.LoadASCIIFromFile(&model, &error, &warning, path))
+            << error;
+        std::set<int> positions;
+        std::size_t vertices = 0;
+        for (const auto &mesh : model.meshes) {
+            for (const auto &primitive : mesh.primitives) {
+                const int position = primitive.attributes.at("POSITION");
+                EXPECT_TRUE(positions.insert(position).second) << "an accessor read twice";
+                vertices += model.accessors[position].count;
+            }
+        }
+        EXPECT_NE(check.output.find("\"totalVertexCount\": " + std::to_string(vertices)),
+                  std::string::npos)
+            << vertices << " vertices: " << check.output.substr(0, 400);
     }
 }
 
-// One node per book under a root named after the object, each book's
-// triangles (pages and cover) in its own mesh, covers textured.
+// One node per book under a root named after the object, each with a
+// unique name and standing at its own pivot, each book's triangles (pages
+// and cover, both with UVs) in its own mesh over its own vertices, covers
+// textured.
 TEST_F(Exports, GltfHasOneNodePerBookWithItsTrianglesAndUVs) {
     const auto polygons = polygonsFromJson(scene);
     std::size_t books = 0;
     const auto shellOf = shellsFromJson(scene, books);
     ASSERT_EQ(books, 108u);
-    // Expected corners per book, fanned; the pages carry no UVs in glTF.
-    std::vector<std::multiset<std::string>> expected(books);
+    // Expected corners per book, fanned, in world space.
+    std::vector<std::vector<LooseCorner>> expected(books);
     for (std::size_t p = 0; p < polygons.size(); ++p) {
         const auto &[surface, corners] = polygons[p];
-        const bool pages = surface == "bookpages";
         for (std::size_t i = 1; i + 1 < corners.size(); ++i) {
             for (std::size_t k : {std::size_t(0), i, i + 1}) {
                 const Corner &c = corners[k];
-                expected[shellOf[p]].insert(
-                    cornerText(c.position, pages ? 0 : c.u, pages ? 0 : 1.0f - c.v));
+                expected[shellOf[p]].push_back({float(c.position[0]), float(c.position[1]),
+                                                float(c.position[2]), c.u, 1.0f - c.v});
             }
         }
     }
+    for (auto &corners : expected)
+        corners = sortedCorners(std::move(corners));
     for (bool binary : {true, false}) {
         tinygltf::Model model;
         tinygltf::TinyGLTF loader;
@@ -160,31 +211,61 @@ TEST_F(Exports, GltfHasOneNodePerBookWithItsTrianglesAndUVs) {
             return model.buffers[view.buffer].data.data() + view.byteOffset + a.byteOffset;
         };
         std::size_t textured = 0;
+        std::set<std::string> names;
         for (std::size_t b = 0; b < books; ++b) {
             const auto &node = model.nodes[root.children[b]];
             EXPECT_EQ(node.name.rfind("book_", 0), 0u) << node.name;
-            std::multiset<std::string> corners;
+            EXPECT_TRUE(names.insert(node.name).second) << node.name << " twice";
+            EXPECT_EQ(model.meshes[node.mesh].name, node.name);
+            // The pivot: the middle of the bottom of the book's bounds.
+            ASSERT_EQ(node.translation.size(), 3u) << node.name;
+            std::vector<LooseCorner> corners;
+            std::array<float, 3> low{FLT_MAX, FLT_MAX, FLT_MAX}, high{-FLT_MAX, -FLT_MAX, -FLT_MAX};
+            std::set<int> positionAccessors;
             for (const auto &primitive : model.meshes[node.mesh].primitives) {
                 const auto &material = model.materials[primitive.material];
-                const bool hasTexture = material.pbrMetallicRoughness.baseColorTexture.index >= 0;
-                textured += hasTexture;
+                textured += material.pbrMetallicRoughness.baseColorTexture.index >= 0;
                 const auto &indices = model.accessors[primitive.indices];
                 ASSERT_EQ(indices.componentType, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT);
                 const auto *index = reinterpret_cast<const uint16_t *>(read(primitive.indices));
-                const auto *positions =
-                    reinterpret_cast<const float *>(read(primitive.attributes.at("POSITION")));
-                const float *uvs = hasTexture ? reinterpret_cast<const float *>(
-                                                    read(primitive.attributes.at("TEXCOORD_0")))
-                                              : nullptr;
+                const int position = primitive.attributes.at("POSITION");
+                const auto *positions = reinterpret_cast<const float *>(read(position));
+                const auto *uvs =
+                    reinterpret_cast<const float *>(read(primitive.attributes.at("TEXCOORD_0")));
+                EXPECT_TRUE(positionAccessors.insert(position).second) << node.name;
+                const auto &vertices = model.accessors[position];
+                std::size_t used = 0;  // vertices the triangles reach
+                std::array<float, 3> partLow{FLT_MAX, FLT_MAX, FLT_MAX},
+                    partHigh{-FLT_MAX, -FLT_MAX, -FLT_MAX};
                 for (std::size_t i = 0; i < indices.count; ++i) {
                     const uint16_t v = index[i];
-                    corners.insert(
-                        cornerText({positions[3 * v], positions[3 * v + 1], positions[3 * v + 2]},
-                                   uvs ? uvs[2 * v] : 0, uvs ? uvs[2 * v + 1] : 0));
+                    used = std::max(used, std::size_t(v) + 1);
+                    std::array<double, 3> world{};
+                    for (int c = 0; c < 3; ++c) {
+                        partLow[c] = std::min(partLow[c], positions[3 * v + c]);
+                        partHigh[c] = std::max(partHigh[c], positions[3 * v + c]);
+                        world[c] = float(node.translation[c] + positions[3 * v + c]);
+                    }
+                    corners.push_back({world[0], world[1], world[2], uvs[2 * v], uvs[2 * v + 1]});
+                }
+                // Each part's accessor spans its own vertices alone, its
+                // bounds theirs.
+                EXPECT_EQ(vertices.count, used) << node.name;
+                for (int c = 0; c < 3; ++c) {
+                    EXPECT_EQ(float(vertices.minValues[c]), partLow[c]) << node.name;
+                    EXPECT_EQ(float(vertices.maxValues[c]), partHigh[c]) << node.name;
+                    low[c] = std::min(low[c], partLow[c]);
+                    high[c] = std::max(high[c], partHigh[c]);
                 }
             }
-            EXPECT_EQ(corners, expected[b]) << "book " << b << " (" << node.name << ")";
+            EXPECT_NEAR(low[1], 0, 1e-6) << node.name << " stands on its pivot";
+            EXPECT_NEAR(low[0] + high[0], 0, 1e-6) << node.name;
+            EXPECT_NEAR(low[2] + high[2], 0, 1e-6) << node.name;
+            EXPECT_TRUE(sameCorners(sortedCorners(corners), expected[b]))
+                << "book " << b << " (" << node.name << ")";
         }
+        // The example keeps two rows, each numbered from the prefix again.
+        EXPECT_TRUE(names.count("book_4") && names.count("book_4.2"));
         EXPECT_EQ(textured, books) << "every book's cover has its image";
         EXPECT_EQ(model.images.size(), 8u) << "each sample cover once";
         for (const auto &sampler : model.samplers) {
@@ -193,11 +274,13 @@ TEST_F(Exports, GltfHasOneNodePerBookWithItsTrianglesAndUVs) {
         }
         EXPECT_EQ(model.asset.generator, "varlobooks modeler " PROJECT_VERSION);
     }
-    // The binary file is mostly geometry and images, not JSON.
+    // The binary file is mostly geometry and images, not JSON (compact, if
+    // eight accessors a book: about 1.1 KB of it a book).
     const std::string glb = testing_support::readFile(folder + "/shelf.glb");
     uint32_t jsonLength = 0;
     std::memcpy(&jsonLength, glb.data() + 12, 4);
-    EXPECT_LT(jsonLength * 4, glb.size()) << jsonLength << " of " << glb.size() << " bytes";
+    EXPECT_LT(jsonLength * 2, glb.size()) << jsonLength << " of " << glb.size() << " bytes";
+    EXPECT_LT(jsonLength, 1300u * books) << "JSON per book";
 }
 
 // One object per book, faces with normals grouped by material, no lines,
@@ -453,4 +536,66 @@ TEST(Install, InstalledProgramFindsItsModule) {
         shell("cd '" + prefix +
               "' && bin/modeler run share/varlobooks/examples/shelf.session -q -o out/s.glb");
     EXPECT_EQ(run.status, 0) << run.output;
+}
+
+// Names a reader splits or merges: an OBJ whose name has a space names its
+// MTL as one word, covers whose names become the same word get materials
+// of their own, and two rows' same-named books are separate objects.
+TEST(ExportNames, ObjNamesAreSingleUniqueWordsThatReadersKeepApart) {
+    namespace fs = std::filesystem;
+    const std::string folder = testing_support::freshFolder("export_names");
+    fs::create_directories(folder + "/covers");
+    fs::copy_file(SOURCE_DIR "/examples/covers/cover00.png", folder + "/covers/x y.png");
+    fs::copy_file(SOURCE_DIR "/examples/covers/cover05.png", folder + "/covers/x_y.png");
+    const std::string session = folder + "/rows.session";
+    std::ofstream(session) << "activate\npress 0 0 0\nmove 0.6 0.3 0.2\nend keep\n"
+                              "clock 7\npress 0 0 0\nend keep\ndone folder covers\n";
+    const CommandResult run =
+        testing_support::runModeler("run '" + session + "' -o '" + folder + "/my shelf.obj'");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::string obj = testing_support::readFile(folder + "/my shelf.obj");
+    EXPECT_NE(obj.find("\nmtllib my_shelf.mtl\n"), std::string::npos) << obj.substr(0, 200);
+    EXPECT_TRUE(fs::is_regular_file(folder + "/my_shelf.mtl"));
+
+    tinyobj::attrib_t attrib;
+    std::vector<tinyobj::shape_t> shapes;
+    std::vector<tinyobj::material_t> materials;
+    std::string warning, error;
+    ASSERT_TRUE(tinyobj::LoadObj(&attrib, &shapes, &materials, &warning, &error,
+                                 (folder + "/my shelf.obj").c_str(), folder.c_str(), false))
+        << error;
+    std::set<std::string> objects, names, images;
+    for (const auto &shape : shapes)
+        EXPECT_TRUE(objects.insert(shape.name).second) << shape.name << " twice";
+    EXPECT_GT(objects.size(), 20u);
+    EXPECT_TRUE(objects.count("book_1") && objects.count("book_1.2")) << "two rows";
+    for (const auto &material : materials) {
+        EXPECT_TRUE(names.insert(material.name).second) << material.name << " twice";
+        if (!material.diffuse_texname.empty()) images.insert(material.diffuse_texname);
+    }
+    EXPECT_EQ(images.size(), 2u) << "each cover its own material and image";
+    EXPECT_TRUE(names.count("bookpages"));
+
+    // In glTF, meshes and images are named, and the plain covers' material
+    // is called after what it is.
+    const CommandResult plain =
+        testing_support::runModeler("fill --box 0,0,0:0.3,0.3,0.2 -o '" + folder + "/plain.glb'");
+    ASSERT_EQ(plain.status, 0) << plain.output;
+    tinygltf::Model model;
+    tinygltf::TinyGLTF loader;
+    ASSERT_TRUE(loader.LoadBinaryFromFile(&model, &error, &warning, folder + "/plain.glb"));
+    std::set<std::string> materialNames;
+    for (const auto &material : model.materials)
+        materialNames.insert(material.name);
+    EXPECT_EQ(materialNames, (std::set<std::string>{"bookpages", "plain cover"}));
+    for (const auto &mesh : model.meshes)
+        EXPECT_EQ(mesh.name.rfind("book_", 0), 0u) << mesh.name;
+    ASSERT_EQ(
+        testing_support::runModeler("run '" + session + "' -o '" + folder + "/covers.glb'").status,
+        0);
+    ASSERT_TRUE(loader.LoadBinaryFromFile(&model, &error, &warning, folder + "/covers.glb"));
+    std::set<std::string> imageNames;
+    for (const auto &image : model.images)
+        imageNames.insert(image.name);
+    EXPECT_EQ(imageNames, (std::set<std::string>{"x y", "x_y"}));
 }

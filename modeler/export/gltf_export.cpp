@@ -67,7 +67,8 @@ struct Primitive {
 struct Node {
     std::string_view name;
     int mesh = -1;
-    bool root = false;  // the object's node: the other nodes are its children
+    bool root = false;                   // the object's node: the other nodes are its children
+    std::array<float, 3> translation{};  // a book's pivot; zero for the root
 };
 
 // The glTF document of an asset model, collected as plain records and
@@ -88,11 +89,13 @@ class GltfBuilder {
 
     void build(bool merged) {
         addMaterials();
-        shareVertices();
         meshStart_.push_back(0);
         for (std::size_t m = 0; m < asset_.meshes.size(); ++m) {
+            // A book's node stands at its pivot, its vertices around it, so
+            // that it turns about itself; the merged mesh stays in place.
+            pivots_.push_back(merged ? std::array<float, 3>{} : pivotOf(asset_.meshes[m]));
             addMesh(asset_.meshes[m], m);
-            if (!merged) nodes_.push_back({asset_.meshes[m].name, int(m)});
+            if (!merged) nodes_.push_back({asset_.meshes[m].name, int(m), false, pivots_.back()});
         }
         if (!asset_.meshes.empty()) {
             nodes_.push_back({asset_.name, merged ? int(asset_.meshes.size() - 1) : -1, true});
@@ -187,37 +190,59 @@ class GltfBuilder {
         return int(accessors_.size() - 1);
     }
 
-    // The accessors of a run of vertices: positions (with their bounds),
-    // normals and UVs of the meshes [from, to) in order.
-    struct VertexAccessors {
-        int position, normal, uv;
-    };
-
-    VertexAccessors vertexAccessors(std::size_t from, std::size_t to) {
-        std::size_t vertices = 0;
+    // The middle of the bottom of a mesh's bounds (y is up): where a book
+    // stands, whatever its tilt. Each coordinate a float, as the vertices are.
+    static std::array<float, 3> pivotOf(const AssetMesh &mesh) {
+        if (mesh.positions.empty()) return {};
         std::array<float, 3> low{FLT_MAX, FLT_MAX, FLT_MAX}, high{-FLT_MAX, -FLT_MAX, -FLT_MAX};
-        for (std::size_t m = from; m < to; ++m) {
-            const std::span<const float> positions = asset_.meshes[m].positions;
-            vertices += positions.size() / 3;
-            for (std::size_t i = 0; i < positions.size(); i += 3) {
-                for (int c = 0; c < 3; ++c) {
-                    low[c] = std::min(low[c], positions[i + c]);
-                    high[c] = std::max(high[c], positions[i + c]);
-                }
+        for (std::size_t i = 0; i < mesh.positions.size(); i += 3) {
+            for (int c = 0; c < 3; ++c) {
+                low[c] = std::min(low[c], mesh.positions[i + c]);
+                high[c] = std::max(high[c], mesh.positions[i + c]);
             }
         }
-        VertexAccessors out;
-        out.position =
-            accessor(positions_, positions_.claim(12 * vertices), kFloat, vertices, "VEC3");
-        Accessor &bounds = accessors_[out.position];
-        bounds.bounded = true;
-        for (int c = 0; c < 3; ++c) {
-            bounds.min[c] = shortDouble(low[c]);
-            bounds.max[c] = shortDouble(high[c]);
+        auto middle = [](float a, float b) { return float((double(a) + double(b)) / 2); };
+        return {middle(low[0], high[0]), low[1], middle(low[2], high[2])};
+    }
+
+    // The vertices one primitive reaches, in the order its triangles first
+    // reach them, and its triangles numbered over them: each primitive has
+    // accessors over its own vertices alone, so that a loader reads each
+    // vertex once and knows each part's bounds. (A book's pages and cover
+    // share no vertex: their faces meet at right angles.)
+    struct PrimitiveVertices {
+        std::vector<uint32_t> vertices;  // into the mesh's
+        std::vector<uint32_t> indices;   // into vertices
+    };
+
+    static PrimitiveVertices verticesOf(const AssetPrimitive &primitive,
+                                        std::vector<uint32_t> &numberOf) {
+        PrimitiveVertices out;
+        out.indices.reserve(primitive.indices.size());
+        for (uint32_t v : primitive.indices) {
+            if (v >= numberOf.size()) numberOf.resize(std::size_t(v) + 1, UINT32_MAX);
+            if (numberOf[v] == UINT32_MAX) {
+                numberOf[v] = uint32_t(out.vertices.size());
+                out.vertices.push_back(v);
+            }
+            out.indices.push_back(numberOf[v]);
         }
-        out.normal = accessor(normals_, normals_.claim(12 * vertices), kFloat, vertices, "VEC3");
-        out.uv = accessor(uvs_, uvs_.claim(8 * vertices), kFloat, vertices, "VEC2");
+        for (uint32_t v : out.vertices)
+            numberOf[v] = UINT32_MAX;  // ready for the next primitive
         return out;
+    }
+
+    // A primitive's positions as its node places them: around its pivot.
+    static void localPositions(const AssetMesh &mesh, const std::array<float, 3> &pivot,
+                               const PrimitiveVertices &part, std::vector<float> &out) {
+        out.resize(3 * part.vertices.size());
+        for (std::size_t i = 0; i < part.vertices.size(); ++i) {
+            for (int c = 0; c < 3; ++c) {
+                out[3 * i + c] =
+                    float(double(mesh.positions[3 * std::size_t(part.vertices[i]) + c]) -
+                          double(pivot[c]));
+            }
+        }
     }
 
     // A float as the double with the shortest text that reads back to it:
@@ -230,82 +255,87 @@ class GltfBuilder {
         return result;
     }
 
-    // Small models share one run of vertices among all meshes, each mesh's
-    // triangles indexing into it: a few accessors instead of three a mesh.
-    // Large ones keep a run per mesh, so that 16-bit indices still serve.
-    void shareVertices() {
-        std::size_t total = 0;
-        for (const AssetMesh &mesh : asset_.meshes)
-            total += mesh.vertexCount();
-        if (total >= 65536 || asset_.meshes.size() < 2) return;
-        uint32_t first = 0;
-        for (const AssetMesh &mesh : asset_.meshes) {
-            firstVertex_.push_back(first);
-            first += uint32_t(mesh.vertexCount());
+    // A primitive's accessors: positions (with their bounds, around the
+    // pivot), normals and UVs (the pages' too: they can be textured, and
+    // tangents made), and its triangles, 16-bit where they suffice. The
+    // buffer views are shared by all.
+    void addPrimitive(const AssetMesh &mesh, std::size_t index, const AssetPrimitive &primitive) {
+        PrimitiveVertices part = verticesOf(primitive, numberOf_);
+        localPositions(mesh, pivots_[index], part, scratch_);
+        std::array<float, 3> low{FLT_MAX, FLT_MAX, FLT_MAX}, high{-FLT_MAX, -FLT_MAX, -FLT_MAX};
+        for (std::size_t i = 0; i < scratch_.size(); i += 3) {
+            for (int c = 0; c < 3; ++c) {
+                low[c] = std::min(low[c], scratch_[i + c]);
+                high[c] = std::max(high[c], scratch_[i + c]);
+            }
         }
-        shared_ = vertexAccessors(0, asset_.meshes.size());
+        const std::size_t vertices = part.vertices.size();
+        Primitive p{};
+        p.material = primitive.material;
+        p.position =
+            accessor(positions_, positions_.claim(12 * vertices), kFloat, vertices, "VEC3");
+        Accessor &bounds = accessors_[p.position];
+        bounds.bounded = true;
+        for (int c = 0; c < 3; ++c) {
+            bounds.min[c] = shortDouble(low[c]);
+            bounds.max[c] = shortDouble(high[c]);
+        }
+        p.normal = accessor(normals_, normals_.claim(12 * vertices), kFloat, vertices, "VEC3");
+        p.uv = accessor(uvs_, uvs_.claim(8 * vertices), kFloat, vertices, "VEC2");
+        const std::size_t count = part.indices.size();
+        p.indices =
+            narrowIndices(part)
+                ? accessor(shortIndices_, shortIndices_.claim(2 * count), kUshort, count, "SCALAR")
+                : accessor(longIndices_, longIndices_.claim(4 * count), kUint, count, "SCALAR");
+        primitives_.push_back(p);
+        parts_.push_back({index, std::move(part)});
     }
 
-    // The node carries the name: loaders name the object from it.
     void addMesh(const AssetMesh &mesh, std::size_t index) {
-        const uint32_t first = shared_ ? firstVertex_[index] : 0;
-        const VertexAccessors vertices = shared_ ? *shared_ : vertexAccessors(index, index + 1);
-        // 16-bit indices where every vertex they reach has a 16-bit number.
-        const bool narrow = first + mesh.vertexCount() <= 65536;
-        indexBase_.push_back(first);
-        for (const AssetPrimitive &primitive : mesh.primitives) {
-            Primitive p{vertices.position, vertices.normal, -1, 0, primitive.material};
-            // UVs only where a texture reads them.
-            if (asset_.materials[primitive.material].image) p.uv = vertices.uv;
-            const std::size_t count = primitive.indices.size();
-            p.indices = narrow ? accessor(shortIndices_, shortIndices_.claim(2 * count), kUshort,
-                                          count, "SCALAR")
-                               : accessor(longIndices_, longIndices_.claim(4 * count), kUint, count,
-                                          "SCALAR");
-            primitives_.push_back(p);
-        }
+        for (const AssetPrimitive &primitive : mesh.primitives)
+            addPrimitive(mesh, index, primitive);
         meshStart_.push_back(primitives_.size());
     }
 
-    // The bytes of one view, mesh after mesh as its accessors were laid out.
+    static bool narrowIndices(const PrimitiveVertices &part) {
+        return part.vertices.size() <= 65536;
+    }
+
+    // The bytes of one view, primitive after primitive as its accessors
+    // were laid out.
     template <typename Bytes>
     void writeView(const ViewData &view, Bytes &&bytes) const {
-        if (&view == &positions_ || &view == &normals_) {
-            for (const AssetMesh &mesh : asset_.meshes) {
-                const auto &values = &view == &positions_ ? mesh.positions : mesh.normals;
-                bytes(values.data(), values.size() * sizeof(float));
-            }
-        } else if (&view == &uvs_) {
-            // glTF's texture origin is the image's top-left: v runs down.
-            std::vector<float> uvs;
-            for (const AssetMesh &mesh : asset_.meshes) {
-                uvs.assign(mesh.uvs.begin(), mesh.uvs.end());
-                for (std::size_t i = 1; i < uvs.size(); i += 2)
-                    uvs[i] = 1.0f - uvs[i];
-                bytes(uvs.data(), uvs.size() * sizeof(float));
-            }
-        } else {
-            const bool narrow = &view == &shortIndices_;
-            std::vector<uint16_t> shortIndices;
-            std::vector<uint32_t> longIndices;
-            for (std::size_t m = 0; m < asset_.meshes.size(); ++m) {
-                const AssetMesh &mesh = asset_.meshes[m];
-                const uint32_t first = indexBase_[m];
-                if ((first + mesh.vertexCount() <= 65536) != narrow) continue;
-                for (const AssetPrimitive &primitive : mesh.primitives) {
-                    if (narrow) {
-                        shortIndices.resize(primitive.indices.size());
-                        for (std::size_t i = 0; i < shortIndices.size(); ++i)
-                            shortIndices[i] = uint16_t(first + primitive.indices[i]);
-                        bytes(shortIndices.data(), shortIndices.size() * 2);
-                    } else {
-                        longIndices.resize(primitive.indices.size());
-                        for (std::size_t i = 0; i < longIndices.size(); ++i)
-                            longIndices[i] = first + primitive.indices[i];
-                        bytes(longIndices.data(), longIndices.size() * 4);
-                    }
+        std::vector<float> values;
+        std::vector<uint16_t> shortIndices;
+        for (const auto &[index, part] : parts_) {
+            const AssetMesh &mesh = asset_.meshes[index];
+            if (&view == &positions_) {
+                localPositions(mesh, pivots_[index], part, values);
+            } else if (&view == &normals_) {
+                values.clear();
+                for (uint32_t v : part.vertices) {
+                    const float *n = &mesh.normals[3 * std::size_t(v)];
+                    values.insert(values.end(), n, n + 3);
                 }
+            } else if (&view == &uvs_) {
+                // glTF's texture origin is the image's top-left: v runs down.
+                values.clear();
+                for (uint32_t v : part.vertices) {
+                    values.push_back(mesh.uvs[2 * std::size_t(v)]);
+                    values.push_back(1.0f - mesh.uvs[2 * std::size_t(v) + 1]);
+                }
+            } else {
+                const bool narrow = &view == &shortIndices_;
+                if (narrowIndices(part) != narrow) continue;
+                if (narrow) {
+                    shortIndices.assign(part.indices.begin(), part.indices.end());
+                    bytes(shortIndices.data(), shortIndices.size() * 2);
+                } else {
+                    bytes(part.indices.data(), part.indices.size() * 4);
+                }
+                continue;
             }
+            bytes(values.data(), values.size() * sizeof(float));
         }
     }
 
@@ -376,9 +406,9 @@ class GltfBuilder {
             if (binary_) {
                 out.key("bufferView").value(imageView_[i]);
                 out.key("mimeType").value(images_[i]->bytes.mimeType);
-            } else {
-                out.key("uri").value(imageFiles[i].first);
             }
+            if (!images_[i]->name.empty()) out.key("name").value(images_[i]->name);
+            if (!binary_) out.key("uri").value(imageFiles[i].first);
             out.endObject();
         }
         out.endArray();
@@ -410,7 +440,9 @@ class GltfBuilder {
         if (meshStart_.size() < 2) return;
         out.key("meshes").beginArray();
         for (std::size_t m = 0; m + 1 < meshStart_.size(); ++m) {
-            out.beginObject().key("primitives").beginArray();
+            out.beginObject();
+            if (!asset_.meshes[m].name.empty()) out.key("name").value(asset_.meshes[m].name);
+            out.key("primitives").beginArray();
             for (std::size_t i = meshStart_[m]; i < meshStart_[m + 1]; ++i) {
                 const Primitive &p = primitives_[i];
                 out.beginObject().key("attributes").beginObject();
@@ -438,6 +470,12 @@ class GltfBuilder {
             }
             if (node.mesh >= 0) out.key("mesh").value(node.mesh);
             if (!node.name.empty()) out.key("name").value(node.name);
+            if (node.translation != std::array<float, 3>{}) {
+                out.key("translation").beginArray();
+                for (float c : node.translation)
+                    out.value(shortDouble(c));
+                out.endArray();
+            }
             out.endObject();
         }
         out.endArray();
@@ -457,9 +495,11 @@ class GltfBuilder {
     std::size_t imageCount_ = 0;
     std::vector<const AssetImage *> images_;
     std::vector<int> imageView_;
-    std::optional<VertexAccessors> shared_;
-    std::vector<uint32_t> firstVertex_;  // of each mesh in the shared run
-    std::vector<uint32_t> indexBase_;    // what each mesh's indices are counted from
+    std::vector<std::array<float, 3>> pivots_;  // of each mesh, where its node stands
+    std::vector<float> scratch_;                // a primitive's positions around its pivot
+    std::vector<uint32_t> numberOf_;            // a mesh vertex's number in the primitive
+    // Each primitive's mesh and vertices, in the order of primitives_.
+    std::vector<std::pair<std::size_t, PrimitiveVertices>> parts_;
 };
 
 void append32(std::string &out, uint32_t value) {
