@@ -40,6 +40,25 @@ const unsigned char *accessorData(const tinygltf::Model &m, int index) {
     return m.buffers[v.buffer].data.data() + v.byteOffset + a.byteOffset;
 }
 
+// A mesh as the scene places it. Our files move nodes by translation
+// alone (a book stands at its pivot): translations are summed down the
+// tree; rotation and scale are not drawn.
+struct Draw {
+    const tinygltf::Mesh *mesh;
+    Vec3 offset;
+};
+
+void collectDraws(const tinygltf::Model &m, int node, Vec3 offset, std::vector<Draw> &out) {
+    const tinygltf::Node &n = m.nodes[node];
+    if (n.translation.size() == 3) {
+        for (int i = 0; i < 3; ++i)
+            offset[i] += n.translation[i];
+    }
+    if (n.mesh >= 0) out.push_back({&m.meshes[n.mesh], offset});
+    for (int child : n.children)
+        collectDraws(m, child, offset, out);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -57,14 +76,20 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "render_glb: %s\n", error.c_str());
         return 1;
     }
+    std::vector<Draw> draws;
+    if (!model.scenes.empty()) {
+        const int scene = model.defaultScene >= 0 ? model.defaultScene : 0;
+        for (int node : model.scenes[scene].nodes)
+            collectDraws(model, node, {0, 0, 0}, draws);
+    }
     // The bounds of every position, to frame the camera.
     Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
-    for (const auto &mesh : model.meshes) {
-        for (const auto &p : mesh.primitives) {
+    for (const Draw &draw : draws) {
+        for (const auto &p : draw.mesh->primitives) {
             const auto &a = model.accessors[p.attributes.at("POSITION")];
             for (int i = 0; i < 3; ++i) {
-                lo[i] = std::min(lo[i], a.minValues[i]);
-                hi[i] = std::max(hi[i], a.maxValues[i]);
+                lo[i] = std::min(lo[i], a.minValues[i] + draw.offset[i]);
+                hi[i] = std::max(hi[i], a.maxValues[i] + draw.offset[i]);
             }
         }
     }
@@ -85,8 +110,9 @@ int main(int argc, char **argv) {
         x = width / 2.0 + focal * dot(d, right) / z;
         y = height / 2.0 - focal * dot(d, up) / z;
     };
-    for (const auto &mesh : model.meshes) {
-        for (const auto &p : mesh.primitives) {
+    for (const Draw &draw : draws) {
+        const Vec3 &o = draw.offset;
+        for (const auto &p : draw.mesh->primitives) {
             const auto *pos =
                 reinterpret_cast<const float *>(accessorData(model, p.attributes.at("POSITION")));
             const auto *nrm =
@@ -115,12 +141,13 @@ int main(int argc, char **argv) {
                 double sx[3], sy[3], sz[3];
                 for (int k = 0; k < 3; ++k) {
                     const float *q = pos + 3 * idx[t + k];
-                    project({q[0], q[1], q[2]}, sx[k], sy[k], sz[k]);
+                    project({q[0] + o[0], q[1] + o[1], q[2] + o[2]}, sx[k], sy[k], sz[k]);
                 }
                 const float *n = nrm + 3 * idx[t];
                 const Vec3 normal{n[0], n[1], n[2]};
-                const Vec3 toEye = normalize(
-                    sub(eye, {pos[3 * idx[t]], pos[3 * idx[t] + 1], pos[3 * idx[t] + 2]}));
+                const Vec3 toEye =
+                    normalize(sub(eye, {pos[3 * idx[t]] + o[0], pos[3 * idx[t] + 1] + o[1],
+                                        pos[3 * idx[t] + 2] + o[2]}));
                 if (dot(normal, toEye) <= 0) continue;  // back face
                 const double shade =
                     0.35 + 0.65 * std::max(0.0, dot(normal, normalize({0.3, 0.8, 0.6})) * 0.5 +
