@@ -78,15 +78,22 @@ async function waitForFile(name) {
     const settle = () => page.waitForFunction(() => window.modelerPage.idle());
     const state = () => page.evaluate(() => window.modelerPage.state());
 
-    // Press in the Top view (top left) and pull out the box's far corner.
+    // Press in the Top view (top left) and pull out the box's far corner,
+    // on a slow link: the release comes before the press is answered, and
+    // the pull must still keep the box's height from the press's answer.
     const canvas = await page.$('#canvas');
     const box = await canvas.boundingBox();
     const top = { x: box.x + box.width * 0.12, y: box.y + box.height * 0.32 };
+    const slowLink = (latency) => cdp.send('Network.emulateNetworkConditions',
+      { offline: false, latency, downloadThroughput: -1, uploadThroughput: -1 });
+    await cdp.send('Network.enable');
+    await slowLink(400);
     await page.mouse.move(top.x, top.y);
     await page.mouse.down();
     await page.mouse.move(top.x + box.width * 0.15, top.y - box.height * 0.06, { steps: 8 });
     await page.mouse.up();
     await settle();
+    await slowLink(0);
     let s = await state();
     check(s.inUse && s.handles.length === 9, 'the press and pull placed a box with nine handles');
     check(s.polygons > 0, `the box was filled (${s.points} points, ${s.polygons} polygons)`);

@@ -9,7 +9,7 @@ const $ = (id) => document.getElementById(id);
 
 // ---- talking to the host ----------------------------------------------
 
-const link = { token: null, meshVersion: 0, inFlight: 0 };
+const link = { token: null, meshVersion: 0, inFlight: 0, queued: 0 };
 
 class HostError extends Error {}
 
@@ -464,12 +464,16 @@ function endGesture(event) {
     const moved = Math.hypot(event.clientX - g.start[0], event.clientY - g.start[1]);
     if (moved < 4) return;
     // The far corner keeps the box's depth along the view's axis; in the
-    // perspective view it lies on the ground.
-    const far = handles.length > 7 ? handles[7].world : g.at;
-    const axis = g.hit.view.viewAxis;
-    const through = axis >= 0 ? far : new THREE.Vector3(0, g.at.y, 0);
-    const at = pointOnPlane(g.lastHit, through, axis < 0);
-    if (at) act(`move ${pointText(toModel(at))}`, false);
+    // perspective view it lies on the ground. Its line is made when its turn
+    // comes, after the press's answer has placed the box's handles: a quick
+    // press and release on a slow link would otherwise use the old ones.
+    act(() => {
+      const far = handles.length > 7 ? handles[7].world : g.at;
+      const axis = g.hit.view.viewAxis;
+      const through = axis >= 0 ? far : new THREE.Vector3(0, g.at.y, 0);
+      const at = pointOnPlane(g.lastHit, through, axis < 0);
+      return at ? `move ${pointText(toModel(at))}` : null;
+    }, false);
   }
 }
 canvas.addEventListener('pointerup', endGesture);
@@ -499,12 +503,17 @@ const timing = { last: 0 };
 let actionQueue = Promise.resolve();
 
 function act(line, beginsGesture) {
-  const next = actionQueue.then(() => actNow(line, beginsGesture));
+  link.queued += 1;
+  const next = actionQueue.then(() => actNow(line, beginsGesture)).finally(() => { link.queued -= 1; });
   actionQueue = next.catch(() => {});
   return next;
 }
 
+// `line` is the session line, or a function that makes it (or null for
+// nothing to send) when the actions before it have been answered.
 async function actNow(line, beginsGesture) {
+  if (typeof line === 'function') line = line();
+  if (line === null) return;
   const began = performance.now();
   try {
     await call('POST', '/api/action', { body: line, params: beginsGesture ? { gesture: 'begin' } : {} });
@@ -698,7 +707,7 @@ async function download(what) {
 // handle is on the screen in a view.
 window.modelerPage = {
   link, views, state: () => lastState, handles: () => handles,
-  idle: () => link.inFlight === 0 && !dragSend.inFlight && !dragSend.pending,
+  idle: () => link.inFlight === 0 && link.queued === 0 && !dragSend.inFlight && !dragSend.pending,
   // The layer's extent in model coordinates, or null when it is empty.
   extent() {
     if (!layerMesh) return null;
