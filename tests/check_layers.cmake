@@ -40,18 +40,33 @@ function(layer_of path out)
   set(${out} "${found}" PARENT_SCOPE)
 endfunction()
 
+# What an include names, as a path from the root: a path relative to the
+# including file when that file exists (any quoted include, or "../x"),
+# else the path as written (from an include root, or a system header).
+function(resolve_include source included out)
+  get_filename_component(folder ${source} DIRECTORY)
+  if(EXISTS ${SOURCE_DIR}/${folder}/${included})
+    file(REAL_PATH ${SOURCE_DIR}/${folder}/${included} full)
+    file(REAL_PATH ${SOURCE_DIR} root)
+    file(RELATIVE_PATH included ${root} ${full})
+  endif()
+  set(${out} "${included}" PARENT_SCOPE)
+endfunction()
+
 set(violations "")
 foreach(folder IN ITEMS host books tool panel imagemaps module modeler)
   file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR}
     ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.c)
   foreach(source IN LISTS sources)
     layer_of(${source} from)
-    file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    # Every form: "x", <x>, with any spacing.
+    file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
     foreach(line IN LISTS includes)
-      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" included "${line}")
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" included "${line}")
+      resolve_include(${source} ${included} included)
       layer_of(${included} to)
       if(to STREQUAL "")
-        continue()  # a header beside it or of a library
+        continue()  # a library's header, or one outside the layers
       endif()
       if(NOT to IN_LIST allowed_${from})
         list(APPEND violations "${source} (${from}) includes ${included} (${to})")
@@ -61,7 +76,8 @@ foreach(folder IN ITEMS host books tool panel imagemaps module modeler)
 endforeach()
 
 if(violations)
+  list(LENGTH violations count)
   list(JOIN violations "\n  " text)
-  message(FATAL_ERROR "includes against the layers:\n  ${text}")
+  message(FATAL_ERROR "includes against the layers (${count}):\n  ${text}")
 endif()
 message(STATUS "layers: every include runs one way")

@@ -1,7 +1,7 @@
-// The programs' new marks large blocks for the system's large pages. A
-// build without it, or with the block's inside rounded wrongly, passes
-// every other test and is only slower; this one sees the marks the system
-// keeps for each mapping.
+// The layer's large arrays ask for the system's large pages. A build
+// without it, or with the block's inside rounded wrongly, passes every
+// other test and is only slower; this one sees the marks the system keeps
+// for each mapping.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "modeler/model/large_array.h"
 
 namespace {
 
@@ -55,12 +57,12 @@ class LargePages : public ::testing::Test {
     }
 };
 
-TEST_F(LargePages, BlocksOfSeveralPagesAreMarkedWhetherAskedOnceOrGrown) {
-    const auto block = std::make_unique_for_overwrite<char[]>(16 << 20);
-    EXPECT_TRUE(markedForLargePages(firstLargePageIn(block.get()))) << mappingFlags(block.get());
+TEST_F(LargePages, ArraysOfSeveralPagesAreMarkedWhetherSizedOnceOrGrown) {
+    modeler::LargeArray<char> block(16 << 20);
+    EXPECT_TRUE(markedForLargePages(firstLargePageIn(block.data()))) << mappingFlags(block.data());
 
-    // A vector grown value by value, as the layer grows in a large fill.
-    std::vector<float> values;
+    // Grown value by value, as the layer grows in a large fill.
+    modeler::LargeArray<float> values;
     for (int i = 0; i < (3 << 20); ++i)
         values.push_back(float(i));
     EXPECT_TRUE(markedForLargePages(firstLargePageIn(values.data())))
@@ -68,10 +70,19 @@ TEST_F(LargePages, BlocksOfSeveralPagesAreMarkedWhetherAskedOnceOrGrown) {
     EXPECT_EQ(values[(3 << 20) - 1], float((3 << 20) - 1));
 }
 
-TEST_F(LargePages, NewStillFailsAsTheStandardSays) {
-    const std::size_t impossible = std::numeric_limits<std::size_t>::max() / 4;
-    EXPECT_THROW((void)::operator new(impossible), std::bad_alloc);
-    EXPECT_EQ(::operator new(impossible, std::nothrow), nullptr);
+TEST_F(LargePages, TheProgramsAllocatorIsLeftAlone) {
+    // Only the layer's arrays ask: a plain vector of the same size is the
+    // system allocator's, as the loaded module's memory is.
+    std::vector<char> plain(16 << 20);
+    EXPECT_FALSE(markedForLargePages(firstLargePageIn(plain.data()))) << mappingFlags(plain.data());
+}
+
+TEST(LargeArrays, ASizeBeyondMemoryFailsAsTheStandardSays) {
+    // Counted in elements: a count whose bytes overflow is refused before
+    // any memory is asked for, not wrapped to a small block.
+    modeler::LargePageAllocator<double> allocator;
+    EXPECT_THROW((void)allocator.allocate(std::numeric_limits<std::size_t>::max() / 4),
+                 std::bad_array_new_length);
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ void Layer::rollBack() {
     // layer's end are unset already.
     for (std::size_t i = 0; i < maps_.size(); ++i) {
         VertexMap &map = *maps_[i];
-        const auto unset = [](std::vector<uint8_t> &set, std::size_t from, std::size_t to) {
+        const auto unset = [](LargeArray<uint8_t> &set, std::size_t from, std::size_t to) {
             if (from < set.size())
                 std::fill(set.begin() + from, set.begin() + std::min(to, set.size()), 0);
         };

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "modeler/model/large_array.h"
 #include "modeler/model/name_index.h"
 
 namespace modeler {
@@ -54,10 +55,10 @@ class VertexMap {
     uint32_t type_;
     std::string name_;
     int dimension_;
-    std::vector<float> cornerValues_;  // dimension per corner
-    std::vector<uint8_t> cornerSet_;
-    std::vector<float> pointValues_;  // dimension per point
-    std::vector<uint8_t> pointSet_;
+    LargeArray<float> cornerValues_;  // dimension per corner
+    LargeArray<uint8_t> cornerSet_;
+    LargeArray<float> pointValues_;  // dimension per point
+    LargeArray<uint8_t> pointSet_;
     std::size_t valueCount_ = 0;
 };
 
@@ -119,9 +120,9 @@ class Layer {
     void discardEdit();
     bool editOpen() const { return edit_.open; }
 
-    const std::vector<Point> &points() const { return points_; }
-    const std::vector<Polygon> &polygons() const { return polygons_; }
-    const std::vector<uint32_t> &corners() const { return corners_; }
+    const LargeArray<Point> &points() const { return points_; }
+    const LargeArray<Polygon> &polygons() const { return polygons_; }
+    const LargeArray<uint32_t> &corners() const { return corners_; }
     std::span<const uint32_t> polygonPoints(uint32_t polygon) const {
         const Polygon &p = polygons_[polygon];
         return {corners_.data() + p.firstCorner, p.cornerCount};
@@ -182,9 +183,9 @@ class Layer {
     void prepareValue(VertexMap &map, bool corner, uint32_t index);
     void rollBack();
 
-    std::vector<Point> points_;
-    std::vector<Polygon> polygons_;
-    std::vector<uint32_t> corners_;
+    LargeArray<Point> points_;
+    LargeArray<Polygon> polygons_;
+    LargeArray<uint32_t> corners_;
     std::vector<std::string> surfaceNames_;
     NameIndex surfaceIndex_;
     std::vector<std::unique_ptr<VertexMap>> maps_;
