@@ -37,6 +37,7 @@ int activateRaw(const ServerRecord &server, Host &host, LWMeshEditTool &record, 
 TEST(Activation, HostWithoutAnyServiceFailsAfterAskingRowsOneToSix) {
     auto module = loadModule();
     Host host;
+    Host::Serving serving{host};
     host.setLookupFilter([](std::string_view, int) { return true; });
     LWMeshEditTool record;
     LWToolFuncs funcs;
@@ -51,6 +52,7 @@ TEST(Activation, HostWithoutAnyServiceFailsAfterAskingRowsOneToSix) {
 TEST(Activation, WithoutPanelServiceFillsEverySlotButHelpUpAndPanel) {
     auto module = loadModule();
     Host host;
+    Host::Serving serving{host};
     host.withhold("LWXPanel");
     ToolDriver driver(host, testing_support::bookServer(*module));
     ASSERT_EQ(driver.activate(), AFUNC_OK);
@@ -72,6 +74,7 @@ TEST(Activation, WithoutPanelServiceFillsEverySlotButHelpUpAndPanel) {
 TEST(Activation, SecondActivationAsksAgainOnlyForRowsThatCameBackNull) {
     auto module = loadModule();
     Host host;
+    Host::Serving serving{host};
     host.withhold("Texture Functions 3");
     host.withhold("SurfaceEditor Functions");
     ToolDriver driver(host, testing_support::bookServer(*module));
@@ -95,6 +98,7 @@ TEST(Activation, SecondActivationAsksAgainOnlyForRowsThatCameBackNull) {
 TEST(Activation, AnyVersionGivesTheSameResult) {
     auto module = loadModule();
     Host host;
+    Host::Serving serving{host};
     for (int version : {-1, 0, 1, 6, 1 << 30}) {
         LWMeshEditTool record;
         LWToolFuncs funcs;
@@ -108,6 +112,7 @@ TEST(Activation, AnyVersionGivesTheSameResult) {
 TEST(Activation, MissingSecondStateQueryFailsWithNothingFilled) {
     auto module = loadModule();
     Host host;
+    Host::Serving serving{host};
     host.setLookupFilter([](std::string_view name, int occurrence) {
         return name == "LWM: State Query 3" && occurrence == 2;
     });
@@ -127,6 +132,7 @@ TEST(Activation, MissingSecondStateQueryFailsWithNothingFilled) {
 TEST(Activation, MissingSceneObjectsFails) {
     auto module = loadModule();
     Host host;
+    Host::Serving serving{host};
     host.withhold("Scene Objects 6");
     ToolDriver driver(host, testing_support::bookServer(*module));
     EXPECT_EQ(driver.activate(), AFUNC_BADGLOBAL);
@@ -137,6 +143,7 @@ TEST(Activation, MissingSceneObjectsFails) {
 TEST(Activation, FailedAllocationIsReportedAsFailureAndFillsNothing) {
     // The module's code linked into this test, so that the allocation can fail.
     Host host;
+    Host::Serving serving{host};
     varlobooks::setBookToolAllocator([](std::size_t) -> void * { return nullptr; });
     LWMeshEditTool record{};
     LWToolFuncs funcs{};

@@ -18,6 +18,7 @@ namespace {
 // Builds one book into a fresh host's layer.
 struct OneBook {
     Host host;
+    Host::Serving serving{host};
     explicit OneBook(int segments, int axis = 0, double tilt = 0, const char *prefix = "book_",
                      int index = 0, Vector3 a = {10, 20, 30}, Vector3 b = {10.4, 22, 33}) {
         modeler::MeshEdit edit(host);

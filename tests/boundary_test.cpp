@@ -45,6 +45,7 @@ struct NullEdit {
 
 struct Activated {
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     LWToolFuncs funcs{};
     LWMeshEditTool record{nullptr, &funcs, nullptr, nullptr, nullptr};
     Activated() {
@@ -210,6 +211,7 @@ TEST(Boundary, MeshEditThatRunsOutOfMemoryRefusesTheCall) {
     int refused = 0;
     for (long left = 0; left < 60; ++left) {
         modeler::Host host;
+        modeler::Host::Serving serving{host};
         host.scene().beginEdit();
         modeler::MeshEdit edit(host);
         MeshEditOp &op = *edit.op();

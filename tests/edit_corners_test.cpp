@@ -19,10 +19,9 @@ class EditCorners : public ::testing::TestWithParam<bool> {
     void SetUp() override {
         stable_ = {{reinterpret_cast<uintptr_t>(kStableMap),
                     reinterpret_cast<uintptr_t>(kStableMap) + sizeof kStableMap}};
-        modeler::addStableMemory(stable_);
+        host_.addStableMemory(stable_);
         host_.scene().beginEdit();
     }
-    void TearDown() override { modeler::removeStableMemory(stable_); }
 
     // The map's name from read-only memory, or from a buffer.
     const char *mapName() { return GetParam() ? kStableMap : buffer_; }
@@ -57,6 +56,7 @@ class EditCorners : public ::testing::TestWithParam<bool> {
     }
 
     modeler::Host host_;
+    modeler::Host::Serving serving_{host_};
     std::unique_ptr<modeler::MeshEdit> edit_;
     std::vector<modeler::MemoryRange> stable_;
     char buffer_[8] = "uv";

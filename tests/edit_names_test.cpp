@@ -18,9 +18,11 @@ const char kStableNames[] = "alpha\0beta";
 
 struct Build {
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     std::unique_ptr<modeler::MeshEdit> edit;
     LWPntID points[3]{};
-    Build() {
+    explicit Build(const std::vector<modeler::MemoryRange> &stable = {}) {
+        host.addStableMemory(stable);
         edit = std::make_unique<modeler::MeshEdit>(host);
         for (int i = 0; i < 3; ++i) {
             double xyz[3] = {double(i), double(i % 2), 0};
@@ -39,8 +41,7 @@ TEST(EditNames, ANameInWritableMemoryIsReadAgainOnEveryCall) {
     const std::vector<modeler::MemoryRange> stable = {
         {reinterpret_cast<uintptr_t>(kStableNames),
          reinterpret_cast<uintptr_t>(kStableNames) + sizeof kStableNames}};
-    modeler::addStableMemory(stable);
-    Build build;
+    Build build(stable);
     char buffer[24] = "cover_1";
     const char *alpha = kStableNames, *beta = kStableNames + 6;
     // Stable names alternate with a buffer whose text changes in place,
@@ -79,7 +80,6 @@ TEST(EditNames, ANameInWritableMemoryIsReadAgainOnEveryCall) {
         EXPECT_EQ(map->valueCount(), 1u) << name;
     }
     EXPECT_TRUE(build.host.faults().empty());
-    modeler::removeStableMemory(stable);
 }
 
 // Two buffers, each rewritten, sometimes back to a name it or the other
@@ -102,20 +102,21 @@ TEST(EditNames, BuffersRewrittenToEarlierNamesKeepEachNameOneSurface) {
     EXPECT_EQ(names, (std::vector<std::string>{"c1", "c2", "c3", "c4"}));
 }
 
-// The module's constants are known as read-only while it is loaded, and
-// forgotten when it is unloaded.
-TEST(EditNames, AModulesReadOnlyMemoryIsKnownOnlyWhileItIsLoaded) {
+// A module's constants are its read-only memory; a host trusts only the
+// memory it was given, so a host without it compares every name.
+TEST(EditNames, OnlyTheModulesConstantsAreStableAndOnlyForTheHostGivenThem) {
     auto module = testing_support::loadModule();
     ASSERT_TRUE(module);
     const char *className = module->servers()[0].record->className;
     const std::size_t size = std::strlen(className) + 1;
-    EXPECT_TRUE(modeler::withinStableMemory(modeler::stableMemory(), className, size));
+    EXPECT_TRUE(modeler::withinStableMemory(module->readOnlyMemory(), className, size));
     char onStack[] = "MeshEditTool";
-    EXPECT_FALSE(modeler::withinStableMemory(modeler::stableMemory(), onStack, sizeof onStack));
-    const auto ranges = modeler::stableMemory();
-    module.reset();
-    EXPECT_LT(modeler::stableMemory().size(), ranges.size());
-    EXPECT_FALSE(modeler::withinStableMemory(modeler::stableMemory(), className, size));
+    EXPECT_FALSE(modeler::withinStableMemory(module->readOnlyMemory(), onStack, sizeof onStack));
+
+    modeler::Host given, other;
+    given.addStableMemory(module->readOnlyMemory());
+    EXPECT_TRUE(modeler::withinStableMemory(given.stableMemory(), className, size));
+    EXPECT_TRUE(other.stableMemory().empty());
 }
 
 }  // namespace

@@ -137,6 +137,7 @@ TEST(HostFaults, EachMisbehaviourIsReportedClearly) {
     for (const Case &c : cases) {
         gMode = c.mode;
         Host host;
+        Host::Serving serving{host};
         {
             ToolDriver driver(host, gServer);
             ASSERT_EQ(driver.activate(), AFUNC_OK);
@@ -150,6 +151,7 @@ TEST(HostFaults, EachMisbehaviourIsReportedClearly) {
 TEST(HostFaults, FailedActivationThatWroteIntoTheRecordIsReported) {
     gMode = Misbehaviour::FailedButWroteSlots;
     Host host;
+    Host::Serving serving{host};
     ToolDriver driver(host, gServer);
     EXPECT_EQ(driver.activate(), AFUNC_BADGLOBAL);
     EXPECT_FALSE(driver.inUse());
@@ -184,6 +186,7 @@ TEST(HostFaults, EveryTruncatedHintListIsReadSafely) {
         {1, "Type", "iPopChoice"}, {2, "Hidden", "integer"}, {0, nullptr, nullptr}};
     for (std::size_t length = 0; length <= full.size(); ++length) {
         Host host;
+        Host::Serving serving{host};
         auto &panels = host.panels();
         LWXPanelID id = panels.create(LWXP_FORM, controls);
         std::vector<LWXPanelHint> cut(full.begin(), full.begin() + length);

@@ -70,6 +70,7 @@ std::string imagesFolder(const std::string &name, int images, bool withText = fa
 
 TEST(ImageMaps, CancelTouchesNoSurfaceTextureOrImage) {
     Host host;
+    Host::Serving serving{host};
     ASSERT_FALSE(run(host, kShelf + "done cancel\n"));
     ASSERT_EQ(host.panels().posted().size(), 1u);
     const modeler::PostedForm &form = host.panels().posted()[0];
@@ -84,6 +85,7 @@ TEST(ImageMaps, CancelTouchesNoSurfaceTextureOrImage) {
 
 TEST(ImageMaps, LeavingWithoutAnAnswerCancels) {
     Host host;
+    Host::Serving serving{host};
     ASSERT_FALSE(run(host, kShelf));
     ASSERT_EQ(host.panels().posted().size(), 1u);
     EXPECT_FALSE(host.panels().posted()[0].confirmed);
@@ -92,6 +94,7 @@ TEST(ImageMaps, LeavingWithoutAnAnswerCancels) {
 
 TEST(ImageMaps, ConfirmingNoneAppliesNothing) {
     Host host;
+    Host::Serving serving{host};
     ASSERT_FALSE(run(host, kShelf + "done folder none\n"));
     EXPECT_TRUE(host.panels().posted()[0].confirmed);
     EXPECT_TRUE(host.scene().textures().empty());
@@ -100,6 +103,7 @@ TEST(ImageMaps, ConfirmingNoneAppliesNothing) {
 TEST(ImageMaps, OneImageGoesToEveryCoverAsOneSharedImage) {
     const std::string folder = imagesFolder("one_image", 1);
     Host host;
+    Host::Serving serving{host};
     ASSERT_FALSE(run(host, kShelf + "done folder " + folder + "\n"));
     auto *tool = host.scene().layer().findVertexMap(LWVMAP_TXUV, "bookcover", 2);
     ASSERT_NE(tool, nullptr);
@@ -125,11 +129,13 @@ TEST(ImageMaps, SameSeedListingAndSurfacesGiveTheSameAssignment) {
     std::string first, second;
     {
         Host host;
+        Host::Serving serving{host};
         ASSERT_FALSE(run(host, kShelf + "done folder " + folder + "\n"));
         first = modeler::sceneToJson(host.scene());
     }
     {
         Host host;
+        Host::Serving serving{host};
         ASSERT_FALSE(run(host, kShelf + "done folder " + folder + "\n"));
         second = modeler::sceneToJson(host.scene());
     }
@@ -140,6 +146,7 @@ TEST(ImageMaps, SameSeedListingAndSurfacesGiveTheSameAssignment) {
 TEST(ImageMaps, OnlyTheBooksOwnCoverSurfaceMatches) {
     const std::string folder = imagesFolder("exact_match", 2);
     Host host;
+    Host::Serving serving{host};
     // Twelve books and surfaces of the user's that begin with cover names.
     ASSERT_FALSE(run(host,
                      "surface book_1_old\nsurface book_\nclock 3\nactivate\npress 0 0 0\n"
@@ -160,6 +167,7 @@ TEST(ImageMaps, OnlyTheBooksOwnCoverSurfaceMatches) {
 TEST(ImageMaps, WithoutThePanelServiceNothingIsAskedAndTheToolIsReleased) {
     const std::string folder = imagesFolder("no_panel", 1);
     Host host;
+    Host::Serving serving{host};
     host.withhold("LWXPanel");
     ASSERT_FALSE(run(host, kShelf + "done folder " + folder + "\n"));
     EXPECT_TRUE(host.panels().posted().empty());
@@ -170,6 +178,7 @@ TEST(ImageMaps, WithoutAServiceTheStepIsSkipped) {
     for (const char *service : {"Texture Functions 3", "LW Image List 6", "Surface Functions 4"}) {
         const std::string folder = imagesFolder("no_service", 1);
         Host host;
+        Host::Serving serving{host};
         host.withhold(service);
         ASSERT_FALSE(run(host, kShelf + "done folder " + folder + "\n"));
         EXPECT_TRUE(host.panels().posted().empty()) << service;
@@ -182,6 +191,7 @@ TEST(ImageMaps, WithoutAServiceTheStepIsSkipped) {
 class ImageDraws : public ::testing::Test {
   protected:
     Host host;
+    Host::Serving serving{host};
     LWMeshEditTool record{};
     LWToolFuncs funcs{};
 

@@ -20,6 +20,7 @@ TEST(LeaveCalls, SceneChangesKeepTheirRecordedOrder) {
     ASSERT_TRUE(std::holds_alternative<modeler::Session>(parsed));
     auto module = testing_support::loadModule();
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     host.recordSceneCalls(true);
     ASSERT_FALSE(modeler::runSession(host, *module, testing_support::bookServer(*module),
                                      std::get<modeler::Session>(parsed)));

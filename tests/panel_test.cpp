@@ -136,6 +136,7 @@ TEST(Panel, NonFiniteNumbersAreRefusedAndNothingRebuilds) {
 
 TEST(PanelHints, HostReadsTitleHiddenAndChoicesAndStopsAtAShortList) {
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     LWXPanelControl controls[] = {
         {7, "Seven", "integer"}, {9, "Nine", "iPopChoice"}, {0, nullptr, nullptr}};
     modeler::Panels &panels = host.panels();

@@ -38,6 +38,7 @@ std::string runToJson(const std::string &text) {
     EXPECT_TRUE(std::holds_alternative<Session>(parsed)) << std::get<std::string>(parsed);
     auto module = testing_support::loadModule();
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     auto error = modeler::runSession(host, *module, testing_support::bookServer(*module),
                                      std::get<Session>(parsed));
     EXPECT_FALSE(error) << *error;
@@ -181,6 +182,7 @@ TEST(Session, DragPastTheHandleCountIsReportedWithItsLine) {
         modeler::parseSession("activate\npress 0 0 0\nend keep\ndrag 3 1 1 1\n", "s.session", "");
     auto module = testing_support::loadModule();
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     auto error = modeler::runSession(host, *module, testing_support::bookServer(*module),
                                      std::get<Session>(parsed));
     ASSERT_TRUE(error);
@@ -254,6 +256,7 @@ TEST(Session, ReportTellsEachBuildAndTheValueAnEditLeft) {
         "");
     auto module = testing_support::loadModule();
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     modeler::RunOptions options;
     std::vector<std::string> lines;
     options.report = [&lines](const std::string &line) { lines.push_back(line); };

@@ -46,9 +46,11 @@ inline const ServerRecord &bookServer(const modeler::LoadedModule &module) {
 struct ToolSession {
     std::unique_ptr<modeler::LoadedModule> module = loadModule();
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     modeler::ToolDriver driver{host, bookServer(*module)};
 
     explicit ToolSession(bool activate = true) {
+        host.addStableMemory(module->readOnlyMemory());
         driver.setCountShells(true);
         if (activate) {
             EXPECT_EQ(driver.activate(), AFUNC_OK);

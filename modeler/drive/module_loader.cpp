@@ -68,7 +68,6 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
     module->setClock_ = reinterpret_cast<VarlobooksSetClockFunc *>(
         findSystemSymbol(module->handle_, VARLOBOOKS_CLOCK_SYMBOL));
     module->readOnly_ = readOnlySegments(module->handle_, module->descriptor_);
-    addStableMemory(module->readOnly_);
     module->readVersion();
     return module;
 }
@@ -94,7 +93,6 @@ void LoadedModule::readVersion() {
 LoadedModule::~LoadedModule() {
     if (setClock_) setClock_(nullptr, nullptr);
     if (descriptor_ && moduleData_ && descriptor_->shutdown) descriptor_->shutdown(moduleData_);
-    removeStableMemory(readOnly_);
     if (handle_) closeSystemLibrary(handle_);
 }
 

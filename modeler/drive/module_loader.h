@@ -41,6 +41,10 @@ class LoadedModule {
     // The server of that class and name, or null.
     const ServerRecord *find(const std::string &className, const std::string &name) const;
 
+    // The module's read-only segments, where its string literals lie: they
+    // cannot change while it stays loaded (Host::addStableMemory).
+    const std::vector<MemoryRange> &readOnlyMemory() const { return readOnly_; }
+
     // Whether the module lets the host set the clock a press reads.
     bool hasClock() const { return setClock_ != nullptr; }
     // Makes the module's clock read seconds; nullopt restores the calendar.
@@ -60,7 +64,7 @@ class LoadedModule {
     std::vector<ServerInfo> servers_;
     VarlobooksSetClockFunc *setClock_ = nullptr;
     int64_t fixedSeconds_ = 0;
-    std::vector<MemoryRange> readOnly_;  // its segments known as stable memory
+    std::vector<MemoryRange> readOnly_;
 };
 
 }  // namespace modeler

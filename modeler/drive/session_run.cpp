@@ -128,6 +128,7 @@ std::optional<std::string> faultsSince(const Host &host, std::size_t before) {
 
 std::optional<std::string> runSession(Host &host, LoadedModule &module, const ServerRecord &server,
                                       const Session &session, const RunOptions &options) {
+    host.addStableMemory(module.readOnlyMemory());
     return runSession(host, server, session, options, [&module](int64_t seconds) {
         if (!module.hasClock()) return false;
         module.setClock(seconds);
@@ -152,6 +153,7 @@ std::optional<std::string> SessionPlayer::start(const std::string &file) {
 }
 
 std::optional<std::string> SessionPlayer::play(const Session &session, const SessionAction &a) {
+    const Host::Serving serving(host_);  // the report reads the tool's panel
     const std::size_t faults = host_.faults().size();
     const std::size_t builds = driver_.builds().size();
     warnBeyondSinglePrecision(host_, driver_, session, a);

@@ -9,10 +9,12 @@ namespace modeler {
 ToolDriver::ToolDriver(Host &host, const ServerRecord &server) : host_(host), server_(server) {}
 
 ToolDriver::~ToolDriver() {
+    const Host::Serving serving(host_);
     if (inUse_) done(std::nullopt);
 }
 
 int ToolDriver::activate(int version) {
+    const Host::Serving serving(host_);
     if (inUse_) {
         host_.fault("activate: the tool is already in use");
         return -1;
@@ -77,6 +79,7 @@ ToolEvent ToolDriver::eventAt(const Vec3 &position) const {
 }
 
 bool ToolDriver::event(int code) {
+    const Host::Serving serving(host_);
     if (!ready("event")) return false;
     funcs_.event(record_.instance, code);
     updateCycle();
@@ -84,6 +87,7 @@ bool ToolDriver::event(int code) {
 }
 
 bool ToolDriver::press(const Vec3 &position) {
+    const Host::Serving serving(host_);
     if (!ready("press")) return false;
     ToolEvent event = eventAt(position);
     funcs_.down(record_.instance, &event);
@@ -92,6 +96,7 @@ bool ToolDriver::press(const Vec3 &position) {
 }
 
 bool ToolDriver::move(const Vec3 &position) {
+    const Host::Serving serving(host_);
     if (!ready("move")) return false;
     ToolEvent event = eventAt(position);
     funcs_.move(record_.instance, &event);
@@ -100,6 +105,7 @@ bool ToolDriver::move(const Vec3 &position) {
 }
 
 bool ToolDriver::drag(int handle, const Vec3 &position, const DragOptions &options) {
+    const Host::Serving serving(host_);
     if (!ready("drag")) return false;
     ToolEvent event{};
     const int count = funcs_.count(record_.instance, &event);
@@ -125,6 +131,7 @@ bool ToolDriver::drag(int handle, const Vec3 &position, const DragOptions &optio
 }
 
 std::vector<HandleSpot> ToolDriver::handles() {
+    const Host::Serving serving(host_);
     std::vector<HandleSpot> spots;
     if (!inUse_) return spots;
     ToolEvent event{};
@@ -145,6 +152,7 @@ std::vector<HandleSpot> ToolDriver::handles() {
 
 std::optional<std::string> ToolDriver::setPanelValue(const std::string &label,
                                                      const std::string &text) {
+    const Host::Serving serving(host_);
     if (!ready("set")) return "the tool is not in use";
     Panel *panel = numericPanel();
     if (!panel) return "the tool has no numeric panel";
@@ -159,6 +167,7 @@ std::optional<std::string> ToolDriver::setPanelValue(const std::string &label,
 }
 
 bool ToolDriver::end(bool keep) {
+    const Host::Serving serving(host_);
     if (!ready("end")) return false;
     record_.end(record_.instance, keep ? 1 : 0);
     Layer &layer = host_.scene().layer();
@@ -172,6 +181,7 @@ bool ToolDriver::done(std::optional<std::string> folder) {
 }
 
 bool ToolDriver::done(const FormAnswerer &answerer) {
+    const Host::Serving serving(host_);
     if (!ready("done")) return false;
     // Leaving the tool keeps the edit under way, as the modeller does.
     Layer &layer = host_.scene().layer();

@@ -90,6 +90,7 @@ Workspace::Workspace(LoadedModule &module, const ServerRecord &server, ImageRoot
                      std::string objectName)
     : module_(module), images_(std::move(images)), objectName_(std::move(objectName)) {
     host_.setWarningSink([this](const std::string &message) { warnings_.push_back(message); });
+    host_.addStableMemory(module.readOnlyMemory());
     RunOptions options;
     options.formAnswerer = [this](const PostedForm &form) {
         formAsked_ = true;
@@ -268,6 +269,7 @@ nlohmann::json Workspace::state() {
     out["drawing"] = drawing;
     json panel = nullptr;
     if (Panel *p = driver.inUse() ? driver.numericPanel() : nullptr) {
+        const Host::Serving serving(host_);  // the values are the tool's to give
         json controls = json::array();
         for (const PanelControl &c : p->controls) {
             if (c.hidden || c.dataType.empty()) continue;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <span>
-#include <unordered_map>
 
 #include "modeler/services/service_host.h"
 
@@ -35,17 +34,6 @@ constexpr int kMaxFacePoints = 1 << 20;
 inline bool sameName(const std::string &known, const char *name) {
     return std::strcmp(known.c_str(), name) == 0;
 }
-
-// The builds whose operations may be called, by the state their record
-// carries. A state is a number never used twice, so that operations kept
-// past their build are recognised, never taken for a later build's.
-std::unordered_map<uintptr_t, MeshEdit *> &openEdits() {
-    static std::unordered_map<uintptr_t, MeshEdit *> edits;
-    return edits;
-}
-uintptr_t gNextEdit = 1;
-// The open build asked for last: nearly every call comes from the same one.
-MeshEdit *gLastEdit = nullptr;
 
 // A refused call: the fault is recorded on the host and the call returns
 // failure. Out of line, so that the checks cost the operations nothing
@@ -97,48 +85,44 @@ uint32_t firstCornerAt(std::span<const uint32_t> corners, uint32_t point) {
 
 MeshEdit::MeshEdit(Host &host)
     : host_(host),
-      id_(gNextEdit++),
+      id_(host.edits().next_++),
       op_{reinterpret_cast<EDStateRef>(id_), addPoint, addFace, pntVPMap, selectVertexMap},
       firstPoint_(host.scene().layer().points().size()),
       firstPolygon_(host.scene().layer().polygons().size()),
       valuesBefore_(host.scene().layer().valueCount()),
-      stableMemory_(stableMemory()) {
-    openEdits()[id_] = this;
-    firstCorners_.swap(spareFirstCorners());
+      stableMemory_(host.stableMemory()) {
+    host.edits().open_[id_] = this;
+    firstCorners_.swap(host.edits().spareFirstCorners_);
 }
 
 MeshEdit::~MeshEdit() {
     close();
     // Emptied, so that the next build starts with no entries of this one.
     firstCorners_.clear();
-    if (firstCorners_.capacity() > spareFirstCorners().capacity())
-        firstCorners_.swap(spareFirstCorners());
-}
-
-// The emptied first-corner table of a build that ended, handed to the next
-// build so that its memory is reused rather than grown again.
-std::vector<MeshEdit::FirstCorner> &MeshEdit::spareFirstCorners() {
-    static std::vector<FirstCorner> spare;
-    return spare;
+    std::vector<EditFirstCorner> &spare = host_.edits().spareFirstCorners_;
+    if (firstCorners_.capacity() > spare.capacity()) firstCorners_.swap(spare);
 }
 
 void MeshEdit::close() {
-    openEdits().erase(id_);
-    if (gLastEdit == this) gLastEdit = nullptr;
+    EditRegistry &edits = host_.edits();
+    edits.open_.erase(id_);
+    if (edits.last_ == this) edits.last_ = nullptr;
 }
 
 // Every operation starts here, so the common case (the build asked for
-// last) is inline and the search out of line.
+// last) is inline and the search out of line. The operations reach their
+// host as every service does (Host::current); the state names the build.
 inline MeshEdit *MeshEdit::from(EDStateRef state, const char *operation) {
     const auto id = reinterpret_cast<uintptr_t>(state);
-    if (gLastEdit && gLastEdit->id_ == id) [[likely]]
-        return gLastEdit;
-    return findOpen(id, operation);
+    EditRegistry &edits = Host::current().edits();
+    if (edits.last_ && edits.last_->id_ == id) [[likely]]
+        return edits.last_;
+    return findOpen(edits, id, operation);
 }
 
-MeshEdit *MeshEdit::findOpen(uintptr_t id, const char *operation) {
-    auto it = openEdits().find(id);
-    if (it != openEdits().end()) return gLastEdit = it->second;
+MeshEdit *MeshEdit::findOpen(EditRegistry &edits, uintptr_t id, const char *operation) {
+    auto it = edits.open_.find(id);
+    if (it != edits.open_.end()) return edits.last_ = it->second;
     Host::current().fault(std::string(operation) + " called after its build returned");
     return nullptr;
 }
@@ -228,7 +212,7 @@ void MeshEdit::noteFirstCorners(uint32_t polygon, uint32_t firstCorner,
     for (std::size_t i = points.size(); i-- > 0;) {
         const uint32_t point = points[i];
         if (point >= firstPoint_) {
-            FirstCorner &entry = firstCorners_[point - firstPoint_];
+            EditFirstCorner &entry = firstCorners_[point - firstPoint_];
             if (entry.polygon == polygon) first &= ~(uint64_t(1) << (entry.corner & 63));
             entry = {polygon, static_cast<uint32_t>(i)};
         } else if (firstCornerAt(points.first(i), point) != i) {
@@ -247,7 +231,7 @@ void MeshEdit::noteFirstCorners(uint32_t polygon, uint32_t firstCorner,
 // took it, UINT32_MAX otherwise.
 inline uint32_t MeshEdit::notedCorner(const Layer &layer, uint32_t polygon, uint32_t point) const {
     if (point - firstPoint_ >= firstCorners_.size()) return UINT32_MAX;
-    const FirstCorner entry = firstCorners_[point - firstPoint_];
+    const EditFirstCorner entry = firstCorners_[point - firstPoint_];
     if (entry.polygon != polygon) return UINT32_MAX;
     const auto corners = layer.polygonPoints(polygon);
     return entry.corner < corners.size() && corners[entry.corner] == point ? entry.corner
@@ -339,7 +323,7 @@ void MeshEdit::remember(const char *&address, bool &stable, const char *name, st
 // full path takes every other call, and this one when a check fails.
 EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
                            const char *name, int dimension, float *values) {
-    MeshEdit *edit = gLastEdit;
+    MeshEdit *edit = Host::current().edits().last_;
     if (edit && edit->id_ == reinterpret_cast<uintptr_t>(state) && polygon &&
         polygon == edit->lastFace_.handle && values && dimension == 2 &&
         edit->setLastFaceUV(point, type, name, values)) [[likely]]
@@ -350,7 +334,7 @@ EDError MeshEdit::pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWI
 // Any other value: of another face, or a check of the quick path failed.
 EDError MeshEdit::pntVPMapAnyFace(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
                                   const char *name, int dimension, float *values) {
-    MeshEdit *edit = gLastEdit;
+    MeshEdit *edit = Host::current().edits().last_;
     if (edit && edit->id_ == reinterpret_cast<uintptr_t>(state) && polygon && values &&
         dimension == 2 && edit->setCornerUV(point, polygon, type, name, values))
         return EDERR_NONE;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/meshedit.h"
@@ -17,6 +18,7 @@ namespace modeler {
 class Host;
 class Layer;
 class VertexMap;
+class MeshEdit;
 
 // What one build added.
 struct BuildReport {
@@ -24,6 +26,29 @@ struct BuildReport {
     std::size_t points = 0;
     std::size_t polygons = 0;
     std::size_t values = 0;  // vertex map values set
+};
+
+// For a point a build added, the polygon that took it last and that
+// polygon's first corner at it.
+struct EditFirstCorner {
+    uint32_t polygon = UINT32_MAX;
+    uint32_t corner = 0;
+};
+
+// One host's builds whose operations may be called, by the state their
+// record carries. A state is a number the host never uses twice, so that
+// operations kept past their build are recognised, never taken for a
+// later build's.
+class EditRegistry {
+  private:
+    friend class MeshEdit;
+    std::unordered_map<uintptr_t, MeshEdit *> open_;
+    uintptr_t next_ = 1;
+    // The open build asked for last: nearly every call comes from it.
+    MeshEdit *last_ = nullptr;
+    // The emptied first-corner table of a build that ended, handed to the
+    // next build so that its memory is reused rather than grown again.
+    std::vector<EditFirstCorner> spareFirstCorners_;
 };
 
 class MeshEdit {
@@ -44,7 +69,7 @@ class MeshEdit {
     // The open build a state stands for; null, with a fault recorded on
     // the running host, when its build has returned.
     static MeshEdit *from(EDStateRef state, const char *operation);
-    static MeshEdit *findOpen(uintptr_t id, const char *operation);
+    static MeshEdit *findOpen(EditRegistry &edits, uintptr_t id, const char *operation);
     static LWPntID addPoint(EDStateRef state, double *xyz);
     static LWPolID addFace(EDStateRef state, const char *surface, int count, const LWPntID *points);
     static EDError pntVPMap(EDStateRef state, LWPntID point, LWPolID polygon, LWID type,
@@ -111,12 +136,7 @@ class MeshEdit {
     // that polygon's first corner at it: a build sets the values of a
     // face's corners just after adding the face, and this finds the corner
     // without a search.
-    struct FirstCorner {
-        uint32_t polygon = UINT32_MAX;
-        uint32_t corner = 0;
-    };
-    static std::vector<FirstCorner> &spareFirstCorners();
-    std::vector<FirstCorner> firstCorners_;
+    std::vector<EditFirstCorner> firstCorners_;
 };
 
 }  // namespace modeler

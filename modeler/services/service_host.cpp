@@ -2,15 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "modeler/services/service_tables.h"
 
 namespace modeler {
 namespace {
-
-// Hosts nest: the newest serves every call until it ends.
-std::vector<Host *> gHosts;
 
 void *lookupInCurrent(const char *name, int useMode) {
     return Host::current().lookup(name, useMode);
@@ -18,24 +14,20 @@ void *lookupInCurrent(const char *name, int useMode) {
 
 }  // namespace
 
-Host::Host() {
-    gHosts.push_back(this);
+// The host serving this thread's calls into the plug-in, if any.
+constinit thread_local Host *Host::serving_ = nullptr;
+
+Host::Serving::Serving(Host &host) : previous_(serving_) {
+    serving_ = &host;
 }
 
-Host::~Host() {
-    if (gHosts.empty() || gHosts.back() != this) {
-        std::fputs("modeler: hosts must end in the reverse order of their start\n", stderr);
-        std::abort();
-    }
-    gHosts.pop_back();
+Host::Serving::~Serving() {
+    serving_ = previous_;
 }
 
-Host &Host::current() {
-    if (gHosts.empty()) {
-        std::fputs("modeler: the plug-in called a host service while no host runs\n", stderr);
-        std::abort();
-    }
-    return *gHosts.back();
+void Host::noHostServes() {
+    std::fputs("modeler: the plug-in called a host service while no host serves it\n", stderr);
+    std::abort();
 }
 
 GlobalFunc *Host::globalLookup() const {

@@ -5,28 +5,47 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "host/module.h"
 #include "modeler/model/scene.h"
+#include "modeler/services/edit_operations.h"
+#include "modeler/services/stable_memory.h"
 #include "modeler/services/xpanel_service.h"
 
 namespace modeler {
 
-// The services are plain C functions with no context of their own, so they
-// reach the running host. Hosts may nest (a scratch host inside another);
-// the newest serves every call until it ends, and they end newest first.
 class Host {
   public:
-    Host();
-    ~Host();
+    Host() = default;
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
 
-    // The running host; aborts with a message when there is none.
-    static Host &current();
+    // The services are plain C functions with no context of their own (the
+    // contract gives most of them none), so they reach the host serving the
+    // calling thread: whoever calls into the plug-in makes its host the
+    // serving one for the call with a Serving. Scopes nest and restore the
+    // one before; each thread has its own, so hosts on two threads never
+    // meet. This is the only way a service finds its host.
+    class Serving {
+      public:
+        explicit Serving(Host &host);
+        ~Serving();
+        Serving(const Serving &) = delete;
+        Serving &operator=(const Serving &) = delete;
+
+      private:
+        Host *previous_;
+    };
+    // The host serving this thread; aborts with a message when there is none.
+    static Host &current() {
+        if (!serving_) [[unlikely]]
+            noHostServes();
+        return *serving_;
+    }
 
     Scene &scene() { return scene_; }
     Panels &panels() { return panels_; }
@@ -64,7 +83,22 @@ class Host {
 
     void *lookup(const char *name, int useMode);
 
+    // The builds whose mesh-edit operations may be called.
+    EditRegistry &edits() { return edits_; }
+    // Memory of the loaded modules that cannot change while they stay
+    // loaded, where their string literals lie: a name from there need not
+    // be compared again (see MeshEdit). Only modules that outlive the host.
+    void addStableMemory(std::span<const MemoryRange> ranges) {
+        stableMemory_.insert(stableMemory_.end(), ranges.begin(), ranges.end());
+    }
+    const std::vector<MemoryRange> &stableMemory() const { return stableMemory_; }
+
   private:
+    [[noreturn]] static void noHostServes();
+    // Read on every mesh-edit operation: in the thread's static block, not
+    // looked up through the system's TLS call.
+    [[gnu::tls_model("initial-exec")]] static constinit thread_local Host *serving_;
+
     Scene scene_;
     Panels panels_{*this};
     std::set<std::string, std::less<>> withheld_;
@@ -76,6 +110,8 @@ class Host {
     std::function<void(const std::string &)> sink_;
     bool recording_ = false;
     std::vector<std::string> sceneCalls_;
+    EditRegistry edits_;
+    std::vector<MemoryRange> stableMemory_;
 };
 
 }  // namespace modeler

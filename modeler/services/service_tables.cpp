@@ -53,7 +53,8 @@ int xpPost(LWXPanelID id) {
     return panel ? host().panels().post(*panel) : 0;
 }
 
-LWXPanelFuncs gXPanel = {1, xpCreate, xpDestroy, xpDescribe, xpHint, xpFormSet, xpFormGet, xpPost};
+const LWXPanelFuncs kXPanel = {1,      xpCreate,  xpDestroy, xpDescribe,
+                               xpHint, xpFormSet, xpFormGet, xpPost};
 
 // ---- LWM: State Query 3 ----
 
@@ -61,7 +62,7 @@ const char *stateObject() {
     return host().scene().objectName().c_str();
 }
 
-LWStateQueryFuncs gStateQuery = {stateObject};
+const LWStateQueryFuncs kStateQuery = {stateObject};
 
 // ---- Surface Functions 4 ----
 
@@ -93,7 +94,7 @@ int surfSetChannelTexture(LWSurfaceID id, const char *channel, LWTextureID textu
     return 1;
 }
 
-LWSurfaceFuncs gSurfaces = {surfByObject, surfName, surfSetChannelTexture};
+const LWSurfaceFuncs kSurfaces = {surfByObject, surfName, surfSetChannelTexture};
 
 // ---- Texture Functions 3 ----
 
@@ -173,7 +174,8 @@ int txSetParam(LWTLayerID id, unsigned int tag, void *data) {
     }
 }
 
-LWTextureFuncs gTextures = {txContextCreate, txContextDestroy, txCreate, txLayerAdd, txSetParam};
+const LWTextureFuncs kTextures = {txContextCreate, txContextDestroy, txCreate, txLayerAdd,
+                                  txSetParam};
 
 // ---- LW Image List 6 ----
 
@@ -212,25 +214,31 @@ LWImageID imgLoad(const char *path) {
     return reinterpret_cast<LWImageID>(const_cast<Image *>(image));
 }
 
-LWImageList gImages = {imgFirst, imgNext, imgFilename, imgLoad};
+const LWImageList kImages = {imgFirst, imgNext, imgFilename, imgLoad};
 
 // Services a tool may ask for but never calls: any non-null table does.
 struct OpaqueService {
     const char *name;
-} gSceneObjects{"Scene Objects 6"}, gSurfaceEditor{"SurfaceEditor Functions"},
-    gMessages{"Info Messages 2"};
+};
+const OpaqueService kSceneObjects{"Scene Objects 6"}, kSurfaceEditor{"SurfaceEditor Functions"},
+    kMessages{"Info Messages 2"};
+
+// The contract's pointers are writable; the tables are not.
+void *handOut(const void *table) {
+    return const_cast<void *>(table);
+}
 
 }  // namespace
 
 void *serviceTable(std::string_view name) {
-    if (name == LWXPANELFUNCS_GLOBAL) return &gXPanel;
-    if (name == LWSTATEQUERYFUNCS_GLOBAL) return &gStateQuery;
-    if (name == LWSURFACEFUNCS_GLOBAL) return &gSurfaces;
-    if (name == LWTEXTUREFUNCS_GLOBAL) return &gTextures;
-    if (name == LWIMAGELIST_GLOBAL) return &gImages;
-    if (name == LWOBJECTFUNCS_GLOBAL) return &gSceneObjects;
-    if (name == LWSURFEDFUNCS_GLOBAL) return &gSurfaceEditor;
-    if (name == LWMESSAGEFUNCS_GLOBAL) return &gMessages;
+    if (name == LWXPANELFUNCS_GLOBAL) return handOut(&kXPanel);
+    if (name == LWSTATEQUERYFUNCS_GLOBAL) return handOut(&kStateQuery);
+    if (name == LWSURFACEFUNCS_GLOBAL) return handOut(&kSurfaces);
+    if (name == LWTEXTUREFUNCS_GLOBAL) return handOut(&kTextures);
+    if (name == LWIMAGELIST_GLOBAL) return handOut(&kImages);
+    if (name == LWOBJECTFUNCS_GLOBAL) return handOut(&kSceneObjects);
+    if (name == LWSURFEDFUNCS_GLOBAL) return handOut(&kSurfaceEditor);
+    if (name == LWMESSAGEFUNCS_GLOBAL) return handOut(&kMessages);
     return nullptr;
 }
 

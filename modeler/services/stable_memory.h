@@ -16,16 +16,6 @@ struct MemoryRange {
     uintptr_t begin, end;  // [begin, end)
 };
 
-// Adds the ranges of a module that has been loaded; removes them before it
-// is unloaded. Called where modules are loaded and unloaded, never while a
-// build runs.
-void addStableMemory(const std::vector<MemoryRange> &ranges);
-void removeStableMemory(const std::vector<MemoryRange> &ranges);
-
-// The ranges now known, copied: a build keeps its own copy, so that no
-// lock is taken on each call.
-std::vector<MemoryRange> stableMemory();
-
 // Whether size bytes from address all lie in one of ranges.
 inline bool withinStableMemory(const std::vector<MemoryRange> &ranges, const void *address,
                                std::size_t size) {

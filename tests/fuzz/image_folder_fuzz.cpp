@@ -98,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         makeEntry(in, folder, i);
 
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     LWToolFuncs funcs{};
     LWMeshEditTool record{nullptr, &funcs, nullptr, nullptr, nullptr};
     if (varlobooks::activateBookTool(1, host.globalLookup(), &record, nullptr) != AFUNC_OK)

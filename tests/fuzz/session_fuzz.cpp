@@ -65,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const auto panel = modeler::probeNumericPanel(gServer);
     if (modeler::checkSession(*session, std::get<0>(panel))) return 0;
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     modeler::RunOptions options;
     options.folderAnswer = "";  // never list a folder a fuzzed line names
     (void)modeler::runSession(host, gServer, *session, options, [](int64_t seconds) {

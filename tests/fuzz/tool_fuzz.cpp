@@ -85,6 +85,7 @@ void build(modeler::Host &host, LWMeshEditTool &record) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);
     modeler::Host host;
+    modeler::Host::Serving serving{host};
     LWToolFuncs funcs{};
     LWMeshEditTool record{nullptr, &funcs, nullptr, nullptr, nullptr};
     if (varlobooks::activateBookTool(1, host.globalLookup(), &record, nullptr) != AFUNC_OK)
