@@ -74,6 +74,8 @@ TEST(Loader, BadFilesGetOneLineErrorsNamingFileAndReason) {
         {FIXTURE_DIR "/fixture_no_descriptor" MODULE_SUFFIX, "no module descriptor"},
         {FIXTURE_DIR "/fixture_bad_sync" MODULE_SUFFIX, "wrong synchronisation word 0x12345678"},
         {FIXTURE_DIR "/fixture_bad_version" MODULE_SUFFIX, "unsupported system version 7"},
+        {FIXTURE_DIR "/fixture_other_machine" MODULE_SUFFIX,
+         "built for another machine (type 0x00000301, expected 0x00000300)"},
     };
     for (const Case &c : cases) {
         const std::string error = loadError(c.path);

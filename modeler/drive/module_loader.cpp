@@ -48,6 +48,10 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
         return fail("unsupported system version " + std::to_string(d->sysVersion) + ", expected " +
                     std::to_string(MODULE_SYSTEM_VERSION));
     }
+    if (d->sysMachine != MODULE_MACHINE_TYPE) {
+        return fail("built for another machine (type " + hex(d->sysMachine) + ", expected " +
+                    hex(MODULE_MACHINE_TYPE) + ")");
+    }
     if (!d->startup || !d->serverDefs) return fail("descriptor lacks startup or server list");
 
     // Check the server list before anything of the module runs.
