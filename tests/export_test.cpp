@@ -13,7 +13,9 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "host/services.h"
 #include "modeler/export/atomic_file.h"
+#include "modeler/export/json_export.h"
 #include "support.h"
 
 using nlohmann::json;
@@ -599,3 +601,23 @@ TEST(ExportNames, ObjNamesAreSingleUniqueWordsThatReadersKeepApart) {
         imageNames.insert(image.name);
     EXPECT_EQ(imageNames, (std::set<std::string>{"x y", "x_y"}));
 }
+
+namespace {
+
+// The JSON keeps what a plug-in gave, whatever it is: a texture's return
+// type and a layer type of any int, negative ones too.
+TEST(ExportJson, TextureTypesAreWrittenAsThePluginGaveThem) {
+    modeler::Scene scene;
+    modeler::Texture &texture = scene.createTexture(TRT_COLOR, "cover texture");
+    scene.addTextureLayer(texture, -1);
+    scene.addTextureLayer(texture, 2147483647);
+    scene.addSurface("cover").channels["BaseColor"] = &texture;
+    const json written = json::parse(modeler::sceneToJson(scene));
+    const json &textures = written["surfaces"][0]["textures"];
+    ASSERT_EQ(textures.size(), 1u);
+    EXPECT_EQ(textures[0]["return"], TRT_COLOR);
+    EXPECT_EQ(textures[0]["layers"][0]["type"], -1);
+    EXPECT_EQ(textures[0]["layers"][1]["type"], 2147483647);
+}
+
+}  // namespace

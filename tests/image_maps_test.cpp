@@ -279,6 +279,8 @@ TEST(ImageMaps, FillWithImagesTexturesEveryCover) {
         ASSERT_EQ(surface["textures"].size(), 1u);
         const auto &texture = surface["textures"][0];
         EXPECT_EQ(texture["channel"], "BaseColor");
+        EXPECT_EQ(texture["return"], 1);  // a colour
+        EXPECT_EQ(texture["layers"][0]["type"], 0);
         EXPECT_EQ(texture["layers"][0]["projection"], 5);
         EXPECT_EQ(texture["layers"][0]["uvmap"], "bookcover");
         EXPECT_EQ(texture["layers"][0]["image"].get<std::string>().rfind(

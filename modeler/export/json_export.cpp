@@ -158,11 +158,13 @@ void writeSurfaces(JsonText &out, const Scene &scene) {
             out.string(channel);
             out.raw(", \"name\": ");
             out.string(texture->name);
+            out.raw(", \"return\": ");
+            out.raw(std::to_string(texture->returnType));
             out.raw(", \"layers\": [");
             for (std::size_t l = 0; l < texture->layers.size(); ++l) {
                 const TextureLayer &layer = *texture->layers[l];
                 out.raw(l ? ", {\"type\": " : "{\"type\": ");
-                out.integer(static_cast<std::size_t>(layer.type));
+                out.raw(std::to_string(layer.type));  // a plug-in's, any int
                 out.raw(", \"image\": ");
                 if (layer.image)
                     out.string(layer.image->path);
