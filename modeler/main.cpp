@@ -173,8 +173,12 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
         return fail(*error, fromCommandLine ? kUsage : kFailed);
 
     Host host;
-    host.setWarningSink(
-        [](const std::string &message) { std::cerr << "modeler: warning: " << message << '\n'; });
+    // Quiet means errors only: warnings change nothing in the run's outcome.
+    if (!common.quiet) {
+        host.setWarningSink([](const std::string &message) {
+            std::cerr << "modeler: warning: " << message << '\n';
+        });
+    }
     RunOptions options;
     if (!common.images.empty()) options.folderAnswer = common.images;
     if (common.verbose) options.report = [](const std::string &line) { std::cerr << line << '\n'; };

@@ -166,7 +166,8 @@ std::optional<std::string> SessionPlayer::play(const Session &session, const Ses
 
 std::optional<std::string> SessionPlayer::finish(const std::string &file) {
     if (!driver_.inUse()) return std::nullopt;
-    // Leaving the tool without answering its request cancels it.
+    // Leaving the tool: its folder request is answered with --images when
+    // given (folderAnswer), else cancelled.
     const std::size_t faults = host_.faults().size();
     driver_.done(options_.folderAnswer);
     if (auto error = faultsSince(host_, faults)) return file + ": on leaving the tool: " + *error;
