@@ -152,6 +152,11 @@ TEST(HostileValues, WhatCanNeverWorkIsRefusedAndSilentNothingIsExplained) {
          "modeler: --images: " SOURCE_DIR "/README.md is not a folder"},
         {"fill --box 0,0,0:1,0.5,0.3 --seed 9223372036854775808", 2,
          "modeler: --seed: expected whole seconds (64 bits), found \"9223372036854775808\""},
+        // One past the 32 bits a panel integer holds, not cut to its low bits.
+        {"fill --box 0,0,0:1,0.5,0.3 --set 'Book Segments=4294967301'", 2,
+         "modeler: --set Book Segments=4294967301: expected a whole number for \"Book Segments\""},
+        {"fill --box 0,0,0:1,0.5,0.3 --set 'Book Segments=2147483648'", 2,
+         "modeler: --set Book Segments=2147483648: expected a whole number"},
         {"fill --box 0,0,0:1,0.5,0.3 --set Type=Paperback", 2,
          "modeler: --set Type=Paperback: expected one of"},
     };

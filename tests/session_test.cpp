@@ -187,6 +187,19 @@ TEST(Session, DragPastTheHandleCountIsReportedWithItsLine) {
                                      std::get<Session>(parsed));
     ASSERT_TRUE(error);
     EXPECT_EQ(*error, "s.session:4: plug-in fault: drag: handle 3 is not below the tool's count 0");
+
+    // At the edge: a box has nine handles, 0 to 8.
+    for (const auto &[handle, expected] :
+         {std::pair<std::string, std::string>{"8", ""},
+          {"9", "s.session:4: plug-in fault: drag: handle 9 is not below the tool's count 9"}}) {
+        auto edge = modeler::parseSession(
+            "activate\npress 0 0 0\nmove 1 0.4 0.3\ndrag " + handle + " 1.2 0.5 0.3\nend keep\n",
+            "s.session", "");
+        modeler::Host edgeHost;
+        auto edgeError = modeler::runSession(
+            edgeHost, *module, testing_support::bookServer(*module), std::get<Session>(edge));
+        EXPECT_EQ(edgeError.value_or(""), expected) << "handle " << handle;
+    }
 }
 
 TEST(ModelerCommand, FillWritesTheWorkedExample) {
