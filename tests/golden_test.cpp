@@ -47,6 +47,10 @@ TEST(Golden, ShelvesKeepTheirExactBits) {
          {2.3f, 0.45f, 0.2f},
          424242,
          0x6053eb78113e8288},
+        // Segment counts whose spine UV step differs without its rounding
+        // to single precision (5 and 8 above do not).
+        {"4 segments", 0, 2, 4, 0.0, {0, 0, 0}, {1, 0.5f, 0.3f}, 7, 0x9dc2becfc8e0dea4},
+        {"10 segments", 0, 2, 10, 0.0, {0, 0, 0}, {1, 0.5f, 0.3f}, 7, 0x23d7a5a5822a6974},
     };
     for (const Shelf &shelf : shelves) {
         ToolSession s;
