@@ -8,7 +8,8 @@ cmake_minimum_required(VERSION 3.25)
 
 # Each layer and the layers its files may include, itself first.
 set(layers host books tool panel imagemaps module
-  modeler/model modeler/services modeler/drive modeler/export modeler/serve modeler)
+  modeler/model modeler/reference modeler/services modeler/drive modeler/export modeler/serve
+  modeler)
 set(allowed_host host)
 set(allowed_books books host)
 set(allowed_tool tool books host)
@@ -16,6 +17,7 @@ set(allowed_panel panel tool books host)
 set(allowed_imagemaps imagemaps tool books host)
 set(allowed_module module panel imagemaps tool books host)
 set(allowed_modeler/model modeler/model modeler host)
+set(allowed_modeler/reference modeler/reference modeler/model host)
 set(allowed_modeler/services modeler/services modeler/model modeler host)
 set(allowed_modeler/drive modeler/drive modeler/services modeler/model modeler host)
 set(allowed_modeler/export modeler/export modeler/model modeler host)
