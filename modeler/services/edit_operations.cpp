@@ -344,6 +344,10 @@ EDError MeshEdit::pntVPMapAnyFace(EDStateRef state, LWPntID point, LWPolID polyg
 // The map of a UV value named from read-only memory, as remembered; null
 // when the name must be looked at.
 inline VertexMap *MeshEdit::stableUVMap(LWID type, const char *name) const {
+    // An entry with no UV address remembered holds null there: a null name
+    // must not match it.
+    if (!name) [[unlikely]]
+        return nullptr;
     const RecentMap &recent = recentMaps_[recentMaps_[1].uvAddress == name];
     return recent.uvAddress == name && recent.type == type ? recent.map : nullptr;
 }
