@@ -1,8 +1,11 @@
 // The tool through its real callbacks, in any order and with any values:
 // events, presses, moves, handle drags with any index, flags and view axis,
-// panel gets and sets with any id and value, builds, end and done. After
-// every build each point and UV value must be finite and each polygon must
-// name points of the layer; the host records anything else as a fault.
+// panel gets and sets with any id and value, builds, end and done. Every
+// build runs through the host's mesh-edit operations and the plain
+// reference alike, which must answer, fault and fill the layer the same.
+// After every build each point and UV value must be finite and each
+// polygon must name points of the layer; the host records anything else
+// as a fault.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "differential_edit.h"
 #include "modeler/services/edit_operations.h"
 #include "modeler/services/service_host.h"
 #include "modeler/services/wire_recorder.h"
@@ -67,17 +71,18 @@ bool smallShelf(const varlobooks::BookTool &tool) {
     return maxSize > 0 && length / (maxSize * std::min(length, 1.0)) <= 2000;
 }
 
-void build(modeler::Host &host, LWMeshEditTool &record) {
+void build(testing_support::TwinLayers &twins, LWMeshEditTool &record) {
     if (!smallShelf(*static_cast<varlobooks::BookTool *>(record.instance))) return;
-    modeler::Layer &layer = host.scene().layer();
-    if (layer.editOpen())
-        host.scene().takeBackEdit();
+    if (twins.editOpen())
+        twins.takeBackEdit();
     else
-        host.scene().beginEdit();
-    modeler::MeshEdit edit(host);
+        twins.beginEdit();
+    testing_support::TwinEdit edit(twins);
     record.build(record.instance, edit.op());
     edit.close();
-    checkLayer(layer);
+    twins.compare("after a build");
+    if (!twins.differences.empty()) finding(twins.differences.front().c_str());
+    checkLayer(twins.host.scene().layer());
 }
 
 }  // namespace
@@ -86,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzedDataProvider in(data, size);
     modeler::Host host;
     modeler::Host::Serving serving{host};
+    testing_support::TwinLayers twins(host);
     LWToolFuncs funcs{};
     LWMeshEditTool record{nullptr, &funcs, nullptr, nullptr, nullptr};
     if (varlobooks::activateBookTool(1, host.globalLookup(), &record, nullptr) != AFUNC_OK)
@@ -142,16 +148,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 // As the host ends an edit: the tool first, then the layer.
                 const bool keep = in.ConsumeBool();
                 record.end(record.instance, keep);
-                modeler::Layer &layer = host.scene().layer();
-                if (layer.editOpen()) keep ? host.scene().commitEdit() : host.scene().discardEdit();
+                if (twins.editOpen()) keep ? twins.commitEdit() : twins.discardEdit();
+                twins.compare("after the edit ended");
                 break;
             }
             default:
-                if (record.test(record.instance) == LWT_TEST_UPDATE) build(host, record);
+                if (record.test(record.instance) == LWT_TEST_UPDATE) build(twins, record);
                 break;
         }
     }
-    if (host.scene().layer().editOpen()) host.scene().commitEdit();
+    if (twins.editOpen()) twins.commitEdit();
+    if (!twins.differences.empty()) finding(twins.differences.front().c_str());
     host.panels().setFormAnswer(std::nullopt);
     funcs.done(record.instance);
     if (panel) (void)host.panels().destroy(panel);
