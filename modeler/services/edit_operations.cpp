@@ -1,6 +1,7 @@
 #include "modeler/services/edit_operations.h"
 
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <span>
@@ -135,8 +136,11 @@ MeshEdit *MeshEdit::findOpen(EditRegistry &edits, uintptr_t id, const char *oper
 // name by now, and its text is always compared.
 inline uint32_t MeshEdit::surfaceFor(const char *name) {
     for (const RecentSurface &recent : recentSurfaces_) {
-        if (recent.address == name && (recent.stable || sameName(recent.name, name)))
+        if (recent.address == name && (recent.stable || sameName(recent.name, name))) {
+            // Read-only memory still holds the name it held.
+            assert(sameName(recent.name, name));
             return recent.index;
+        }
     }
     return findSurface(name);
 }
@@ -206,6 +210,7 @@ LWPolID MeshEdit::addFace(EDStateRef state, const char *surface, int count,
 // take the table's path).
 void MeshEdit::noteFirstCorners(uint32_t polygon, uint32_t firstCorner,
                                 std::span<const uint32_t> points) {
+    assert(firstCorners_.size() >= host_.scene().layer().points().size() - firstPoint_);
     uint64_t first = points.size() <= 64 ? ~uint64_t(0) : 0;
     // Backwards, so that a point twice in the polygon keeps its first
     // corner; the later corner it replaces is no first.
@@ -283,8 +288,11 @@ uint32_t MeshEdit::findSurface(const char *name) {
 inline VertexMap &MeshEdit::mapFor(LWID type, const char *name, int dimension) {
     for (const RecentMap &recent : recentMaps_) {
         if (recent.address == name && recent.stable && recent.type == type &&
-            recent.dimension == dimension)
+            recent.dimension == dimension) {
+            assert(sameName(recent.map->name(), name) && recent.map->type() == type &&
+                   recent.map->dimension() == dimension);
             return *recent.map;
+        }
     }
     return findMap(type, name, dimension);
 }
@@ -349,7 +357,11 @@ inline VertexMap *MeshEdit::stableUVMap(LWID type, const char *name) const {
     if (!name) [[unlikely]]
         return nullptr;
     const RecentMap &recent = recentMaps_[recentMaps_[1].uvAddress == name];
-    return recent.uvAddress == name && recent.type == type ? recent.map : nullptr;
+    if (recent.uvAddress != name || recent.type != type) return nullptr;
+    // A UV address is remembered only for a stable name of a map of
+    // dimension 2, whose text is still the map's name.
+    assert(recent.stable && recent.map->dimension() == 2 && sameName(recent.map->name(), name));
+    return recent.map;
 }
 
 // A value of a corner of the last face, nearly always next to the one set
@@ -374,6 +386,11 @@ inline bool MeshEdit::setLastFaceUV(LWPntID point, LWID type, const char *name,
     }
     VertexMap *map = stableUVMap(type, name);
     if (!(face.firstAtPoint >> corner & 1) || !map || !allFinite(values, 2)) return false;
+    // The face is the layer's last polygon, its points still in the scratch
+    // list, and a set bit marks the face's first corner at its point.
+    assert(face.points == pointScratch_.data() && std::size_t(face.count) <= pointScratch_.size());
+    assert(face.handle == toHandle<LWPolID>(uint32_t(host_.scene().layer().polygons().size() - 1)));
+    assert(firstCornerAt({face.points, std::size_t(face.count)}, index) == uint32_t(corner));
     if (!host_.scene().layer().setLayerCornerUVInPlace(
             *map, face.firstCorner + static_cast<uint32_t>(corner), values))
         return false;
@@ -392,6 +409,8 @@ inline bool MeshEdit::setCornerUV(LWPntID point, LWPolID polygon, LWID type, con
         return false;
     const uint32_t corner = notedCorner(layer, polygonIndex, pointIndex);
     if (corner == UINT32_MAX) return false;
+    // The table notes the polygon's first corner at the point.
+    assert(firstCornerAt(layer.polygonPoints(polygonIndex), pointIndex) == corner);
     return layer.setCornerValueInPlace(*map, polygonIndex, corner, values);
 }
 
