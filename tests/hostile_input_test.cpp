@@ -109,7 +109,7 @@ TEST(HostileImages, PipesBombsAndNonImagesAreRefusedWithAWarning) {
     const std::string out = freshFolder("hostile_images_out") + "/s.json";
     // Bounded: a pipe opened as an image would block for ever.
     const CommandResult run = testing_support::shell(
-        "timeout 60 " + testing_support::modelerCommand("fill -q --box 0,0,0:3,0.5,0.3 --images '" +
+        "timeout 60 " + testing_support::modelerCommand("fill --box 0,0,0:3,0.5,0.3 --images '" +
                                                         folder + "' -o '" + out + "'"));
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find(folder + "/pipe.png: not a regular file"), std::string::npos)
