@@ -166,13 +166,8 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
     LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
     const ServerRecord *server = toolServer(module);
     if (!server) return fail(noToolServer(module), kFailed);
-    auto panel = probeNumericPanel(*server);
-    if (auto *error = std::get_if<std::string>(&panel))
-        return fail(module.path() + ": " + *error, kFailed);
-    if (auto error = checkSession(session, std::get<0>(panel)))
-        return fail(*error, fromCommandLine ? kUsage : kFailed);
-
     Host host;
+    host.addStableMemory(module.readOnlyMemory());
     // Quiet means errors only: warnings change nothing in the run's outcome.
     if (!common.quiet) {
         host.setWarningSink([](const std::string &message) {
@@ -182,8 +177,13 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
     RunOptions options;
     if (!common.images.empty()) options.folderAnswer = common.images;
     if (common.verbose) options.report = [](const std::string &line) { std::cerr << line << '\n'; };
-    if (auto error = runSession(host, module, *server, session, options))
-        return fail(*error, kFailed);
+    // One activation: the session's panel edits are checked against the
+    // activated tool's panel before any action runs.
+    SessionPlayer player(host, *server, options, clockOf(module));
+    if (auto error = player.start(module.path())) return fail(*error, kFailed);
+    if (auto error = player.check(session)) return fail(*error, fromCommandLine ? kUsage : kFailed);
+    if (auto error = player.playAll(session)) return fail(*error, kFailed);
+    if (auto error = player.finish(session.file)) return fail(*error, kFailed);
 
     // Shells are found once, for the warnings and the summary line alike.
     const SceneSummary summary = summarizeScene(host.scene());

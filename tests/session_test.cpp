@@ -20,9 +20,10 @@ std::string parseError(const std::string &text) {
 }
 
 std::optional<std::vector<modeler::PanelControl>> toolPanel() {
-    auto module = testing_support::loadModule();
-    auto probed = modeler::probeNumericPanel(testing_support::bookServer(*module));
-    return std::get<0>(probed);
+    testing_support::ToolSession s;
+    modeler::Panel *panel = s.driver.numericPanel();
+    EXPECT_NE(panel, nullptr);
+    return panel ? std::optional(panel->controls) : std::nullopt;
 }
 
 std::string checkError(const std::string &text) {

@@ -40,18 +40,6 @@ void reportAction(const std::function<void(const std::string &)> &report, ToolDr
 
 }  // namespace
 
-std::variant<std::optional<std::vector<PanelControl>>, std::string> probeNumericPanel(
-    const ServerRecord &server) {
-    Host scratch;
-    ToolDriver driver(scratch, server);
-    const int result = driver.activate();
-    if (result != AFUNC_OK || !driver.inUse()) return activationFailure(scratch, result);
-    std::optional<std::vector<PanelControl>> controls;
-    if (Panel *panel = driver.numericPanel()) controls = panel->controls;
-    driver.done(std::nullopt);
-    return controls;
-}
-
 namespace {
 
 // Does one action; an error text when it cannot be done. Faults of the
@@ -129,11 +117,15 @@ std::optional<std::string> faultsSince(const Host &host, std::size_t before) {
 std::optional<std::string> runSession(Host &host, LoadedModule &module, const ServerRecord &server,
                                       const Session &session, const RunOptions &options) {
     host.addStableMemory(module.readOnlyMemory());
-    return runSession(host, server, session, options, [&module](int64_t seconds) {
+    return runSession(host, server, session, options, clockOf(module));
+}
+
+ClockSetter clockOf(LoadedModule &module) {
+    return [&module](int64_t seconds) {
         if (!module.hasClock()) return false;
         module.setClock(seconds);
         return true;
-    });
+    };
 }
 
 SessionPlayer::SessionPlayer(Host &host, const ServerRecord &server, RunOptions options,
@@ -149,6 +141,19 @@ std::optional<std::string> SessionPlayer::start(const std::string &file) {
     const int result = driver_.activate();
     if (result != AFUNC_OK || !driver_.inUse())
         return file + ": " + activationFailure(host_, result);
+    return std::nullopt;
+}
+
+std::optional<std::string> SessionPlayer::check(const Session &session) {
+    std::optional<std::vector<PanelControl>> controls;
+    if (Panel *panel = driver_.numericPanel()) controls = panel->controls;
+    return checkSession(session, controls);
+}
+
+std::optional<std::string> SessionPlayer::playAll(const Session &session) {
+    for (const SessionAction &a : session.actions) {
+        if (auto error = play(session, a)) return error;
+    }
     return std::nullopt;
 }
 
@@ -179,9 +184,8 @@ std::optional<std::string> runSession(Host &host, const ServerRecord &server,
                                       const ClockSetter &setClock) {
     SessionPlayer player(host, server, options, setClock);
     if (auto error = player.start(session.file)) return error;
-    for (const SessionAction &a : session.actions) {
-        if (auto error = player.play(session, a)) return error;
-    }
+    if (auto error = player.check(session)) return error;
+    if (auto error = player.playAll(session)) return error;
     return player.finish(session.file);
 }
 

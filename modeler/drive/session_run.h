@@ -13,12 +13,6 @@
 
 namespace modeler {
 
-// The controls of the numeric panel of server, found by activating it on a
-// scratch host and leaving it again; nullopt when it has no panel. No host
-// may be running. An error text when the tool does not activate.
-[[nodiscard]] std::variant<std::optional<std::vector<PanelControl>>, std::string> probeNumericPanel(
-    const ServerRecord &server);
-
 struct RunOptions {
     std::optional<std::string> folderAnswer;  // answers every folder request instead
     // When set, asked instead at each form the tool posts while leaving: a
@@ -39,6 +33,11 @@ class SessionPlayer {
     SessionPlayer(Host &host, const ServerRecord &server, RunOptions options, ClockSetter setClock);
     // Activates the tool; an error text, naming file, when it does not.
     [[nodiscard]] std::optional<std::string> start(const std::string &file);
+    // Checks every panel edit of session against the activated tool's panel
+    // (its labels and the kinds of their values), before any action runs.
+    [[nodiscard]] std::optional<std::string> check(const Session &session);
+    // Plays every action of session; the first error stops it.
+    [[nodiscard]] std::optional<std::string> playAll(const Session &session);
     // Does one action of session, then the update cycle; an error text
     // naming the action when it cannot be done or the plug-in misbehaves.
     [[nodiscard]] std::optional<std::string> play(const Session &session,
@@ -55,13 +54,17 @@ class SessionPlayer {
     ToolDriver driver_;
 };
 
-// Runs session on host with a fresh activation of server. An error text,
-// naming the line, when the tool does not activate, an action cannot be done,
+// Runs session on host with one activation of server: start, check,
+// playAll, finish. An error text, naming the line, when the tool does not
+// activate, a panel edit does not fit its panel, an action cannot be done,
 // or the plug-in misbehaves.
 [[nodiscard]] std::optional<std::string> runSession(Host &host, const ServerRecord &server,
                                                     const Session &session,
                                                     const RunOptions &options,
                                                     const ClockSetter &setClock);
+
+// The clock of a loaded module as a ClockSetter.
+ClockSetter clockOf(LoadedModule &module);
 
 // The same with the clock of a loaded module.
 [[nodiscard]] std::optional<std::string> runSession(Host &host, LoadedModule &module,
