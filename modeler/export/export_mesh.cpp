@@ -70,17 +70,15 @@ const Image *baseColorImage(const Surface &surface) {
 }
 
 std::optional<ImageBytes> imageBytes(const Image &image) {
-    std::ifstream in(image.path, std::ios::binary);
-    std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> &file = image.file;
     static const unsigned char kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (file.size() > 8 && std::equal(kPng, kPng + 8, file.begin())) {
-        return ImageBytes{std::move(file), "image/png", ".png"};
+        return ImageBytes{file, "image/png", ".png"};
     }
     if (file.size() > 3 && file[0] == 0xFF && file[1] == 0xD8 && file[2] == 0xFF) {
-        return ImageBytes{std::move(file), "image/jpeg", ".jpg"};
+        return ImageBytes{file, "image/jpeg", ".jpg"};
     }
-    // Other formats (or a file changed since it was loaded): the pixels as PNG.
+    // Other formats: the pixels as PNG.
     if (!image.rgba) return std::nullopt;
     ImageBytes png{{}, "image/png", ".png"};
     auto append = [](void *context, void *data, int size) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 namespace modeler {
 
@@ -110,9 +111,24 @@ const Image *Scene::decodeImage(const std::string &path, std::string &why) {
         why = "not a regular file";
         return nullptr;
     }
+    // Read once, whole: the header, the pixels and the bytes the exports
+    // copy all come from what was read here.
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxImageFileBytes) {
+        why = ec ? "cannot be read" : "a file larger than the host takes";
+        return nullptr;
+    }
+    std::vector<unsigned char> file(static_cast<std::size_t>(size));
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char *>(file.data()), std::streamsize(file.size()));
+    if (!in || in.peek() != std::ifstream::traits_type::eof()) {
+        why = "cannot be read (it changed while read)";
+        return nullptr;
+    }
     // The header first, so that the size is known before anything is decoded.
+    const int length = static_cast<int>(file.size());
     int width = 0, height = 0, channels = 0;
-    if (!stbi_info(path.c_str(), &width, &height, &channels)) {
+    if (file.empty() || !stbi_info_from_memory(file.data(), length, &width, &height, &channels)) {
         why = "not an image";
         return nullptr;
     }
@@ -124,13 +140,15 @@ const Image *Scene::decodeImage(const std::string &path, std::string &why) {
               " MiB decoded)";
         return nullptr;
     }
-    unsigned char *pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
+    unsigned char *pixels =
+        stbi_load_from_memory(file.data(), length, &width, &height, &channels, 4);
     if (!pixels) {
         why = "a damaged image";
         return nullptr;
     }
     auto image = std::make_unique<Image>();
     image->path = path;
+    image->file = std::move(file);
     image->width = width;
     image->height = height;
     image->rgba = {pixels, stbi_image_free};

@@ -20,10 +20,14 @@ namespace modeler {
 // The largest image the host decodes: a cover needs no more, and a small
 // file that claims more (a decompression bomb) must not take the memory.
 inline constexpr int kMaxImageSide = 8192;
-inline constexpr std::size_t kMaxImageBytes = std::size_t(64) << 20;  // decoded RGBA
+inline constexpr std::size_t kMaxImageBytes = std::size_t(64) << 20;      // decoded RGBA
+inline constexpr std::size_t kMaxImageFileBytes = std::size_t(64) << 20;  // as stored
 
 struct Image {
     std::string path;  // as given to the loader
+    // The file's bytes as read when it was loaded: the exports copy these,
+    // never the file again, which may have changed since.
+    std::vector<unsigned char> file;
     int width = 0, height = 0;
     // width * height * 4 bytes, rows top first: the decoder's own buffer.
     std::unique_ptr<unsigned char, void (*)(void *)> rgba{nullptr, nullptr};
