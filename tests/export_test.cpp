@@ -14,7 +14,9 @@
 #include <set>
 
 #include "host/services.h"
+#include "image_support.h"
 #include "modeler/export/atomic_file.h"
+#include "modeler/export/export_mesh.h"
 #include "modeler/export/json_export.h"
 #include "support.h"
 
@@ -618,6 +620,29 @@ TEST(ExportJson, TextureTypesAreWrittenAsThePluginGaveThem) {
     EXPECT_EQ(textures[0]["return"], TRT_COLOR);
     EXPECT_EQ(textures[0]["layers"][0]["type"], -1);
     EXPECT_EQ(textures[0]["layers"][1]["type"], 2147483647);
+}
+
+}  // namespace
+
+namespace {
+
+// An image is read once, when loaded: an export made after the file changed
+// (or went) still carries the bytes that were loaded and shown.
+TEST(ExportImages, TheBytesLoadedAreTheBytesExported) {
+    const std::string folder = testing_support::freshFolder("export_images_once");
+    const std::string path = folder + "/cover.png";
+    ASSERT_TRUE(testing_support::writePng(path, 4, 4, 200, 10, 10));
+    const std::string loaded = testing_support::readFile(path);
+    modeler::Scene scene;
+    std::string why;
+    const modeler::Image *image = scene.loadImage(path, why);
+    ASSERT_NE(image, nullptr) << why;
+    ASSERT_TRUE(testing_support::writePng(path, 8, 8, 10, 200, 10));
+    auto bytes = modeler::imageBytes(*image);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(std::string(bytes->bytes.begin(), bytes->bytes.end()), loaded);
+    std::filesystem::remove(path);
+    EXPECT_EQ(modeler::imageBytes(*image)->bytes.size(), loaded.size());
 }
 
 }  // namespace
