@@ -124,8 +124,9 @@ class MadeFolders {
 
 // Every output staged, then all committed together: a run that fails
 // leaves every earlier file as it was.
-std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Output> &outputs,
-                                        bool quiet, const ExportOptions &options) {
+std::optional<std::string> writeOutputs(SceneExports &exports, const std::vector<Output> &outputs,
+                                        bool quiet) {
+    const Scene &scene = exports.scene();
     MadeFolders folders;
     StagedFiles files;
     for (const Output &output : outputs) {
@@ -136,7 +137,7 @@ std::optional<std::string> writeOutputs(const Scene &scene, const std::vector<Ou
         const bool progress =
             stderrIsTerminal() && !quiet && scene.layer().polygons().size() > kLargeExport;
         if (progress) std::cerr << "modeler: writing " << output.path << " ..." << std::flush;
-        auto error = exportScene(scene, output.path, output.format, files, options);
+        auto error = exportScene(exports, output.path, output.format, files);
         if (progress) std::cerr << (error ? " failed\n" : " done\n");
         if (error) return error;
     }
@@ -185,12 +186,13 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
     if (auto error = player.playAll(session)) return fail(*error, kFailed);
     if (auto error = player.finish(session.file)) return fail(*error, kFailed);
 
-    // Shells are found once, for the warnings and the summary line alike.
-    const SceneSummary summary = summarizeScene(host.scene());
+    // Shells are found once, and each asset model made once, for the
+    // warnings, the summary line and every output alike.
+    SceneExports exports(host.scene(), {common.merge});
+    const SceneSummary summary = summarizeScene(host.scene(), exports.shells());
     warnOfEmptyResults(host, summary, common);
     const auto &resolved = std::get<std::vector<Output>>(outputs);
-    if (auto error = writeOutputs(host.scene(), resolved, common.quiet, {common.merge}))
-        return fail(*error, kFailed);
+    if (auto error = writeOutputs(exports, resolved, common.quiet)) return fail(*error, kFailed);
     if (!common.quiet) {
         std::cout << summaryLine(summary) << '\n';
         for (const Output &output : resolved)

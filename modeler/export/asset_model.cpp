@@ -282,10 +282,13 @@ void makeNamesUnique(std::vector<AssetMesh> &meshes) {
 }  // namespace
 
 AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
+    return buildAssetModel(scene, findShells(scene.layer()), options);
+}
+
+AssetModel buildAssetModel(const Scene &scene, const Shells &shells, const AssetOptions &options) {
     const Layer &layer = scene.layer();
     AssetModel model;
     model.name = options.name;
-    const Shells shells = findShells(layer);
     const std::size_t polygonCount = layer.polygons().size();
     const std::size_t shellCount = options.merge ? 1 : shells.count;
     auto shellOf = [&](std::size_t polygon) {

@@ -130,6 +130,8 @@ struct AssetOptions {
     std::string name;    // the object's name
 };
 
+// shells: the layer's, as findShells gives them.
+AssetModel buildAssetModel(const Scene &scene, const Shells &shells, const AssetOptions &options);
 AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options);
 
 }  // namespace modeler

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "modeler/export/asset_model.h"
 #include "modeler/export/gltf_export.h"
 #include "modeler/export/json_export.h"
 #include "modeler/export/obj_export.h"
@@ -30,25 +29,42 @@ std::optional<ExportFormat> exportFormatFor(const std::string &path,
     return std::nullopt;
 }
 
+const Shells &SceneExports::shells() {
+    if (!shells_) shells_ = findShells(scene_.layer());
+    return *shells_;
+}
+
+const AssetModel &SceneExports::assetFor(const std::string &path) {
+    // The object's name, else the file's.
+    const std::string name =
+        scene_.hasObjectName() ? scene_.objectName() : std::filesystem::path(path).stem().string();
+    auto it = assets_.find(name);
+    if (it == assets_.end())
+        it = assets_.emplace(name, buildAssetModel(scene_, shells(), {options_.merge, name})).first;
+    return it->second;
+}
+
+std::optional<std::string> exportScene(SceneExports &exports, const std::string &path,
+                                       ExportFormat format, StagedFiles &files) {
+    const bool merge = exports.options().merge;
+    switch (format) {
+        case ExportFormat::Json:
+            return writeJson(exports.scene(), path, files);
+        case ExportFormat::Obj:
+            return writeObj(exports.assetFor(path), path, files);
+        case ExportFormat::Gltf:
+            return writeGltf(exports.assetFor(path), path, false, merge, files);
+        case ExportFormat::Glb:
+            return writeGltf(exports.assetFor(path), path, true, merge, files);
+    }
+    return path + ": unknown format";
+}
+
 std::optional<std::string> exportScene(const Scene &scene, const std::string &path,
                                        ExportFormat format, StagedFiles &files,
                                        const ExportOptions &options) {
-    if (format == ExportFormat::Json) return writeJson(scene, path, files);
-    // The object's name, else the file's.
-    const std::string name =
-        scene.hasObjectName() ? scene.objectName() : std::filesystem::path(path).stem().string();
-    const AssetModel asset = buildAssetModel(scene, {options.merge, name});
-    switch (format) {
-        case ExportFormat::Obj:
-            return writeObj(asset, path, files);
-        case ExportFormat::Gltf:
-            return writeGltf(asset, path, false, options.merge, files);
-        case ExportFormat::Glb:
-            return writeGltf(asset, path, true, options.merge, files);
-        case ExportFormat::Json:
-            break;
-    }
-    return path + ": unknown format";
+    SceneExports exports(scene, options);
+    return exportScene(exports, path, format, files);
 }
 
 std::optional<std::string> writeExport(const Scene &scene, const std::string &path,

@@ -5,10 +5,9 @@
 
 namespace modeler {
 
-SceneSummary summarizeScene(const Scene &scene) {
+SceneSummary summarizeScene(const Scene &scene, const Shells &shells) {
     SceneSummary summary;
     const Layer &layer = scene.layer();
-    const Shells shells = findShells(layer);
     summary.shells = shells.count;
     summary.points = layer.points().size();
     summary.polygons = layer.polygons().size();

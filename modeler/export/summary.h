@@ -16,7 +16,8 @@ struct SceneSummary {
     std::size_t unloadedImages = 0;  // files asked for as images that were none
 };
 
-SceneSummary summarizeScene(const Scene &scene);
+// shells: the layer's, as findShells gives them.
+SceneSummary summarizeScene(const Scene &scene, const Shells &shells);
 // The summary as the line the command prints.
 std::string summaryLine(const SceneSummary &summary);
 
