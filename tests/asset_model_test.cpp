@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "modeler/export/asset_model.h"
+#include "modeler/export/export_formats.h"
 #include "support.h"
 
 namespace {
@@ -193,4 +194,22 @@ TEST(AssetModel, BlockRunsStayPutAndAListMovedFromStartsAfresh) {
     EXPECT_TRUE(fresh + 3 <= large || fresh >= large + (1 << 20));
     EXPECT_EQ(moved.claim(5), large + (1 << 20) - 5) << "the given-back end, in the moved list";
     EXPECT_EQ(std::count(small, small + 10, 7), 10);
+}
+
+// The outputs of one run share one model per object name.
+TEST(AssetModel, OneRunMakesEachModelOnce) {
+    testing_support::ToolSession s;
+    s.buildBox({0, 0, 0}, {1, 0.3f, 0.2f});
+    modeler::SceneExports unnamed(s.host.scene(), {});
+    const modeler::AssetModel &a = unnamed.assetFor("out/a.glb");
+    EXPECT_EQ(&unnamed.assetFor("elsewhere/a.obj"), &a);  // the same stem
+    EXPECT_NE(&unnamed.assetFor("out/b.gltf"), &a);
+    EXPECT_EQ(unnamed.assetFor("out/b.gltf").name, "b");
+    EXPECT_EQ(&unnamed.shells(), &unnamed.shells());
+
+    s.host.scene().setObjectName("shelf");
+    modeler::SceneExports named(s.host.scene(), {});
+    EXPECT_EQ(&named.assetFor("a.glb"), &named.assetFor("b.obj"));
+    EXPECT_EQ(named.assetFor("a.glb").name, "shelf");
+    EXPECT_EQ(named.assetFor("a.glb").meshes.size(), named.shells().count);
 }
