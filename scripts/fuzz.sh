@@ -16,17 +16,33 @@ scripts/build.sh fuzz
 mkdir -p build/fuzz/findings
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in "${targets[@]}"; do
-  work=build/fuzz/work/$target
+# One target's run; its statistics, or the end of its log on a finding.
+fuzz_one() {
+  local target=$1 work=build/fuzz/work/$1
   mkdir -p "$work"
-  echo "fuzzing $target for ${seconds} s"
   build/fuzz/bin/${target}_fuzz "$work" "tests/fuzz/corpus/$target" \
     -max_total_time="$seconds" -timeout=30 -rss_limit_mb=6144 -print_final_stats=1 \
     -artifact_prefix="build/fuzz/findings/${target}-" 2>"build/fuzz/$target.log" || {
     tail -n 60 "build/fuzz/$target.log" >&2
     echo "scripts/fuzz.sh: $target found a fault (above; the input is in build/fuzz/findings/)" >&2
-    exit 1
+    return 1
   }
   grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "build/fuzz/$target.log" |
     sed "s/^/  $target /"
+}
+
+# Two targets at a time, one a core.
+failed=0
+for ((i = 0; i < ${#targets[@]}; i += 2)); do
+  pair=("${targets[@]:i:2}")
+  echo "fuzzing ${pair[*]} for ${seconds} s"
+  pids=()
+  for target in "${pair[@]}"; do
+    fuzz_one "$target" &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do
+    wait "$pid" || failed=1
+  done
 done
+exit $failed
