@@ -35,7 +35,7 @@ void writeCoverName(char (&out)[Capacity], const char *prefix, int index) {
 
 }  // namespace
 
-bool BookMeshBuilder::addBook(MeshEditOp &edit, const BookSpec &book) {
+bool BookMeshBuilder::addBook(MeshEditOp &edit, const BookPlacement &book) {
     const int n = spineSegmentsUsed(book.spineSegments);
     reversed_ = book.axis != 0;
     char coverName[kCoverNameCapacity];
@@ -49,7 +49,7 @@ bool BookMeshBuilder::addBook(MeshEditOp &edit, const BookSpec &book) {
 // Positions in the order they are added: P0..P7, then L1, U1, ..., Ln, Un;
 // computed whole first so that a book with a point that is not finite adds
 // nothing.
-bool BookMeshBuilder::placePoints(const BookSpec &book, int n) {
+bool BookMeshBuilder::placePoints(const BookPlacement &book, int n) {
     const AxisRoles roles = axisRoles(book.axis);
     const Vector3 &A = book.low;
     const Vector3 &B = book.high;

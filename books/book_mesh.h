@@ -34,7 +34,7 @@ inline constexpr const char *kPageMap = "bookpages";
 inline constexpr const char *kCoverMap = "bookcover";
 
 // One book: its corners, the fill axis, its tilt and its cover name.
-struct BookSpec {
+struct BookPlacement {
     const char *surfacePrefix;  // the cover surface is "<prefix><index>"; not null
     int index;
     Vector3 low, high;   // opposite corners of the book's box
@@ -50,13 +50,13 @@ class BookMeshBuilder {
     // Adds the book's points, faces and UV values. Returns false and adds
     // nothing when a position would not be a finite number. Throws
     // std::bad_alloc only before anything of the book was added.
-    bool addBook(MeshEditOp &edit, const BookSpec &book);
+    bool addBook(MeshEditOp &edit, const BookPlacement &book);
 
   private:
     struct ArcAngle {
         double sine, cosine;
     };
-    bool placePoints(const BookSpec &book, int segments);
+    bool placePoints(const BookPlacement &book, int segments);
     const std::vector<ArcAngle> &arcAngles(int segments);
     void addPoints(MeshEditOp &edit, int from, int to);
     void addBlock(MeshEditOp &edit, const char *coverName);

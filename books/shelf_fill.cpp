@@ -64,7 +64,7 @@ ShelfResult ShelfFill(const ShelfParams &params, MeshEditOp &edit) noexcept {
     }
     const AxisRoles roles = axisRoles(params.axis);
     const int T = roles.t, H = roles.h, D = roles.d;
-    BookSpec book{params.surfacePrefix, 0, lo, hi, params.axis, 0, 0};
+    BookPlacement book{params.surfacePrefix, 0, lo, hi, params.axis, 0, 0};
     Vector3 &A = book.low;
     Vector3 &B = book.high;
     double position = lo[T];

@@ -1,5 +1,6 @@
-// Directory streams with the POSIX names and meanings, for listing the
-// image folder on any system: opendir, readdir, closedir.
+// Directory streams with the meanings of POSIX's opendir, readdir and
+// closedir (under names of their own), for listing the image folder on any
+// system.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +20,10 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
-// One entry, owned by its stream and overwritten by the next readdir.
+// One entry, owned by its stream and overwritten by the next readDirectory.
 struct DirectoryEntry {
-    int32_t d_type;  // kEntryFolder, kEntryFile, kEntryDevice, other type bits, or 0
-    char d_name[kEntryNameCapacity];  // the name without a folder part
+    int32_t type;                   // kEntryFolder, kEntryFile, kEntryDevice, other type bits, or 0
+    char name[kEntryNameCapacity];  // the name without a folder part
 };
 
 struct DirectoryStream;
@@ -30,19 +31,19 @@ struct DirectoryStream;
 // Opens a stream on folder (8-bit text, relative to the current folder or
 // absolute). Null with errno set on failure: 2 (ENOENT) for a null, empty or
 // missing folder or a file in its place.
-DirectoryStream *opendir(const char *folder);
+DirectoryStream *openDirectory(const char *folder);
 
 // The next entry, in the order the system lists them ("." and ".."
 // included), or null when none is left; null again on every later call.
 // A folder is typed kEntryFolder also where the file system does not
 // report types; a link is typed as what it points at.
-DirectoryEntry *readdir(DirectoryStream *stream);
+DirectoryEntry *readDirectory(DirectoryStream *stream);
 
 // Ends and frees the stream: 0; for a null stream -1 with errno 9 (EBADF).
-int closedir(DirectoryStream *stream);
+int closeDirectory(DirectoryStream *stream);
 
 inline bool isFolder(const DirectoryEntry &entry) {
-    return (entry.d_type & kEntryTypeMask) == kEntryFolder;
+    return (entry.type & kEntryTypeMask) == kEntryFolder;
 }
 
 }  // namespace varlobooks

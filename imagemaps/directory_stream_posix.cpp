@@ -52,7 +52,7 @@ int32_t entryType(DIR *dir, const dirent &found) {
 
 }  // namespace
 
-DirectoryStream *opendir(const char *folder) {
+DirectoryStream *openDirectory(const char *folder) {
     if (!folder || !*folder) {
         errno = ENOENT;
         return nullptr;
@@ -72,7 +72,7 @@ DirectoryStream *opendir(const char *folder) {
     return stream;
 }
 
-DirectoryEntry *readdir(DirectoryStream *stream) {
+DirectoryEntry *readDirectory(DirectoryStream *stream) {
     if (!stream || !stream->dir) return nullptr;
     errno = 0;
     const dirent *found = ::readdir(stream->dir);
@@ -84,17 +84,17 @@ DirectoryEntry *readdir(DirectoryStream *stream) {
     }
     DirectoryEntry &entry = stream->entry;
     const std::size_t length = std::strlen(found->d_name);
-    if (length >= sizeof entry.d_name) {
-        std::strcpy(entry.d_name, "?");
-        entry.d_type = 0;
+    if (length >= sizeof entry.name) {
+        std::strcpy(entry.name, "?");
+        entry.type = 0;
     } else {
-        std::memcpy(entry.d_name, found->d_name, length + 1);
-        entry.d_type = entryType(stream->dir, *found);
+        std::memcpy(entry.name, found->d_name, length + 1);
+        entry.type = entryType(stream->dir, *found);
     }
     return &entry;
 }
 
-int closedir(DirectoryStream *stream) {
+int closeDirectory(DirectoryStream *stream) {
     if (!stream) {
         errno = EBADF;
         return -1;

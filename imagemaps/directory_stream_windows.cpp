@@ -75,11 +75,11 @@ std::unique_ptr<WideSearch> startSearch(const wchar_t *folder) {
     return search;
 }
 
-// name in 8-bit text into entry.d_name; false when it has no 8-bit form or
+// name in 8-bit text into entry.name; false when it has no 8-bit form or
 // is too long.
 bool narrowName(const wchar_t *name, DirectoryEntry &entry) {
     std::size_t converted = 0;
-    return wcstombs_s(&converted, entry.d_name, sizeof entry.d_name, name, kWideNameCapacity) == 0;
+    return wcstombs_s(&converted, entry.name, sizeof entry.name, name, kWideNameCapacity) == 0;
 }
 
 }  // namespace
@@ -92,19 +92,19 @@ struct DirectoryStream {
 void entryFromFound(const WIN32_FIND_DATAW &found, DirectoryEntry &entry) {
     if (!narrowName(found.cFileName, entry) &&
         (!found.cAlternateFileName[0] || !narrowName(found.cAlternateFileName, entry))) {
-        std::strcpy(entry.d_name, "?");
-        entry.d_type = 0;
+        std::strcpy(entry.name, "?");
+        entry.type = 0;
         return;
     }
     if (found.dwFileAttributes & kAttributeDevice)
-        entry.d_type = kEntryDevice;
+        entry.type = kEntryDevice;
     else if (found.dwFileAttributes & kAttributeFolder)
-        entry.d_type = kEntryFolder;
+        entry.type = kEntryFolder;
     else
-        entry.d_type = kEntryFile;
+        entry.type = kEntryFile;
 }
 
-DirectoryStream *opendir(const char *folder) {
+DirectoryStream *openDirectory(const char *folder) {
     if (!folder || !*folder) {
         errno = ENOENT;
         return nullptr;
@@ -125,7 +125,7 @@ DirectoryStream *opendir(const char *folder) {
     return stream.release();
 }
 
-DirectoryEntry *readdir(DirectoryStream *stream) {
+DirectoryEntry *readDirectory(DirectoryStream *stream) {
     if (!stream || !stream->search) return nullptr;
     WideSearch &search = *stream->search;
     if (search.cached) {
@@ -142,7 +142,7 @@ DirectoryEntry *readdir(DirectoryStream *stream) {
     return &stream->entry;
 }
 
-int closedir(DirectoryStream *stream) {
+int closeDirectory(DirectoryStream *stream) {
     if (!stream) {
         errno = EBADF;
         return -1;

@@ -15,17 +15,17 @@ namespace {
 constexpr const char *kTitle = "book tool: Add ImageMaps to new surfaces";
 constexpr const char *kBaseColor = "BaseColor";
 
-LWXPanelControl kFolderControls[] = {
+const LWXPanelControl kFolderControls[] = {
     {kImageFolderId, "Image Folder", "sFileName"},
     {0, nullptr, nullptr},
 };
 
-LWXPanelDataDesc kFolderData[] = {
+const LWXPanelDataDesc kFolderData[] = {
     {kImageFolderId, "Image Folder", "string"},
     {0, nullptr, nullptr},
 };
 
-LWXPanelHint kFolderHints[] = {
+const LWXPanelHint kFolderHints[] = {
     XPHINT_LABEL,
     0,
     reinterpret_cast<LWXPanelHint>(kTitle),
@@ -44,8 +44,9 @@ LWXPanelHint kFolderHints[] = {
 
 // Asks the user for the folder. False when cancelled.
 bool askForFolder(const LWXPanelFuncs &xpanel, LWXPanelID panel, std::string &folder) {
-    xpanel.describe(panel, kFolderData, nullptr, nullptr);
-    xpanel.hint(panel, 0, kFolderHints);
+    // The contract's pointers are writable; a host only reads these tables.
+    xpanel.describe(panel, const_cast<LWXPanelDataDesc *>(kFolderData), nullptr, nullptr);
+    xpanel.hint(panel, 0, const_cast<LWXPanelHint *>(kFolderHints));
     char none[] = "none";
     xpanel.formSet(panel, kImageFolderId, none);
     if (!xpanel.post(panel)) return false;
@@ -134,11 +135,11 @@ void assignImages(const ImageMapServices &services, BookTool &tool, const std::s
 std::vector<std::string> listImageFolder(const char *folder) {
     std::vector<std::string> names;
     // Closed on every way out, a failed allocation among them.
-    const std::unique_ptr<DirectoryStream, int (*)(DirectoryStream *)> stream(opendir(folder),
-                                                                              closedir);
+    const std::unique_ptr<DirectoryStream, int (*)(DirectoryStream *)> stream(openDirectory(folder),
+                                                                              closeDirectory);
     if (!stream) return names;
-    while (const DirectoryEntry *entry = readdir(stream.get())) {
-        if (!isFolder(*entry)) names.emplace_back(entry->d_name);
+    while (const DirectoryEntry *entry = readDirectory(stream.get())) {
+        if (!isFolder(*entry)) names.emplace_back(entry->name);
     }
     return names;
 }
@@ -162,7 +163,7 @@ void offerImageMaps(BookTool &tool) noexcept {
     // covers done so far keep their images and the panel still goes.
     LWXPanelID panel = nullptr;
     try {
-        panel = xpanel.create(LWXP_FORM, kFolderControls);
+        panel = xpanel.create(LWXP_FORM, const_cast<LWXPanelControl *>(kFolderControls));
         if (!panel) return;
         std::string folder;
         if (askForFolder(xpanel, panel, folder)) {

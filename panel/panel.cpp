@@ -62,9 +62,9 @@ LWXPanelDataDesc *dataTable() {
     return rows.data();
 }
 
-const char *kTypeChoices[] = {"Hardcover", "Softcover", "Both", nullptr};
+const char *const kTypeChoices[] = {"Hardcover", "Softcover", "Both", nullptr};
 
-LWXPanelHint kHints[] = {
+const LWXPanelHint kHints[] = {
     XPHINT_HIDE,
     kHiddenId,
     XPHINT_POPUP_CHOICES,
@@ -125,7 +125,8 @@ LWXPanelID createParameterPanel(LWInstance) {
     const LWXPanelFuncs *xpanel = toolServices().xpanel;
     LWXPanelID panel = xpanel->create(LWXP_VIEW, controlTable());
     if (!panel) return nullptr;
-    xpanel->hint(panel, 0, kHints);
+    // The contract's pointers are writable; a host only reads the hints.
+    xpanel->hint(panel, 0, const_cast<LWXPanelHint *>(kHints));
     xpanel->describe(panel, dataTable(), panelGet, panelSet);
     return panel;
 }

@@ -27,17 +27,17 @@ TEST(DirectoryStream, ListsEveryEntryWithItsType) {
 
 TEST(DirectoryStream, FailuresSetErrno) {
     errno = 0;
-    EXPECT_EQ(vb::closedir(nullptr), -1);
+    EXPECT_EQ(vb::closeDirectory(nullptr), -1);
     EXPECT_EQ(errno, 9);
     const std::string folder = testing_support::freshFolder("dirstream_fail");
     std::ofstream(folder + "/file") << "x";
     for (const std::string &bad : {std::string(), folder + "/missing", folder + "/file"}) {
         errno = 0;
-        EXPECT_EQ(vb::opendir(bad.c_str()), nullptr) << bad;
+        EXPECT_EQ(vb::openDirectory(bad.c_str()), nullptr) << bad;
         EXPECT_EQ(errno, 2) << bad;
     }
     errno = 0;
-    EXPECT_EQ(vb::opendir(nullptr), nullptr);
+    EXPECT_EQ(vb::openDirectory(nullptr), nullptr);
     EXPECT_EQ(errno, 2);
-    EXPECT_EQ(vb::readdir(nullptr), nullptr);
+    EXPECT_EQ(vb::readDirectory(nullptr), nullptr);
 }

@@ -34,15 +34,15 @@ TEST(DirectoryStreamWindows, NamesBeyondLatin1ComeOutShortOrAsQuestionMarks) {
     std::wcscpy(found.cFileName, L"\u0101\u0101");
     vb::DirectoryEntry entry{};
     vb::entryFromFound(found, entry);
-    EXPECT_STREQ(entry.d_name, "?");
-    EXPECT_EQ(entry.d_type, 0);
+    EXPECT_STREQ(entry.name, "?");
+    EXPECT_EQ(entry.type, 0);
     std::wcscpy(found.cAlternateFileName, L"AA~1");
     vb::entryFromFound(found, entry);
-    EXPECT_STREQ(entry.d_name, "AA~1");
-    EXPECT_EQ(entry.d_type, vb::kEntryFolder);
+    EXPECT_STREQ(entry.name, "AA~1");
+    EXPECT_EQ(entry.type, vb::kEntryFolder);
     found.dwFileAttributes |= FILE_ATTRIBUTE_DEVICE;
     vb::entryFromFound(found, entry);
-    EXPECT_EQ(entry.d_type, vb::kEntryDevice) << "a device is a device before a folder";
+    EXPECT_EQ(entry.type, vb::kEntryDevice) << "a device is a device before a folder";
 }
 
 TEST(DirectoryStreamWindows, AFolderTextOf259CharactersIsTheLongestThatPasses) {
@@ -56,7 +56,7 @@ TEST(DirectoryStreamWindows, AFolderTextOf259CharactersIsTheLongestThatPasses) {
 
     const std::string tooLong = longest + "/";
     errno = 0;
-    EXPECT_EQ(vb::opendir(tooLong.c_str()), nullptr);
+    EXPECT_EQ(vb::openDirectory(tooLong.c_str()), nullptr);
     EXPECT_NE(errno, 0);
     EXPECT_NE(errno, 2) << "refused by the conversion, before the file system is asked";
 }
@@ -74,16 +74,16 @@ TEST(DirectoryStreamWindows, RootsAndTrailingSeparatorsListTheSameFolder) {
 
 TEST(DirectoryStreamWindows, TheFirstEntryIsFetchedAtTheOpen) {
     const std::string folder = testing_support::freshFolder("dirstream_first");
-    vb::DirectoryStream *stream = vb::opendir(folder.c_str());
+    vb::DirectoryStream *stream = vb::openDirectory(folder.c_str());
     ASSERT_NE(stream, nullptr);
     std::error_code ec;
     fs::remove(folder, ec);  // the folder goes; its first entry was already found
-    vb::DirectoryEntry *first = vb::readdir(stream);
+    vb::DirectoryEntry *first = vb::readDirectory(stream);
     ASSERT_NE(first, nullptr);
-    EXPECT_STREQ(first->d_name, ".");
-    EXPECT_EQ(first->d_type, vb::kEntryFolder);
-    while (vb::readdir(stream)) {
+    EXPECT_STREQ(first->name, ".");
+    EXPECT_EQ(first->type, vb::kEntryFolder);
+    while (vb::readDirectory(stream)) {
     }
-    EXPECT_EQ(vb::readdir(stream), nullptr);
-    EXPECT_EQ(vb::closedir(stream), 0);
+    EXPECT_EQ(vb::readDirectory(stream), nullptr);
+    EXPECT_EQ(vb::closeDirectory(stream), 0);
 }

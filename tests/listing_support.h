@@ -14,14 +14,14 @@ namespace testing_support {
 inline std::map<std::string, int32_t> listAll(const std::string &folder) {
     namespace vb = varlobooks;
     std::map<std::string, int32_t> entries;
-    vb::DirectoryStream *stream = vb::opendir(folder.c_str());
+    vb::DirectoryStream *stream = vb::openDirectory(folder.c_str());
     EXPECT_NE(stream, nullptr) << folder;
     if (!stream) return entries;
-    while (vb::DirectoryEntry *entry = vb::readdir(stream))
-        entries[entry->d_name] = entry->d_type;
-    EXPECT_EQ(vb::readdir(stream), nullptr);
-    EXPECT_EQ(vb::readdir(stream), nullptr) << "an ended stream stays ended";
-    EXPECT_EQ(vb::closedir(stream), 0);
+    while (vb::DirectoryEntry *entry = vb::readDirectory(stream))
+        entries[entry->name] = entry->type;
+    EXPECT_EQ(vb::readDirectory(stream), nullptr);
+    EXPECT_EQ(vb::readDirectory(stream), nullptr) << "an ended stream stays ended";
+    EXPECT_EQ(vb::closeDirectory(stream), 0);
     return entries;
 }
 

@@ -70,6 +70,8 @@ class Scene {
     // through addSurface (a polygon's or the user's), never through the
     // layer directly, so that the two stay in step.
     std::span<const std::unique_ptr<Surface>> surfaces() const { return {surfaces_.data(), live_}; }
+    // The surface of that name: the existing one when the name is known,
+    // else a new one at the end.
     Surface &addSurface(std::string_view name);
     // A surface the user named: it stays when an edit is taken back.
     Surface &addUserSurface(std::string_view name);
