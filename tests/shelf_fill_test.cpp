@@ -212,6 +212,18 @@ TEST(ShelfFill, FillAlwaysEndsAndIsBounded) {
         EXPECT_EQ(fill(params, edit), int(varlobooks::kMaxPointsPerBuild / perBook));
         EXPECT_LE(edit.points, std::size_t(varlobooks::kMaxPointsPerBuild));
     }
+    {
+        // The cap may be reached exactly: 80,000 books of 50 points make
+        // 4,000,000, every one of them.
+        auto params = defaultParams({1000, 1, 1});
+        params.bookType = varlobooks::kBookHardcover;
+        params.segments = 21;
+        params.minSize = params.maxSize = 1e-3;
+        CountingEdit edit;
+        static_assert(varlobooks::kMaxPointsPerBuild % (8 + 2 * 21) == 0);
+        EXPECT_EQ(fill(params, edit), int(varlobooks::kMaxPointsPerBuild / (8 + 2 * 21)));
+        EXPECT_EQ(edit.points, std::size_t(varlobooks::kMaxPointsPerBuild));
+    }
 }
 
 TEST(ShelfFill, NonFiniteBoxOrParametersMakeNoBooks) {
