@@ -16,6 +16,7 @@
 #include "host/services.h"
 #include "image_support.h"
 #include "modeler/export/atomic_file.h"
+#include "modeler/export/export_formats.h"
 #include "modeler/export/export_mesh.h"
 #include "modeler/export/json_export.h"
 #include "support.h"
@@ -643,6 +644,41 @@ TEST(ExportImages, TheBytesLoadedAreTheBytesExported) {
     EXPECT_EQ(std::string(bytes->bytes.begin(), bytes->bytes.end()), loaded);
     std::filesystem::remove(path);
     EXPECT_EQ(modeler::imageBytes(*image)->bytes.size(), loaded.size());
+}
+
+}  // namespace
+
+namespace {
+
+// The index type of a glTF primitive of `faces` separate faces of `corners`
+// points each (one vertex a point), written merged as one primitive.
+int indexTypeOf(int faces, int corners, const std::string &name) {
+    modeler::Scene scene;
+    modeler::Layer &layer = scene.layer();
+    const uint32_t surface = scene.addSurface("s").index;
+    for (int f = 0; f < faces; ++f) {
+        std::vector<uint32_t> points;
+        for (int c = 0; c < corners; ++c)
+            points.push_back(layer.addPoint({double(f) + (c == 1 || c == 2), 0, double(c >= 2)}));
+        layer.addPolygon(surface, points);
+    }
+    const std::string path = testing_support::freshFolder(name) + "/m.glb";
+    EXPECT_FALSE(modeler::writeExport(scene, path, modeler::ExportFormat::Glb,
+                                      modeler::ExportOptions{true}));
+    tinygltf::Model model;
+    tinygltf::TinyGLTF loader;
+    std::string error, warning;
+    EXPECT_TRUE(loader.LoadBinaryFromFile(&model, &error, &warning, path)) << error;
+    const auto &primitive = model.meshes.at(0).primitives.at(0);
+    EXPECT_EQ(model.accessors[primitive.attributes.at("POSITION")].count,
+              std::size_t(faces) * corners);
+    return model.accessors[primitive.indices].componentType;
+}
+
+// 16-bit indices reach 65,534: glTF reserves 65,535 (a primitive restart).
+TEST(ExportGltf, SixteenBitIndicesStopShortOfTheReservedValue) {
+    EXPECT_EQ(indexTypeOf(21845, 3, "gltf_65535"), TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT);
+    EXPECT_EQ(indexTypeOf(16384, 4, "gltf_65536"), TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT);
 }
 
 }  // namespace

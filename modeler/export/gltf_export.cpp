@@ -297,8 +297,10 @@ class GltfBuilder {
         meshStart_.push_back(primitives_.size());
     }
 
+    // 16-bit indices up to 65,534: glTF reserves each type's largest value
+    // (65,535) for a primitive restart, which validators reject.
     static bool narrowIndices(const PrimitiveVertices &part) {
-        return part.vertices.size() <= 65536;
+        return part.vertices.size() <= 65535;
     }
 
     // The bytes of one view, primitive after primitive as its accessors
