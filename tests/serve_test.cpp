@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "modeler/serve/web_server.h"
+#include "modeler/serve/workspace.h"
 #include "support.h"
 
 namespace {
@@ -423,6 +424,35 @@ TEST(ServeCommand, RefusesWhatItCannotServe) {
     auto help = testing_support::runModeler("serve --help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("--images"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Every gesture that reads the clock writes it down when it changed, so
+// that the session replays each press with its own seed.
+TEST(ServeWorkspace, EachPressInANewSecondWritesItsClock) {
+    auto module = testing_support::loadModule();
+    modeler::Workspace workspace(*module, testing_support::bookServer(*module),
+                                 modeler::ImageRoot(), "shelf");
+    ASSERT_FALSE(workspace.startError());
+    int64_t now = 100;
+    workspace.setWallClock([&now] { return now; });
+    for (const char *line : {"press 0 0 0", "move 1 0.4 0.3", "end keep"})
+        ASSERT_FALSE(workspace.act(line, std::string(line).starts_with("press")));
+    ASSERT_FALSE(workspace.act("press 0 0 0", true));  // the same second: no new line
+    now = 101;
+    ASSERT_FALSE(workspace.act("press 0 0 0", true));
+    ASSERT_FALSE(workspace.act("drag 7 1.2 0.4 0.3", true));  // a drag's first step reads it too
+    now = 102;
+    ASSERT_FALSE(workspace.act("drag 7 1.3 0.4 0.3", false));  // a drag's later steps do not
+    const std::string text = workspace.sessionText();
+    EXPECT_NE(text.find("clock 100\npress 0 0 0\nmove"), std::string::npos) << text;
+    EXPECT_NE(text.find("end keep\npress 0 0 0\nclock 101\npress 0 0 0\ndrag 7 1.2"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("clock 102"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ std::optional<std::string> Workspace::act(const std::string &line, bool beginsGe
     const bool readsClock = std::holds_alternative<action::Press>(step) ||
                             (beginsGesture && std::holds_alternative<action::Drag>(step));
     if (readsClock) {
-        const auto now = static_cast<int64_t>(std::time(nullptr));
+        const int64_t now = wallClock_();
         if (clock_ != now) {
             if (auto error = playLine("clock " + std::to_string(now))) return error;
             clock_ = now;

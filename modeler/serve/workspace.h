@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +39,9 @@ class Workspace {
     Workspace &operator=(const Workspace &) = delete;
 
     const std::optional<std::string> &startError() const { return startError_; }
+
+    // The seconds a gesture's clock is set to: the calendar's, unless set.
+    void setWallClock(std::function<int64_t()> now) { wallClock_ = std::move(now); }
 
     // Plays one session line the page sent. beginsGesture: a press of the
     // pointer (a press, or the first step of a handle drag) that reads the
@@ -81,6 +86,7 @@ class Workspace {
     std::optional<std::string> startError_;
     std::vector<std::string> lines_;
     std::optional<int64_t> clock_;
+    std::function<int64_t()> wallClock_ = [] { return static_cast<int64_t>(std::time(nullptr)); };
     std::vector<std::string> warnings_;
     // A fault of the plug-in ends the use: what follows could not replay.
     std::optional<std::string> failed_;
