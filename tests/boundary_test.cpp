@@ -9,6 +9,8 @@
 #include <string>
 
 #include "books/shelf_fill.h"
+#include "host/services.h"
+#include "host/xpanel.h"
 #include "modeler/model/layer.h"
 #include "modeler/services/edit_operations.h"
 #include "modeler/services/service_host.h"
@@ -242,4 +244,32 @@ TEST(Boundary, MeshEditThatRunsOutOfMemoryRefusesTheCall) {
         if (allDone) break;
     }
     EXPECT_GT(refused, 5);
+}
+
+// The same for every other service the plug-in calls: one that runs out of
+// memory answers its failure value (with a fault, when even that can be
+// recorded), and never throws.
+TEST(Boundary, ServiceThatRunsOutOfMemoryAnswersFailure) {
+    int refused = 0;
+    for (long left = 0; left < 40; ++left) {
+        modeler::Host host;
+        modeler::Host::Serving serving{host};
+        GlobalFunc *lookup = host.globalLookup();
+        LWXPanelControl controls[] = {{1, "Folder", "sFileName"}, {0, nullptr, nullptr}};
+        const auto useServices = [&] {
+            auto *textures = static_cast<const LWTextureFuncs *>(lookup(LWTEXTUREFUNCS_GLOBAL, 0));
+            auto *xpanel = static_cast<const LWXPanelFuncs *>(lookup(LWXPANELFUNCS_GLOBAL, 0));
+            return textures && xpanel &&
+                   textures->create(TRT_COLOR, "a texture with a long name to store",
+                                    textures->contextCreate({}), nullptr) &&
+                   xpanel->create(LWXP_FORM, controls);
+        };
+        bool allDone = true;
+        gAllocationsLeft = left;
+        EXPECT_NO_THROW(allDone = useServices()) << left;
+        gAllocationsLeft = -1;
+        refused += !allDone;
+        if (allDone) break;
+    }
+    EXPECT_GT(refused, 2);
 }

@@ -8,8 +8,18 @@
 namespace modeler {
 namespace {
 
-void *lookupInCurrent(const char *name, int useMode) {
-    return Host::current().lookup(name, useMode);
+// As every service: nothing is thrown into the plug-in (see
+// service_tables.cpp); a lookup that cannot be recorded answers null.
+void *lookupInCurrent(const char *name, int useMode) noexcept {
+    try {
+        return Host::current().lookup(name, useMode);
+    } catch (...) {
+        try {
+            Host::current().fault("the global lookup failed (out of memory) and answered null");
+        } catch (...) {
+        }
+        return nullptr;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "modeler/services/service_tables.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "host/services.h"
 #include "host/xpanel.h"
@@ -13,6 +14,28 @@ namespace {
 Host &host() {
     return Host::current();
 }
+
+// Every service the plug-in calls runs inside this: an exception (memory
+// that ran out, mostly) becomes a fault on the host and the call's failure
+// value (0 or null), never an exception in the plug-in's C code.
+template <auto Service>
+struct Guarded;
+template <typename Result, typename... Args, Result (*Service)(Args...)>
+struct Guarded<Service> {
+    static Result call(Args... args) noexcept {
+        try {
+            return Service(args...);
+        } catch (...) {
+            try {
+                host().fault("a host service failed (out of memory) and was refused");
+            } catch (...) {
+            }
+            if constexpr (!std::is_void_v<Result>) return Result{};
+        }
+    }
+};
+template <auto Service>
+constexpr auto guarded = &Guarded<Service>::call;
 
 // ---- LWXPanel ----
 
@@ -53,8 +76,14 @@ int xpPost(LWXPanelID id) {
     return panel ? host().panels().post(*panel) : 0;
 }
 
-const LWXPanelFuncs kXPanel = {1,      xpCreate,  xpDestroy, xpDescribe,
-                               xpHint, xpFormSet, xpFormGet, xpPost};
+const LWXPanelFuncs kXPanel = {1,
+                               guarded<xpCreate>,
+                               guarded<xpDestroy>,
+                               guarded<xpDescribe>,
+                               guarded<xpHint>,
+                               guarded<xpFormSet>,
+                               guarded<xpFormGet>,
+                               guarded<xpPost>};
 
 // ---- LWM: State Query 3 ----
 
@@ -62,7 +91,7 @@ const char *stateObject() {
     return host().scene().objectName().c_str();
 }
 
-const LWStateQueryFuncs kStateQuery = {stateObject};
+const LWStateQueryFuncs kStateQuery = {guarded<stateObject>};
 
 // ---- Surface Functions 4 ----
 
@@ -94,7 +123,8 @@ int surfSetChannelTexture(LWSurfaceID id, const char *channel, LWTextureID textu
     return 1;
 }
 
-const LWSurfaceFuncs kSurfaces = {surfByObject, surfName, surfSetChannelTexture};
+const LWSurfaceFuncs kSurfaces = {guarded<surfByObject>, guarded<surfName>,
+                                  guarded<surfSetChannelTexture>};
 
 // ---- Texture Functions 3 ----
 
@@ -174,8 +204,8 @@ int txSetParam(LWTLayerID id, unsigned int tag, void *data) {
     }
 }
 
-const LWTextureFuncs kTextures = {txContextCreate, txContextDestroy, txCreate, txLayerAdd,
-                                  txSetParam};
+const LWTextureFuncs kTextures = {guarded<txContextCreate>, guarded<txContextDestroy>,
+                                  guarded<txCreate>, guarded<txLayerAdd>, guarded<txSetParam>};
 
 // ---- LW Image List 6 ----
 
@@ -214,7 +244,8 @@ LWImageID imgLoad(const char *path) {
     return reinterpret_cast<LWImageID>(const_cast<Image *>(image));
 }
 
-const LWImageList kImages = {imgFirst, imgNext, imgFilename, imgLoad};
+const LWImageList kImages = {guarded<imgFirst>, guarded<imgNext>, guarded<imgFilename>,
+                             guarded<imgLoad>};
 
 // Services a tool may ask for but never calls: any non-null table does.
 struct OpaqueService {
