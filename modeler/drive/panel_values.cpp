@@ -1,6 +1,7 @@
 #include "modeler/drive/panel_values.h"
 
 #include "modeler/drive/user_input.h"
+#include "modeler/model/angles.h"
 
 #include <charconv>
 #include <cmath>
@@ -22,7 +23,7 @@ std::optional<PanelValue> parsePanelValue(const PanelControl &control, const std
         auto number = parseFiniteNumber(text);
         if (!number) return std::nullopt;
         // Angle fields show degrees; the value behind them is in radians.
-        if (type == "angle") *number = *number * (std::numbers::pi / 180.0);
+        if (type == "angle") *number = radiansFromDegrees(*number);
         return PanelValue(*number);
     }
     if (type != "integer") return std::nullopt;
@@ -69,7 +70,7 @@ std::string formatPanelValue(const PanelControl &control, const void *value) {
     if (type == "float" || type == "angle") {
         double number;
         std::memcpy(&number, value, sizeof number);
-        if (type == "angle") number = number * (180.0 / std::numbers::pi);
+        if (type == "angle") number = degreesFromRadians(number);
         out << number;
         return out.str();
     }

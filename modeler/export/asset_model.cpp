@@ -8,6 +8,7 @@
 #include <span>
 #include <unordered_map>
 
+#include "modeler/model/angles.h"
 #include "modeler/plugin_profile.h"
 
 namespace modeler {
@@ -115,8 +116,7 @@ class MeshBuilder {
             primitives_[p].indices = {indices, 3 * triangles[p]};
             out.push_back(indices);
         }
-        const double smooth =
-            std::cos((kCreaseDegrees + kCreaseSlackDegrees) * std::numbers::pi / 180);
+        const double smooth = std::cos(radiansFromDegrees(kCreaseDegrees + kCreaseSlackDegrees));
         std::vector<uint32_t> &v = polygonVertices_;
         for (uint32_t f = 0; f < shell.polygons.size(); ++f) {
             const ShellPolygon &polygon = shell.polygons[f];
