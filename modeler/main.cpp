@@ -97,42 +97,15 @@ std::string noToolServer(const LoadedModule &module) {
            "\"";
 }
 
-// Folders made for the outputs; those still empty go again when the run
-// fails, so that a failed run leaves nothing behind.
-class MadeFolders {
-  public:
-    ~MadeFolders() {
-        if (keep_) return;
-        std::error_code ec;
-        for (auto it = made_.rbegin(); it != made_.rend(); ++it)
-            fs::remove(*it, ec);  // removes only an empty folder
-    }
-    std::optional<std::string> make(const fs::path &folder) {
-        std::error_code ec;
-        if (folder.empty() || fs::is_directory(folder, ec)) return std::nullopt;
-        if (auto error = make(folder.parent_path())) return error;
-        if (!fs::create_directory(folder, ec) && ec) return ec.message();
-        made_.push_back(folder);
-        return std::nullopt;
-    }
-    void keep() { keep_ = true; }
-
-  private:
-    std::vector<fs::path> made_;
-    bool keep_ = false;
-};
-
 // Every output staged, then all committed together: a run that fails
 // leaves every earlier file as it was.
 std::optional<std::string> writeOutputs(SceneExports &exports, const std::vector<Output> &outputs,
                                         bool quiet) {
     const Scene &scene = exports.scene();
-    MadeFolders folders;
+    // The files make their missing folders, and remove them again unless
+    // the run commits.
     StagedFiles files;
     for (const Output &output : outputs) {
-        const fs::path parent = fs::path(output.path).parent_path();
-        if (auto error = folders.make(parent))
-            return output.path + ": cannot create its folder (" + *error + ")";
         // Large exports take a moment: say so on a terminal.
         const bool progress =
             stderrIsTerminal() && !quiet && scene.layer().polygons().size() > kLargeExport;
@@ -141,9 +114,7 @@ std::optional<std::string> writeOutputs(SceneExports &exports, const std::vector
         if (progress) std::cerr << (error ? " failed\n" : " done\n");
         if (error) return error;
     }
-    auto error = files.commit();
-    if (!error) folders.keep();
-    return error;
+    return files.commit();
 }
 
 // What the user should hear when the tool made nothing, or no cover took
