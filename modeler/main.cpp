@@ -17,10 +17,7 @@
 #include "modeler/plugin_profile.h"
 #include "modeler/services/service_host.h"
 #ifdef MODELER_SERVE
-#include <pthread.h>
-
-#include <thread>
-
+#include "modeler/serve/serve_until_stopped.h"
 #include "modeler/serve/web_server.h"
 #endif
 
@@ -268,31 +265,13 @@ int serve(const ServeRequest &request, const Common &common) {
         std::cerr << "modeler: warning: listening on " << request.host
                   << ": anyone who can reach it can drive the tool and read the image folder\n";
     }
-    // Ctrl+C or a termination request stops the server; the signals are
-    // taken by one thread so that no other is interrupted by them.
-    sigset_t stopping;
-    sigemptyset(&stopping);
-    sigaddset(&stopping, SIGINT);
-    sigaddset(&stopping, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
-    std::thread stopper([&web, stopping] {
-        int signal = 0;
-        sigwait(&stopping, &signal);
-        web.stop();
-    });
-    const std::string host =
-        request.host.find(':') != std::string::npos ? "[" + request.host + "]" : request.host;
-    const std::string url = "http://" + host + ":" + std::to_string(web.port()) + "/";
+    const std::string url = serverUrl(request.host, web.port());
     if (!common.quiet) std::cout << "modeler: serving " << url << " (Ctrl+C stops)" << std::endl;
     if (request.open) {
         const std::string command = "xdg-open '" + url + "' >/dev/null 2>&1 &";
         if (std::system(command.c_str()) != 0) std::cerr << "modeler: cannot open a browser\n";
     }
-    const bool served = web.run();
-    // The stopper uses the server: it ends before the server does. When no
-    // signal stopped the server, this one wakes it.
-    pthread_kill(stopper.native_handle(), SIGTERM);
-    stopper.join();
+    const bool served = serveUntilStopped(web);
     if (!served) return fail("the server stopped with an error", kFailed);
     return 0;
 }
