@@ -1,11 +1,13 @@
 /*
- * The one extra entry of our module besides _mod_descrip: a host may set
- * the clock a pointer press reads its seed from, so that a scripted session
- * gives the same books on every run. Optional: a host that never calls it
- * leaves the tool on the calendar clock.
+ * An optional extension of the module contract: a module may export, under
+ * MODULE_CLOCK_SYMBOL beside _mod_descrip, a function through which a host
+ * sets the clock its tools read (for example the seed a pointer press takes
+ * from the time), so that a scripted session gives the same result on every
+ * run. A module without it, or a host that never calls it, keeps the
+ * calendar clock.
  */
-#ifndef VARLOBOOKS_HOST_CLOCK_H
-#define VARLOBOOKS_HOST_CLOCK_H
+#ifndef MODULE_CLOCK_H
+#define MODULE_CLOCK_H
 
 #include <stdint.h>
 
@@ -13,15 +15,15 @@
 extern "C" {
 #endif
 
-#define VARLOBOOKS_CLOCK_SYMBOL "varlobooksSetClock"
+#define MODULE_CLOCK_SYMBOL "_mod_set_clock"
 
 /* The seconds the clock reads now. data is the pointer given with it. */
-typedef int64_t VarlobooksClockFunc(void *data);
+typedef int64_t ModuleClockFunc(void *data);
 
 /* Sets the clock for every instance of the module; null restores the
  * calendar clock. data must stay valid until the clock is replaced or the
  * module is unloaded. Called on the host's thread. */
-typedef void VarlobooksSetClockFunc(VarlobooksClockFunc *clock, void *data);
+typedef void ModuleSetClockFunc(ModuleClockFunc *clock, void *data);
 
 #ifdef __cplusplus
 }

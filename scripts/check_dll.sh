@@ -10,7 +10,7 @@ exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" | awk '/\]
 imports=$(awk '/DLL Name:/ {print $3}' <<<"$dump" | sort -u | tr '\n' ' ')
 echo "$dll exports: $exports"
 echo "$dll imports: $imports"
-[[ $exports == "_mod_descrip _mod_version varlobooksSetClock " ]] || { echo "unexpected exports" >&2; exit 1; }
+[[ $exports == "_mod_descrip _mod_set_clock _mod_version " ]] || { echo "unexpected exports" >&2; exit 1; }
 for dll_name in $imports; do
   case ${dll_name,,} in
     kernel32.dll | msvcrt.dll | user32.dll | advapi32.dll) ;;

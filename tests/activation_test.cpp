@@ -175,5 +175,5 @@ TEST(Activation, ModuleExportsOnlyItsDescriptorVersionAndClock) {
         }
     }
     EXPECT_EQ(ours,
-              (std::vector<std::string>{"_mod_descrip", "_mod_version", "varlobooksSetClock"}));
+              (std::vector<std::string>{"_mod_descrip", "_mod_set_clock", "_mod_version"}));
 }

@@ -5,12 +5,12 @@
 namespace varlobooks {
 namespace {
 
-VarlobooksClockFunc *gClock = nullptr;
+ModuleClockFunc *gClock = nullptr;
 void *gClockData = nullptr;
 
 }  // namespace
 
-void setPressClock(VarlobooksClockFunc *clock, void *data) {
+void setPressClock(ModuleClockFunc *clock, void *data) {
     gClock = clock;
     gClockData = clock ? data : nullptr;
 }

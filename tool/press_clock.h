@@ -12,6 +12,6 @@ namespace varlobooks {
 int32_t clockSeconds();
 
 // Makes clockSeconds read clock(data); a null clock restores the calendar.
-void setPressClock(VarlobooksClockFunc *clock, void *data);
+void setPressClock(ModuleClockFunc *clock, void *data);
 
 }  // namespace varlobooks

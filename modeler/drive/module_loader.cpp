@@ -69,8 +69,8 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
         module->descriptor_ = nullptr;  // failed startup: unload without shutdown
         return fail("module startup failed");
     }
-    module->setClock_ = reinterpret_cast<VarlobooksSetClockFunc *>(
-        findSystemSymbol(module->handle_, VARLOBOOKS_CLOCK_SYMBOL));
+    module->setClock_ = reinterpret_cast<ModuleSetClockFunc *>(
+        findSystemSymbol(module->handle_, MODULE_CLOCK_SYMBOL));
     module->readOnly_ = readOnlySegments(module->handle_, module->descriptor_);
     module->readVersion();
     return module;

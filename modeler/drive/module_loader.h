@@ -62,7 +62,7 @@ class LoadedModule {
     const ModuleDescriptor *descriptor_ = nullptr;
     void *moduleData_ = nullptr;
     std::vector<ServerInfo> servers_;
-    VarlobooksSetClockFunc *setClock_ = nullptr;
+    ModuleSetClockFunc *setClock_ = nullptr;
     int64_t fixedSeconds_ = 0;
     std::vector<MemoryRange> readOnly_;
 };
