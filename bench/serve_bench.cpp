@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bench/bench_module.h"
+#include "modeler/profile_words.h"
 #include "modeler/serve/web_server.h"
 
 namespace {
@@ -28,6 +29,7 @@ void ServeDrag(benchmark::State &state) {
     options.port = 0;
     options.webFolder = WEB_FOLDER;
     options.objectName = "bench";
+    options.look = modeler::profileLook();
     modeler::WebServer server(module, *module.find("MeshEditTool", "varlobooks"), options);
     if (auto error = server.bind()) {
         state.SkipWithError(error->c_str());

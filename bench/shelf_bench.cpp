@@ -16,6 +16,7 @@
 #include "modeler/drive/tool_driver.h"
 #include "modeler/export/asset_model.h"
 #include "modeler/export/export_formats.h"
+#include "modeler/profile_words.h"
 #include "modeler/services/service_host.h"
 #include "tool/book_tool.h"
 
@@ -168,7 +169,7 @@ void Export(benchmark::State &state, modeler::ExportFormat format, const char *n
     fs::create_directories(folder);
     const std::string path = (folder / name).string();
     for (auto _ : state) {
-        if (auto error = modeler::writeExport(scene, path, format))
+        if (auto error = modeler::writeExport(scene, path, format, {false, modeler::profileLook()}))
             state.SkipWithError(error->c_str());
     }
     std::uintmax_t bytes = 0;
@@ -200,7 +201,7 @@ void AssetModel(benchmark::State &state) {
     std::size_t vertices = 0;
     for (auto _ : state) {
         const modeler::AssetModel model =
-            modeler::buildAssetModel(scene, {false, scene.objectName()});
+            modeler::buildAssetModel(scene, {false, scene.objectName(), modeler::profileLook()});
         vertices = 0;
         for (const modeler::AssetMesh &mesh : model.meshes)
             vertices += mesh.vertexCount();

@@ -15,6 +15,7 @@
 #include "modeler/export/export_formats.h"
 #include "modeler/export/summary.h"
 #include "modeler/plugin_profile.h"
+#include "modeler/profile_words.h"
 #include "modeler/services/service_host.h"
 #ifdef MODELER_SERVE
 #include "modeler/serve/serve_until_stopped.h"
@@ -121,7 +122,7 @@ void warnOfEmptyResults(Host &host, const SceneSummary &summary, const Common &c
         host.warn(std::string("the tool made no ") + profile::kShellNoun + " (" +
                   profile::kEmptyResultHint + ")");
     } else if (!common.images.empty() && summary.texturedShells == 0) {
-        host.warn("no image from " + common.images + " went to a cover");
+        host.warn("no image from " + common.images + " went to " + profile::kImageTarget);
     }
 }
 
@@ -136,6 +137,7 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
     const ServerRecord *server = toolServer(module);
     if (!server) return fail(noToolServer(module), kFailed);
     Host host;
+    host.setUnloadedImageHint(profile::kUnloadedImageHint);
     host.addStableMemory(module.readOnlyMemory());
     // Quiet means errors only: warnings change nothing in the run's outcome.
     if (!common.quiet) {
@@ -146,6 +148,7 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
     RunOptions options;
     if (!common.images.empty()) options.folderAnswer = common.images;
     if (common.verbose) options.report = [](const std::string &line) { std::cerr << line << '\n'; };
+    options.shellNoun = profile::kShellNoun;
     // One activation: the session's panel edits are checked against the
     // activated tool's panel before any action runs.
     SessionPlayer player(host, *server, options, clockOf(module));
@@ -156,13 +159,13 @@ int runAndExport(const Session &session, const Common &common, bool fromCommandL
 
     // Shells are found once, and each asset model made once, for the
     // warnings, the summary line and every output alike.
-    SceneExports exports(host.scene(), {common.merge});
+    SceneExports exports(host.scene(), {common.merge, profileLook()});
     const SceneSummary summary = summarizeScene(host.scene(), exports.shells());
     warnOfEmptyResults(host, summary, common);
     const auto &resolved = std::get<std::vector<Output>>(outputs);
     if (auto error = writeOutputs(exports, resolved, common.quiet)) return fail(*error, kFailed);
     if (!common.quiet) {
-        std::cout << summaryLine(summary) << '\n';
+        std::cout << summaryLine(summary, profileSummaryWords()) << '\n';
         for (const Output &output : resolved)
             std::cout << "wrote " << output.path << '\n';
     }
@@ -259,6 +262,8 @@ int serve(const ServeRequest &request, const Common &common) {
     options.images = common.images;
     options.webFolder = defaultWebFolder();
     options.objectName = profile::kDefaultObjectName;
+    options.look = profileLook();
+    options.unloadedImageHint = profile::kUnloadedImageHint;
     WebServer web(module, *server, options);
     if (auto error = web.bind()) return fail(*error, kFailed);
     if (request.host != "127.0.0.1" && request.host != "localhost") {

@@ -21,6 +21,13 @@ inline constexpr const char *kDefaultObjectName = "bookshelf";
 // what the tool is called in the command's help.
 inline constexpr const char *kShellNoun = "books";
 inline constexpr const char *kShellNounSingular = "book";
+inline constexpr const char *kTexturedShellsNoun = "textured covers";
+// What a shell's image goes to, for the warning when none did.
+inline constexpr const char *kImageTarget = "a cover";
+// Names the writer in the exports' headers.
+inline constexpr const char *kGeneratorName = "varlobooks";
+// Beside an OBJ, the folder STEM_covers holds its images.
+inline constexpr const char *kImagesFolderSuffix = "_covers";
 inline constexpr const char *kToolTitle = "the varlobooks book tool";
 // Panel edits as fill's help shows them.
 inline constexpr const char *kPanelEditExamples =

@@ -174,6 +174,5 @@ TEST(Activation, ModuleExportsOnlyItsDescriptorVersionAndClock) {
             ours.push_back(s);
         }
     }
-    EXPECT_EQ(ours,
-              (std::vector<std::string>{"_mod_descrip", "_mod_set_clock", "_mod_version"}));
+    EXPECT_EQ(ours, (std::vector<std::string>{"_mod_descrip", "_mod_set_clock", "_mod_version"}));
 }

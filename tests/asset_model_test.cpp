@@ -10,6 +10,7 @@
 
 #include "modeler/export/asset_model.h"
 #include "modeler/export/export_formats.h"
+#include "modeler/profile_words.h"
 #include "support.h"
 
 namespace {
@@ -101,7 +102,7 @@ modeler::AssetModel books(const char *type, const char *segments, float length =
     EXPECT_FALSE(s.driver.setPanelValue("Type", type));
     EXPECT_FALSE(s.driver.setPanelValue("Book Segments", segments));
     EXPECT_FALSE(s.driver.setPanelValue("Rotation", "12"));
-    return modeler::buildAssetModel(s.host.scene(), {false, "book"});
+    return modeler::buildAssetModel(s.host.scene(), {false, "book", modeler::profileLook()});
 }
 
 }  // namespace
@@ -143,8 +144,10 @@ TEST(AssetModel, MergedShelfIsItsBooksEndToEndAfterTheModelMoves) {
     ASSERT_FALSE(s.driver.setPanelValue("Type", "Both"));
     ASSERT_FALSE(s.driver.setPanelValue("Rotation", "12"));
     std::vector<modeler::AssetModel> kept;
-    kept.push_back(modeler::buildAssetModel(s.host.scene(), {false, "book"}));
-    kept.push_back(modeler::buildAssetModel(s.host.scene(), {true, "shelf"}));
+    kept.push_back(
+        modeler::buildAssetModel(s.host.scene(), {false, "book", modeler::profileLook()}));
+    kept.push_back(
+        modeler::buildAssetModel(s.host.scene(), {true, "shelf", modeler::profileLook()}));
     const modeler::AssetModel separate = std::move(kept[0]);
     const modeler::AssetModel &merged = kept[1];
     ASSERT_GT(separate.meshes.size(), 300u);
@@ -200,7 +203,7 @@ TEST(AssetModel, BlockRunsStayPutAndAListMovedFromStartsAfresh) {
 TEST(AssetModel, OneRunMakesEachModelOnce) {
     testing_support::ToolSession s;
     s.buildBox({0, 0, 0}, {1, 0.3f, 0.2f});
-    modeler::SceneExports unnamed(s.host.scene(), {});
+    modeler::SceneExports unnamed(s.host.scene(), {false, modeler::profileLook()});
     const modeler::AssetModel &a = unnamed.assetFor("out/a.glb");
     EXPECT_EQ(&unnamed.assetFor("elsewhere/a.obj"), &a);  // the same stem
     EXPECT_NE(&unnamed.assetFor("out/b.gltf"), &a);
@@ -208,7 +211,7 @@ TEST(AssetModel, OneRunMakesEachModelOnce) {
     EXPECT_EQ(&unnamed.shells(), &unnamed.shells());
 
     s.host.scene().setObjectName("shelf");
-    modeler::SceneExports named(s.host.scene(), {});
+    modeler::SceneExports named(s.host.scene(), {false, modeler::profileLook()});
     EXPECT_EQ(&named.assetFor("a.glb"), &named.assetFor("b.obj"));
     EXPECT_EQ(named.assetFor("a.glb").name, "shelf");
     EXPECT_EQ(named.assetFor("a.glb").meshes.size(), named.shells().count);

@@ -1,8 +1,9 @@
 # Fails when an include runs against the direction of the layers. The
 # plug-in:  module -> panel, imagemaps -> tool -> books -> host
 # The host:  main -> drive -> services -> model -> host, main -> export -> model,
-# main -> serve -> drive, export (serve knows nothing of the plug-in: not even
-# its profile) and the host reaches the plug-in through host/ alone.
+# main -> serve -> drive, export. Only main (modeler/*.h, *.cpp) reads the
+# plug-in's profile, and hands the other parts what they need of it as data;
+# the host reaches the plug-in through host/ alone.
 # Run as: cmake -DSOURCE_DIR=<root> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -16,11 +17,11 @@ set(allowed_tool tool books host)
 set(allowed_panel panel tool books host)
 set(allowed_imagemaps imagemaps tool books host)
 set(allowed_module module panel imagemaps tool books host)
-set(allowed_modeler/model modeler/model modeler host)
+set(allowed_modeler/model modeler/model host)
 set(allowed_modeler/reference modeler/reference modeler/model host)
-set(allowed_modeler/services modeler/services modeler/model modeler host)
-set(allowed_modeler/drive modeler/drive modeler/services modeler/model modeler host)
-set(allowed_modeler/export modeler/export modeler/model modeler host)
+set(allowed_modeler/services modeler/services modeler/model host)
+set(allowed_modeler/drive modeler/drive modeler/services modeler/model host)
+set(allowed_modeler/export modeler/export modeler/model host)
 set(allowed_modeler/serve modeler/serve modeler/drive modeler/export modeler/services
   modeler/model host)
 set(allowed_modeler modeler modeler/serve modeler/drive modeler/export modeler/services

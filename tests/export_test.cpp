@@ -664,7 +664,7 @@ int indexTypeOf(int faces, int corners, const std::string &name) {
     }
     const std::string path = testing_support::freshFolder(name) + "/m.glb";
     EXPECT_FALSE(modeler::writeExport(scene, path, modeler::ExportFormat::Glb,
-                                      modeler::ExportOptions{true}));
+                                      modeler::ExportOptions{true, {}}));
     tinygltf::Model model;
     tinygltf::TinyGLTF loader;
     std::string error, warning;

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "modeler/profile_words.h"
 #include "modeler/serve/web_server.h"
 #include "modeler/serve/workspace.h"
 #include "support.h"
@@ -72,6 +73,8 @@ struct Served {
         options.images = images;
         options.webFolder = BINARY_DIR "/bin/web";
         options.objectName = "bookshelf";
+        options.look = modeler::profileLook();
+        options.unloadedImageHint = modeler::profile::kUnloadedImageHint;
         server = std::make_unique<modeler::WebServer>(*module, testing_support::bookServer(*module),
                                                       options);
         if (auto error = server->bind()) {

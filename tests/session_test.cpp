@@ -274,6 +274,7 @@ TEST(Session, ReportTellsEachBuildAndTheValueAnEditLeft) {
     modeler::RunOptions options;
     std::vector<std::string> lines;
     options.report = [&lines](const std::string &line) { lines.push_back(line); };
+    options.shellNoun = "books";
     ASSERT_FALSE(modeler::runSession(host, *module, testing_support::bookServer(*module),
                                      std::get<Session>(parsed), options));
     ASSERT_EQ(lines.size(), 5u);

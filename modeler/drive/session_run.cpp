@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "modeler/drive/panel_values.h"
-#include "modeler/plugin_profile.h"
 
 namespace modeler {
 namespace {
@@ -18,8 +17,9 @@ std::string activationFailure(const Host &host, int result) {
 
 // Tells what action a did: its build's result, and the value a panel edit
 // left (the tool may clamp or cut what was typed).
-void reportAction(const std::function<void(const std::string &)> &report, ToolDriver &driver,
-                  const Session &session, const SessionAction &a, std::size_t buildsBefore) {
+void reportAction(const RunOptions &options, ToolDriver &driver, const Session &session,
+                  const SessionAction &a, std::size_t buildsBefore) {
+    const auto &report = options.report;
     if (const auto *set = std::get_if<action::Set>(&a.step)) {
         if (Panel *panel = driver.numericPanel()) {
             if (const PanelControl *control = panel->controlByLabel(set->label)) {
@@ -32,7 +32,7 @@ void reportAction(const std::function<void(const std::string &)> &report, ToolDr
     for (std::size_t b = buildsBefore; b < driver.builds().size(); ++b) {
         const BuildReport &r = driver.builds()[b];
         report(atAction(session, a,
-                        "build: " + std::to_string(r.shells) + " " + profile::kShellNoun + ", " +
+                        "build: " + std::to_string(r.shells) + " " + options.shellNoun + ", " +
                             std::to_string(r.points) + " points, " + std::to_string(r.polygons) +
                             " polygons, " + std::to_string(r.values) + " UV values"));
     }
@@ -165,7 +165,7 @@ std::optional<std::string> SessionPlayer::play(const Session &session, const Ses
     std::optional<std::string> error = performAction(host_, setClock_, driver_, a.step, options_);
     if (!error) error = faultsSince(host_, faults);
     if (error) return atAction(session, a, *error);
-    if (options_.report) reportAction(options_.report, driver_, session, a, builds);
+    if (options_.report) reportAction(options_, driver_, session, a, builds);
     return std::nullopt;
 }
 

@@ -21,6 +21,9 @@ struct RunOptions {
     // When set, told what each action did: every build's result and the
     // value a panel edit left, as "FILE:LINE: ..." lines.
     std::function<void(const std::string &)> report;
+    // What the report calls the tool's closed shells (the program's profile
+    // says: "books").
+    std::string shellNoun = "shells";
 };
 
 // Sets the clock the tool's presses read; false when the tool has none.

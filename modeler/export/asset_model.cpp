@@ -9,7 +9,6 @@
 #include <unordered_map>
 
 #include "modeler/model/angles.h"
-#include "modeler/plugin_profile.h"
 
 namespace modeler {
 namespace {
@@ -227,11 +226,12 @@ struct MaterialTable {
     std::size_t materialFor(const Scene &scene, uint32_t surface, AssetModel &model) {
         if (ofSurface[surface] != SIZE_MAX) return ofSurface[surface];
         const std::string &name = scene.layer().surfaceNames()[surface];
-        const bool pages = name == profile::kPagesSurface;
-        // Plain covers share one material, called after what it is rather
+        const ExportLook &shown = model.look;
+        const bool pages = !shown.sharedSurface.empty() && name == shown.sharedSurface;
+        // Plain surfaces share one material, called after what it is rather
         // than after the first surface that used it.
-        AssetMaterial material{pages ? name : std::string(profile::kPlainMaterial),
-                               pages ? profile::kPagesColour : profile::kPlainColour, std::nullopt};
+        AssetMaterial material{pages ? name : shown.plainMaterial,
+                               pages ? shown.sharedColour : shown.plainColour, std::nullopt};
         std::string look = pages ? "pages" : "plain";
         if (const Image *image = baseColorImage(*scene.surfaces()[surface])) {
             material.image = imageFor(image, model);
@@ -289,6 +289,7 @@ AssetModel buildAssetModel(const Scene &scene, const Shells &shells, const Asset
     const Layer &layer = scene.layer();
     AssetModel model;
     model.name = options.name;
+    model.look = options.look;
     const std::size_t polygonCount = layer.polygons().size();
     const std::size_t shellCount = options.merge ? 1 : shells.count;
     auto shellOf = [&](std::size_t polygon) {
@@ -333,10 +334,11 @@ AssetModel buildAssetModel(const Scene &scene, const Shells &shells, const Asset
             shell.polygons.push_back({layer.polygons()[p].surface, firstCorner, count, normals[p]});
         }
         AssetMesh mesh;
-        // A shell is named after its first surface but the pages: a book's cover.
+        // A shell is named after its first surface but the shared one (the
+        // look's sharedSurface): a book's cover rather than its pages.
         for (const ShellPolygon &polygon : shell.polygons) {
             const std::string &surface = layer.surfaceNames()[polygon.surface];
-            if (surface != profile::kPagesSurface) {
+            if (surface.empty() || surface != model.look.sharedSurface) {
                 mesh.name = surface;
                 break;
             }

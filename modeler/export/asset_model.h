@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "modeler/export/export_look.h"
 #include "modeler/export/export_mesh.h"
 #include "modeler/model/scene.h"
 
@@ -105,6 +106,7 @@ class BlockList {
 // lives, wherever it is moved to.
 struct AssetModel {
     std::string name;  // of the whole object
+    ExportLook look;   // as the model was built with
     std::vector<AssetMesh> meshes;
     std::vector<AssetMaterial> materials;
     std::vector<AssetImage> images;
@@ -128,6 +130,7 @@ struct AssetModel {
 struct AssetOptions {
     bool merge = false;  // one mesh for the whole object, not one per shell
     std::string name;    // the object's name
+    ExportLook look;
 };
 
 // shells: the layer's, as findShells gives them.

@@ -40,7 +40,10 @@ const AssetModel &SceneExports::assetFor(const std::string &path) {
         scene_.hasObjectName() ? scene_.objectName() : std::filesystem::path(path).stem().string();
     auto it = assets_.find(name);
     if (it == assets_.end())
-        it = assets_.emplace(name, buildAssetModel(scene_, shells(), {options_.merge, name})).first;
+        it = assets_
+                 .emplace(name,
+                          buildAssetModel(scene_, shells(), {options_.merge, name, options_.look}))
+                 .first;
     return it->second;
 }
 

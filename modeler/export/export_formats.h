@@ -17,6 +17,7 @@ enum class ExportFormat { Json, Obj, Gltf, Glb };
 struct ExportOptions {
     // OBJ and glTF: one mesh for the whole object instead of one per shell.
     bool merge = false;
+    ExportLook look;
 };
 
 // The format named ("json", "obj", "gltf", "glb") or implied by path's

@@ -135,7 +135,7 @@ class GltfBuilder {
         out.beginObject();
         writeAccessors(out);
         out.key("asset").beginObject();
-        out.key("generator").value("varlobooks modeler " VARLOBOOKS_VERSION);
+        out.key("generator").value(asset_.look.generator + " modeler " VARLOBOOKS_VERSION);
         out.key("version").value("2.0").endObject();
         writeViews(out, binUri);
         writeImages(out);

@@ -151,8 +151,8 @@ CornerText cornerText(const NumberText &v, const NumberText &vt, const NumberTex
 // triangles grouped by material.
 void writeObjText(ChunkedText &obj, const AssetModel &asset, const std::string &mtlName,
                   const std::vector<std::string> &materials) {
-    obj.raw(
-        "# varlobooks: right-handed (the modeller's z negated), faces wound counter-clockwise\n");
+    obj.raw("# " + asset.look.generator +
+            ": right-handed (the modeller's z negated), faces wound counter-clockwise\n");
     obj.raw("mtllib ");
     obj.raw(std::string_view(mtlName));
     obj.put('\n');
@@ -209,7 +209,7 @@ std::vector<std::string> imageFileNames(const AssetModel &asset) {
 std::string mtlText(const AssetModel &asset, const std::string &coversFolder,
                     const std::vector<std::string> &imageNames,
                     const std::vector<std::string> &materials) {
-    std::string mtl = "# varlobooks: one material per surface\n";
+    std::string mtl = "# " + asset.look.generator + ": one material per surface\n";
     const double shininess = std::round((1 - kRoughness) * (1 - kRoughness) * 1e6) / 1e3;
     for (std::size_t m = 0; m < asset.materials.size(); ++m) {
         const AssetMaterial &material = asset.materials[m];
@@ -236,7 +236,7 @@ std::optional<std::string> writeObj(const AssetModel &asset, const std::string &
     const fs::path folder = fs::path(path).parent_path();
     const std::string stem = singleWord(fs::path(path).stem().string());
     const fs::path mtlPath = folder / (stem + ".mtl");
-    const std::string coversFolder = stem + "_covers";
+    const std::string coversFolder = stem + asset.look.imagesFolderSuffix;
     const std::vector<std::string> materials = materialNames(asset);
     const std::vector<std::string> imageNames = imageFileNames(asset);
     for (std::size_t i = 0; i < asset.images.size(); ++i) {

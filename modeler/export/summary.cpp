@@ -1,7 +1,6 @@
 #include "modeler/export/summary.h"
 
 #include "modeler/export/export_mesh.h"
-#include "modeler/plugin_profile.h"
 
 namespace modeler {
 
@@ -23,10 +22,10 @@ SceneSummary summarizeScene(const Scene &scene, const Shells &shells) {
     return summary;
 }
 
-std::string summaryLine(const SceneSummary &s) {
-    return std::to_string(s.shells) + " " + profile::kShellNoun + ", " + std::to_string(s.points) +
+std::string summaryLine(const SceneSummary &s, const SummaryWords &words) {
+    return std::to_string(s.shells) + " " + words.shells + ", " + std::to_string(s.points) +
            " points, " + std::to_string(s.polygons) + " polygons, " +
-           std::to_string(s.texturedShells) + " textured covers" +
+           std::to_string(s.texturedShells) + " " + words.texturedShells +
            (s.unloadedImages == 0
                 ? ""
                 : ", " + std::to_string(s.unloadedImages) +

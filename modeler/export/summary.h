@@ -18,7 +18,13 @@ struct SceneSummary {
 
 // shells: the layer's, as findShells gives them.
 SceneSummary summarizeScene(const Scene &scene, const Shells &shells);
+// What the summary line calls the tool's shells and its textured ones (the
+// program's profile says: "books", "textured covers").
+struct SummaryWords {
+    std::string shells = "shells";
+    std::string texturedShells = "textured shells";
+};
 // The summary as the line the command prints.
-std::string summaryLine(const SceneSummary &summary);
+std::string summaryLine(const SceneSummary &summary, const SummaryWords &words);
 
 }  // namespace modeler

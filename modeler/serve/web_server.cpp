@@ -273,7 +273,8 @@ void WebServer::State::route() {
         // The old workspace's host ends before the new one starts: hosts
         // end newest first.
         workspace.reset();
-        workspace = std::make_unique<Workspace>(module, server, images, options.objectName);
+        workspace = std::make_unique<Workspace>(module, server, images, options.objectName,
+                                                options.look, options.unloadedImageHint);
         token = newToken();
         if (const auto &error = workspace->startError()) return fail(res, 500, *error);
         sendFrame(res, heldVersion(req));

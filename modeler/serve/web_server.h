@@ -7,16 +7,20 @@
 #include <optional>
 #include <string>
 
+#include "modeler/export/export_look.h"
+
 #include "modeler/drive/module_loader.h"
 
 namespace modeler {
 
 struct ServeOptions {
     std::string host = "127.0.0.1";
-    int port = 8471;         // 0: any free port
-    std::string images;      // the folder the form's folders come from
-    std::string webFolder;   // the page's files
-    std::string objectName;  // the edited object's, and the downloads'
+    int port = 8471;                // 0: any free port
+    std::string images;             // the folder the form's folders come from
+    std::string webFolder;          // the page's files
+    std::string objectName;         // the edited object's, and the downloads'
+    ExportLook look;                // how the page and the downloads show it
+    std::string unloadedImageHint;  // see Host::setUnloadedImageHint
 };
 
 class WebServer {

@@ -87,8 +87,12 @@ Zipped zipFolder(const fs::path &folder, const fs::path &archive) {
 }  // namespace
 
 Workspace::Workspace(LoadedModule &module, const ServerRecord &server, ImageRoot images,
-                     std::string objectName)
-    : module_(module), images_(std::move(images)), objectName_(std::move(objectName)) {
+                     std::string objectName, ExportLook look, std::string unloadedImageHint)
+    : module_(module),
+      images_(std::move(images)),
+      objectName_(std::move(objectName)),
+      look_(std::move(look)) {
+    host_.setUnloadedImageHint(std::move(unloadedImageHint));
     host_.setWarningSink([this](const std::string &message) { warnings_.push_back(message); });
     host_.addStableMemory(module.readOnlyMemory());
     RunOptions options;
@@ -213,7 +217,7 @@ std::optional<PostedForm> Workspace::waitingForm() {
 
 void Workspace::refreshAsset() {
     if (assetVersion_ == meshVersion_) return;
-    asset_ = buildAssetModel(host_.scene(), {true, objectName_});
+    asset_ = buildAssetModel(host_.scene(), {true, objectName_, look_});
     meshBytes_ = encodeViewMesh(asset_);
     assetVersion_ = meshVersion_;
 }
@@ -317,7 +321,8 @@ std::variant<Download, std::string> Workspace::download(const std::string &forma
     if (scratch.path().empty()) return std::string("cannot make a temporary folder");
     const fs::path files = scratch.path() / "files";
     const std::string name = objectName_ + "." + formatName;
-    if (auto error = writeExport(host_.scene(), (files / name).string(), *format)) return *error;
+    if (auto error = writeExport(host_.scene(), (files / name).string(), *format, {false, look_}))
+        return *error;
     static const std::map<std::string, std::string> kTypes = {
         {"json", "application/json"},
         {"glb", "model/gltf-binary"},

@@ -32,8 +32,10 @@ class Workspace {
   public:
     // Activates server's tool on a fresh host. module sets the clock each
     // gesture reads. An error is kept in startError().
+    // look: how the page and the downloads show the scene; hint: see
+    // Host::setUnloadedImageHint.
     Workspace(LoadedModule &module, const ServerRecord &server, ImageRoot images,
-              std::string objectName);
+              std::string objectName, ExportLook look = {}, std::string unloadedImageHint = {});
     ~Workspace();
     Workspace(const Workspace &) = delete;
     Workspace &operator=(const Workspace &) = delete;
@@ -81,6 +83,7 @@ class Workspace {
     LoadedModule &module_;
     ImageRoot images_;
     std::string objectName_;
+    ExportLook look_;
     Host host_;
     std::unique_ptr<SessionPlayer> player_;
     std::optional<std::string> startError_;

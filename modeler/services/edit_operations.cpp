@@ -30,8 +30,8 @@ constexpr int kMaxFacePoints = 1 << 20;
 // Whether a name the plug-in passed is the one remembered (a known name
 // holds no terminator of its own). The C library's compare stops at the
 // plug-in's terminator as a byte loop would, and takes many bytes a step:
-// a book's cover name, in a buffer the tool rewrites, is compared on each
-// of the book's faces.
+// a name in a buffer the plug-in rewrites (one surface per shell, say) is
+// compared on each face that uses it.
 inline bool sameName(const std::string &known, const char *name) {
     return std::strcmp(known.c_str(), name) == 0;
 }
@@ -270,7 +270,7 @@ uint32_t MeshEdit::findSurface(const char *name) {
     const uint32_t index = host_.scene().addSurface(name).index;
     // A new name in a buffer takes the place of the buffer's previous name,
     // so that the other entry (a name from read-only memory, such as the
-    // surface every book shares) stays; any other new name the older place.
+    // surface every shell shares) stays; any other new name the older place.
     if (recentSurfaces_[0].address != name) {
         if (recentSurfaces_[1].address == name)
             std::swap(recentSurfaces_[0], recentSurfaces_[1]);

@@ -71,6 +71,10 @@ class Host {
     // when one is set.
     void warn(const std::string &message);
     void setWarningSink(std::function<void(const std::string &)> sink) { sink_ = std::move(sink); }
+    // Added to the warning for a file that did not load as an image: what
+    // becomes of what the plug-in drew to it (the program's profile says).
+    void setUnloadedImageHint(std::string hint) { unloadedImageHint_ = std::move(hint); }
+    const std::string &unloadedImageHint() const { return unloadedImageHint_; }
 
     // When on, every service call that changes the scene (texture contexts,
     // textures, layers, parameters, channel textures, image loads) is
@@ -108,6 +112,7 @@ class Host {
     std::vector<std::string> faults_;
     std::set<std::string, std::less<>> warned_;
     std::function<void(const std::string &)> sink_;
+    std::string unloadedImageHint_;
     bool recording_ = false;
     std::vector<std::string> sceneCalls_;
     EditRegistry edits_;

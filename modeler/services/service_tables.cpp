@@ -5,7 +5,6 @@
 
 #include "host/services.h"
 #include "host/xpanel.h"
-#include "modeler/plugin_profile.h"
 #include "modeler/services/service_host.h"
 
 namespace modeler {
@@ -240,7 +239,10 @@ LWImageID imgLoad(const char *path) {
     host().recordSceneCall(std::string("load ") + path);
     std::string why;
     const Image *image = host().scene().loadImage(path, why);
-    if (!image) host().warn(std::string(path) + ": " + why + "; " + profile::kUnloadedImageHint);
+    if (!image) {
+        const std::string &hint = host().unloadedImageHint();
+        host().warn(std::string(path) + ": " + why + (hint.empty() ? "" : "; " + hint));
+    }
     return reinterpret_cast<LWImageID>(const_cast<Image *>(image));
 }
 
