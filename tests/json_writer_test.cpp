@@ -1,81 +1,152 @@
-// The JSON text the glTF writer makes without a tree: every double must
-// read back to the same bits, and the nesting must be valid JSON in both
-// the compact and the indented form.
+// The host's JSON writer: every number reads back to the same bits in its
+// own type, the nesting is valid JSON in every layout, text that is not
+// UTF-8 still makes valid JSON, and a streamed document equals a kept one.
 #include "modeler/export/json_writer.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <random>
 
 namespace {
 
-std::string doubleText(double value) {
-    std::string text;
-    modeler::appendJsonDouble(text, value);
-    return text;
+using modeler::JsonWriter;
+using Layout = JsonWriter::Layout;
+
+template <typename Number>
+std::string numberText(Number value) {
+    JsonWriter out;
+    out.beginArray().value(value).endArray();
+    const std::string text = out.take();
+    return text.substr(1, text.size() - 2);
 }
 
-TEST(JsonWriter, DoublesReadBackToTheSameBitsAndReadAsFloats) {
-    // Where plain notation gives way to exponents, whole numbers, signs.
-    EXPECT_EQ(doubleText(1.0), "1.0");
-    EXPECT_EQ(doubleText(-0.0), "-0.0");
-    EXPECT_EQ(doubleText(0.85), "0.85");
-    EXPECT_EQ(doubleText(0.0001), "0.0001");
-    EXPECT_EQ(doubleText(0.00001), "1e-05");
-    EXPECT_EQ(doubleText(-2.5e-7), "-2.5e-07");
-    EXPECT_EQ(doubleText(123456.0), "123456.0");
-    EXPECT_EQ(doubleText(1e14), "100000000000000.0");
-    EXPECT_EQ(doubleText(1e15), "1e+15");
-    EXPECT_EQ(doubleText(1e16), "1e+16");
-    EXPECT_EQ(doubleText(1.25e300), "1.25e+300");
-    EXPECT_EQ(doubleText(65.28369), "65.28369");
-    EXPECT_EQ(doubleText(std::numeric_limits<double>::infinity()), "null");
+TEST(JsonWriter, NumbersAreTheShortestTextOfTheirOwnType) {
+    EXPECT_EQ(numberText(1.0), "1");
+    EXPECT_EQ(numberText(-0.0), "-0");
+    EXPECT_EQ(numberText(0.85), "0.85");
+    EXPECT_EQ(numberText(0.1f), "0.1") << "a float is not widened to a double's digits";
+    EXPECT_EQ(numberText(1e-05), "1e-05");
+    EXPECT_EQ(numberText(-7), "-7");
+    EXPECT_EQ(numberText(uint64_t(18446744073709551615u)), "18446744073709551615");
+    EXPECT_EQ(numberText(std::numeric_limits<double>::infinity()), "null");
+    EXPECT_EQ(numberText(std::nanf("")), "null");
+    EXPECT_EQ(numberText(true), "true");
 
     std::mt19937_64 random(7);
     for (int i = 0; i < 20000; ++i) {
-        double value;
         const uint64_t bits = random();
-        std::memcpy(&value, &bits, sizeof value);
-        if (!std::isfinite(value)) continue;
-        if (i % 2) value = std::ldexp(double(random() % 1000000) / 997, int(random() % 80) - 40);
-        const std::string text = doubleText(value);
-        const double back = std::strtod(text.c_str(), nullptr);
-        ASSERT_EQ(std::memcmp(&back, &value, sizeof value), 0) << text;
-        ASSERT_NE(text.find_first_of(".e"), std::string::npos) << text << " reads as an integer";
+        double wide;
+        float narrow;
+        std::memcpy(&wide, &bits, sizeof wide);
+        std::memcpy(&narrow, &bits, sizeof narrow);
+        if (i % 2) {
+            wide = std::ldexp(double(random() % 1000000) / 997, int(random() % 80) - 40);
+            narrow = float(wide);
+        }
+        if (std::isfinite(wide)) {
+            const std::string text = numberText(wide);
+            const double back = std::strtod(text.c_str(), nullptr);
+            ASSERT_EQ(std::memcmp(&back, &wide, sizeof wide), 0) << text;
+        }
+        if (std::isfinite(narrow)) {
+            const std::string text = numberText(narrow);
+            const float back = std::strtof(text.c_str(), nullptr);
+            ASSERT_EQ(std::memcmp(&back, &narrow, sizeof narrow), 0) << text;
+        }
     }
 }
 
-TEST(JsonWriter, NestingIsValidJsonCompactAndIndented) {
+// One document of every kind of node, in the layout given; with bytes that
+// are not UTF-8 in a value and a key, or without (a reader prints those
+// otherwise).
+void writeSample(JsonWriter &out, bool foreignBytes = true) {
+    out.beginObject();
+    out.key("empty").beginArray().endArray();
+    out.key("none").beginObject().endObject();
+    out.key("list").beginArray().value(1).value(2.5).value("a\"b\\c\x01").null().endArray();
+    out.key("nested").beginArray().beginObject().key("k").value(-3).endObject();
+    out.beginArray().endArray().endArray();
+    out.key("bad_utf8").value(foreignBytes ? "\xff\xc3\xa9" : "\xc3\xbf\xc3\xa9");
+    // A key made at run time is escaped.
+    const std::string quoted = foreignBytes ? "say\"hi\"\xfe" : "say\"hi\"\xc3\xbe";
+    out.key(quoted).value(false);
+    out.endObject();
+}
+
+TEST(JsonWriter, EveryLayoutIsValidJsonAndEscapesWhatIsNotUtf8) {
     for (int indent : {0, 2}) {
-        modeler::JsonWriter out(indent);
-        out.beginObject();
-        out.key("empty").beginArray().endArray();
-        out.key("none").beginObject().endObject();
-        out.key("list").beginArray().value(1).value(2.5).value("a\"b\\c\x01").endArray();
-        out.key("nested").beginArray().beginObject().key("k").value(-3).endObject();
-        out.beginArray().endArray().endArray();
-        if (indent == 0) out.key("bad_utf8").value("\xff\xc3\xa9");
-        const std::string quoted = "say\"hi\"";  // a key made at run time is escaped
-        out.key(quoted).value(7);
-        out.endObject();
-        const auto json = nlohmann::json::parse(out.text());
+        JsonWriter out(indent);
+        writeSample(out, indent == 0);
+        const std::string text = out.take();
+        const auto json = nlohmann::json::parse(text);
         EXPECT_TRUE(json["empty"].is_array() && json["empty"].empty());
         EXPECT_TRUE(json["none"].is_object() && json["none"].empty());
         EXPECT_EQ(json["list"][1], 2.5);
         EXPECT_EQ(json["list"][2], "a\"b\\c\x01");
+        EXPECT_TRUE(json["list"][3].is_null());
         EXPECT_EQ(json["nested"][0]["k"], -3);
-        EXPECT_EQ(json["say\"hi\""], 7);
+        EXPECT_EQ(json["bad_utf8"], "\u00ff\u00e9") << "a stray byte reads as its code point";
+        EXPECT_EQ(json["say\"hi\"\u00fe"], false);
         if (indent == 0) {
-            EXPECT_EQ(json["bad_utf8"], "\u00ff\u00e9");
-            EXPECT_EQ(out.text().find_first_of(" \n"), std::string::npos) << out.text();
+            EXPECT_EQ(text.find_first_of(" \n"), std::string::npos) << text;
         } else {
-            EXPECT_EQ(nlohmann::ordered_json::parse(out.text()).dump(2), out.text())
+            EXPECT_EQ(nlohmann::ordered_json::parse(text).dump(2), text)
                 << "laid out as readers print it";
         }
     }
+}
+
+TEST(JsonWriter, InlineContainersKeepToOneLineAndLinesInsideThemIndentByTheirOwnDepth) {
+    JsonWriter out(2);
+    out.beginObject();
+    out.key("rows").beginArray();
+    out.beginArray(Layout::Inline).value(1).value(2).endArray();
+    out.beginObject(Layout::Inline).key("a").value("x");
+    out.key("values").beginArray(Layout::Lines).value(3).value(4).endArray();
+    out.key("inner").beginArray().beginObject().key("b").null().endObject().endArray();
+    out.endObject();
+    out.endArray().endObject().endLine();
+    EXPECT_EQ(out.take(),
+              "{\n"
+              "  \"rows\": [\n"
+              "    [1, 2],\n"
+              "    {\"a\": \"x\", \"values\": [\n"
+              "      3,\n"
+              "      4\n"
+              "    ], \"inner\": [{\"b\": null}]}\n"
+              "  ]\n"
+              "}\n");
+}
+
+TEST(JsonWriter, AStreamedDocumentIsTheKeptOneInChunks) {
+    // Long enough to pass through the sink many times.
+    auto write = [](JsonWriter &out) {
+        out.beginArray();
+        for (int i = 0; i < 200000; ++i) {
+            out.beginArray(Layout::Inline).value(float(i) / 7).value(i).endArray();
+            if (i % 1000 == 0) writeSample(out);
+        }
+        out.endArray();
+    };
+    JsonWriter kept(2);
+    write(kept);
+    std::string streamed;
+    int chunks = 0;
+    JsonWriter out(
+        [&](std::string_view chunk) {
+            streamed.append(chunk);
+            ++chunks;
+        },
+        2);
+    write(out);
+    out.finish();
+    EXPECT_GT(chunks, 2);
+    EXPECT_EQ(streamed, kept.take());
 }
 
 }  // namespace

@@ -42,15 +42,20 @@ struct ShortText {
 class ChunkedText {
   public:
     using Sink = std::function<void(std::string_view)>;
-    explicit ChunkedText(Sink sink)
-        : sink_(std::move(sink)), buffer_(new char[kCapacity]), at_(buffer_.get()) {}
+    // capacity: the bytes gathered before they go to the sink; a small
+    // document wants little.
+    explicit ChunkedText(Sink sink, std::size_t capacity = kLargeCapacity)
+        : sink_(std::move(sink)),
+          capacity_(std::max(capacity, kSmallestCapacity)),
+          buffer_(new char[capacity_]),
+          at_(buffer_.get()) {}
     ChunkedText(const ChunkedText &) = delete;
     ChunkedText &operator=(const ChunkedText &) = delete;
 
     void raw(std::string_view s) {
         if (std::size_t(end() - at_) < s.size()) {
             flush();
-            if (s.size() > kCapacity) {
+            if (s.size() > capacity_) {
                 sink_(s);
                 return;
             }
@@ -86,7 +91,7 @@ class ChunkedText {
     // Values repeat in a model (a few UVs over and over, the heights and
     // depths of a row of books): their text is kept by bits, as making the
     // shortest text of a float or double is the costly part. The same
-    // conversion, so the same text.
+    // conversion, so the same text. The caches are made on first use.
     void number(float value) { cachedNumber(floatTexts_, value); }
     void number(double value) { cachedNumber(doubleTexts_, value); }
     void flush() {
@@ -94,18 +99,24 @@ class ChunkedText {
         at_ = buffer_.get();
     }
 
+    static constexpr std::size_t kLargeCapacity = 1 << 20;
+    // Room for any piece written in one step (a ShortText is at most 256).
+    static constexpr std::size_t kSmallestCapacity = 256;
+
   private:
-    static constexpr std::size_t kCapacity = 1 << 20;
     static constexpr std::size_t kNumberRoom = 32;  // the longest float, double or integer
     static constexpr int kCacheBits = 12;
     template <typename Bits>
     struct CachedText {
         Bits bits = 0;
-        uint8_t length = 0;            // 0: empty
-        char text[31 - sizeof(Bits)];  // the longest double text is 24 bytes
+        uint8_t length = 0;  // 0: empty
+        // The longest text: "-1.17549435e-38" (15 bytes) for a float,
+        // "-2.2250738585072014e-308" (24) for a double.
+        char text[sizeof(Bits) == 4 ? 16 : 24];
     };
     template <typename Value, typename Bits>
     void cachedNumber(std::vector<CachedText<Bits>> &texts, Value value) {
+        if (texts.empty()) texts.resize(std::size_t(1) << kCacheBits);
         Bits bits;
         std::memcpy(&bits, &value, sizeof bits);
         const uint64_t mixed = uint64_t(bits) * 0x9E3779B97F4A7C15ull;
@@ -121,18 +132,17 @@ class ChunkedText {
         at_ += cached.length;
     }
 
-    char *end() { return buffer_.get() + kCapacity; }
+    char *end() { return buffer_.get() + capacity_; }
     void room(std::size_t size) {
         if (std::size_t(end() - at_) < size) flush();
     }
 
     Sink sink_;
+    std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     char *at_;
-    std::vector<CachedText<uint32_t>> floatTexts_ =
-        std::vector<CachedText<uint32_t>>(1u << kCacheBits);
-    std::vector<CachedText<uint64_t>> doubleTexts_ =
-        std::vector<CachedText<uint64_t>>(1u << kCacheBits);
+    std::vector<CachedText<uint32_t>> floatTexts_;
+    std::vector<CachedText<uint64_t>> doubleTexts_;
 };
 
 }  // namespace modeler

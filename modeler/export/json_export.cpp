@@ -5,26 +5,12 @@
 #include <vector>
 
 #include "modeler/export/atomic_file.h"
-#include "modeler/export/chunked_text.h"
 #include "modeler/export/json_writer.h"
 
 namespace modeler {
 namespace {
 
-// The scene's JSON in chunks, with its strings escaped.
-class JsonText : public ChunkedText {
-  public:
-    using ChunkedText::ChunkedText;
-    void integer(std::size_t value) { number(value); }
-    void string(std::string_view s) {
-        scratch_.clear();
-        appendJsonString(scratch_, s);
-        raw(std::string_view(scratch_));
-    }
-
-  private:
-    std::string scratch_;
-};
+using Layout = JsonWriter::Layout;
 
 // The text of each point's number, made once: a point is named by each of
 // its corners in the polygons and again by each of its corners' values.
@@ -34,7 +20,7 @@ class PointNumbers {
         for (std::size_t i = 0; i < count; ++i)
             texts_[i].appendNumber(i);
     }
-    void write(ChunkedText &out, uint32_t point) const { out.put(texts_[point]); }
+    void write(JsonWriter &out, uint32_t point) const { out.integerText(texts_[point]); }
 
   private:
     std::vector<ShortText<16>> texts_;  // a point's number has at most 10 digits
@@ -47,175 +33,133 @@ std::string typeText(uint32_t type) {
     return text;
 }
 
-void writeGeometry(JsonText &out, const Layer &layer, const PointNumbers &numbers) {
-    out.raw("  \"points\": [");
-    const auto &points = layer.points();
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        if (i)
-            out.raw(",\n    [");
-        else
-            out.raw("\n    [");
-        out.number(points[i][0]);
-        out.raw(", ");
-        out.number(points[i][1]);
-        out.raw(", ");
-        out.number(points[i][2]);
-        out.raw("]");
+void writeGeometry(JsonWriter &out, const Layer &layer, const PointNumbers &numbers) {
+    out.key("points").beginArray();
+    for (const auto &point : layer.points()) {
+        out.beginArray(Layout::Inline).value(point[0]).value(point[1]).value(point[2]);
+        out.endArray();
     }
-    out.raw(points.empty() ? "],\n" : "\n  ],\n");
+    out.endArray();
 
-    out.raw("  \"polygons\": [");
+    out.key("polygons").beginArray();
     const auto &polygons = layer.polygons();
-    // Each surface's name as JSON once: a name stands on many polygons.
-    std::vector<std::string> names(layer.surfaceNames().size());
     for (std::size_t i = 0; i < polygons.size(); ++i) {
-        if (i)
-            out.raw(",\n    {\"surface\": ");
-        else
-            out.raw("\n    {\"surface\": ");
-        std::string &name = names[polygons[i].surface];
-        if (name.empty()) appendJsonString(name, layer.surfaceNames()[polygons[i].surface]);
-        out.raw(std::string_view(name));
-        out.raw(", \"points\": [");
-        const auto corners = layer.polygonPoints(static_cast<uint32_t>(i));
-        for (std::size_t c = 0; c < corners.size(); ++c) {
-            if (c) out.raw(", ");
-            numbers.write(out, corners[c]);
-        }
-        out.raw("]}");
+        out.beginObject(Layout::Inline);
+        out.key("surface").value(layer.surfaceNames()[polygons[i].surface]);
+        out.key("points").beginArray();
+        for (const uint32_t point : layer.polygonPoints(static_cast<uint32_t>(i)))
+            numbers.write(out, point);
+        out.endArray().endObject();
     }
-    out.raw(polygons.empty() ? "],\n" : "\n  ],\n");
+    out.endArray();
 }
 
-// A polygon's number, or null for a point's own value.
-using PolygonText = ShortText<24>;
-
-void writeValues(JsonText &out, const VertexMap &map, const PointNumbers &numbers, uint32_t point,
-                 const PolygonText &polygon, const float *values, bool &first) {
-    if (first)
-        out.raw("\n      [");
-    else
-        out.raw(",\n      [");
-    first = false;
+// A value: its point, its polygon's number (null for a point's own value)
+// and its numbers.
+void writeValue(JsonWriter &out, const VertexMap &map, const PointNumbers &numbers, uint32_t point,
+                const ShortText<24> *polygon, const float *values) {
+    out.beginArray(Layout::Inline);
     numbers.write(out, point);
-    out.raw(", ");
-    out.put(polygon);
-    for (int d = 0; d < map.dimension(); ++d) {
-        out.raw(", ");
-        out.number(values[d]);
-    }
-    out.raw("]");
+    if (polygon)
+        out.integerText(*polygon);
+    else
+        out.null();
+    for (int d = 0; d < map.dimension(); ++d)
+        out.value(values[d]);
+    out.endArray();
 }
 
-void writeMaps(JsonText &out, const Layer &layer, const PointNumbers &numbers) {
-    out.raw("  \"vmaps\": [");
-    bool firstMap = true;
+void writeMaps(JsonWriter &out, const Layer &layer, const PointNumbers &numbers) {
+    out.key("vmaps").beginArray();
     for (const auto &map : layer.vertexMaps()) {
-        out.raw(firstMap ? "\n    {\"type\": " : ",\n    {\"type\": ");
-        firstMap = false;
-        out.string(typeText(map->type()));
-        out.raw(", \"name\": ");
-        out.string(map->name());
-        out.raw(", \"dimension\": ");
-        out.integer(static_cast<std::size_t>(map->dimension()));
-        out.raw(", \"values\": [");
-        bool first = true;
-        PolygonText none;
-        none.append("null");
+        out.beginObject(Layout::Inline);
+        out.key("type").value(typeText(map->type()));
+        out.key("name").value(map->name());
+        out.key("dimension").value(map->dimension());
+        out.key("values").beginArray(Layout::Lines);
         for (std::size_t p = 0; p < layer.points().size(); ++p) {
-            if (const float *v = map->pointValue(static_cast<uint32_t>(p))) {
-                writeValues(out, *map, numbers, static_cast<uint32_t>(p), none, v, first);
-            }
+            if (const float *v = map->pointValue(static_cast<uint32_t>(p)))
+                writeValue(out, *map, numbers, static_cast<uint32_t>(p), nullptr, v);
         }
         const auto &polygons = layer.polygons();
         for (std::size_t poly = 0; poly < polygons.size(); ++poly) {
-            PolygonText number;  // written once for the polygon's corners
+            ShortText<24> number;  // made once for the polygon's corners
             number.appendNumber(poly);
             for (uint32_t c = 0; c < polygons[poly].cornerCount; ++c) {
                 const uint32_t corner = polygons[poly].firstCorner + c;
-                if (const float *v = map->cornerValue(corner)) {
-                    writeValues(out, *map, numbers, layer.corners()[corner], number, v, first);
-                }
+                if (const float *v = map->cornerValue(corner))
+                    writeValue(out, *map, numbers, layer.corners()[corner], &number, v);
             }
         }
-        out.raw(first ? "]}" : "\n    ]}");
+        out.endArray().endObject();
     }
-    out.raw(firstMap ? "],\n" : "\n  ],\n");
+    out.endArray();
 }
 
-void writeSurfaces(JsonText &out, const Scene &scene) {
-    out.raw("  \"surfaces\": [");
-    bool firstSurface = true;
+void writeTexture(JsonWriter &out, const std::string &channel, const Texture &texture) {
+    out.beginObject();
+    out.key("channel").value(channel);
+    out.key("name").value(texture.name);
+    out.key("return").value(texture.returnType);
+    out.key("layers").beginArray();
+    for (const auto &layer : texture.layers) {
+        out.beginObject();
+        out.key("type").value(layer->type);  // a plug-in's, any int
+        out.key("image");
+        if (layer->image)
+            out.value(layer->image->path);
+        else
+            out.null();
+        out.key("projection");
+        if (layer->projection)
+            out.value(*layer->projection);
+        else
+            out.null();
+        out.key("uvmap");
+        if (layer->uvMap)
+            out.value(layer->uvMap->name());
+        else
+            out.null();
+        out.endObject();
+    }
+    out.endArray().endObject();
+}
+
+void writeSurfaces(JsonWriter &out, const Scene &scene) {
+    out.key("surfaces").beginArray();
     for (const auto &surface : scene.surfaces()) {
-        out.raw(firstSurface ? "\n    {\"name\": " : ",\n    {\"name\": ");
-        firstSurface = false;
-        out.string(scene.surfaceName(*surface));
-        out.raw(", \"textures\": [");
-        bool firstTexture = true;
-        for (const auto &[channel, texture] : surface->channels) {
-            out.raw(firstTexture ? "{\"channel\": " : ", {\"channel\": ");
-            firstTexture = false;
-            out.string(channel);
-            out.raw(", \"name\": ");
-            out.string(texture->name);
-            out.raw(", \"return\": ");
-            out.raw(std::to_string(texture->returnType));
-            out.raw(", \"layers\": [");
-            for (std::size_t l = 0; l < texture->layers.size(); ++l) {
-                const TextureLayer &layer = *texture->layers[l];
-                out.raw(l ? ", {\"type\": " : "{\"type\": ");
-                out.raw(std::to_string(layer.type));  // a plug-in's, any int
-                out.raw(", \"image\": ");
-                if (layer.image)
-                    out.string(layer.image->path);
-                else
-                    out.raw("null");
-                out.raw(", \"projection\": ");
-                if (layer.projection)
-                    out.raw(std::to_string(*layer.projection));
-                else
-                    out.raw("null");
-                out.raw(", \"uvmap\": ");
-                if (layer.uvMap)
-                    out.string(layer.uvMap->name());
-                else
-                    out.raw("null");
-                out.raw("}");
-            }
-            out.raw("]}");
-        }
-        out.raw("]}");
+        out.beginObject(Layout::Inline);
+        out.key("name").value(scene.surfaceName(*surface));
+        out.key("textures").beginArray();
+        for (const auto &[channel, texture] : surface->channels)
+            writeTexture(out, channel, *texture);
+        out.endArray().endObject();
     }
-    out.raw(firstSurface ? "],\n" : "\n  ],\n");
+    out.endArray();
 }
 
-void writeImages(JsonText &out, const Scene &scene) {
-    out.raw("  \"images\": [");
-    const auto &images = scene.images();
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        out.raw(i ? ",\n    {\"path\": " : "\n    {\"path\": ");
-        out.string(images[i]->path);
-        out.raw(", \"width\": ");
-        out.integer(static_cast<std::size_t>(images[i]->width));
-        out.raw(", \"height\": ");
-        out.integer(static_cast<std::size_t>(images[i]->height));
-        out.raw("}");
+void writeImages(JsonWriter &out, const Scene &scene) {
+    out.key("images").beginArray();
+    for (const auto &image : scene.images()) {
+        out.beginObject(Layout::Inline);
+        out.key("path").value(image->path);
+        out.key("width").value(image->width).key("height").value(image->height);
+        out.endObject();
     }
-    out.raw(images.empty() ? "]\n" : "\n  ]\n");
+    out.endArray();
 }
 
-void writeScene(const Scene &scene, JsonText::Sink sink) {
-    JsonText out(std::move(sink));
-    out.raw("{\n  \"object\": ");
-    out.string(scene.objectName());
-    out.raw(",\n");
+void writeScene(const Scene &scene, ChunkedText::Sink sink) {
+    JsonWriter out(std::move(sink), 2);
+    out.beginObject();
+    out.key("object").value(scene.objectName());
     const PointNumbers numbers(scene.layer().points().size());
     writeGeometry(out, scene.layer(), numbers);
     writeMaps(out, scene.layer(), numbers);
     writeSurfaces(out, scene);
     writeImages(out, scene);
-    out.raw("}\n");
-    out.flush();
+    out.endObject().endLine();
+    out.finish();
 }
 
 }  // namespace

@@ -12,25 +12,56 @@
 
 namespace modeler {
 
-JsonWriter &JsonWriter::open(char bracket, bool object) {
+namespace {
+
+// A small document's chunk: the page's state, an error reply.
+constexpr std::size_t kKeptChunk = 16 * 1024;
+
+bool isPlain(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
+    });
+}
+
+}  // namespace
+
+JsonWriter::JsonWriter(int indent)
+    : out_([this](std::string_view chunk) { text_.append(chunk); }, kKeptChunk), indent_(indent) {}
+
+JsonWriter::JsonWriter(ChunkedText::Sink sink, int indent)
+    : out_(std::move(sink)), indent_(indent) {}
+
+JsonWriter &JsonWriter::open(char bracket, Layout layout) {
     beforeValue();
-    text_.push_back(bracket);
-    levels_.push_back({object});
+    out_.put(bracket);
+    if (layout == Layout::Inherit) layout = levels_.empty() ? Layout::Lines : levels_.back().layout;
+    if (indent_ == 0) layout = Layout::Inline;  // laid out as compact text below
+    levels_.push_back({bracket == '{', layout});
+    if (layout == Layout::Lines) ++linesDepth_;
     return *this;
 }
 
 JsonWriter &JsonWriter::close(char bracket) {
-    const bool empty = levels_.back().empty;
+    assert(!levels_.empty() && levels_.back().object == (bracket == '}') && !afterKey_);
+    const Level level = levels_.back();
     levels_.pop_back();
-    if (!empty) newLine();
-    text_.push_back(bracket);
+    if (level.layout == Layout::Lines) {
+        --linesDepth_;
+        if (!level.empty) newLine(linesDepth_);
+    }
+    out_.put(bracket);
     return *this;
 }
 
-void JsonWriter::newLine() {
-    if (indent_ == 0) return;
-    text_.push_back('\n');
-    text_.append(levels_.size() * std::size_t(indent_), ' ');
+void JsonWriter::newLine(int depth) {
+    // A line break and its indent in one piece, as deep as documents go.
+    static constexpr char kLine[] = "\n                                ";
+    std::size_t spaces = std::size_t(depth) * std::size_t(indent_);
+    const std::size_t first = std::min(spaces, sizeof kLine - 2);
+    out_.raw(std::string_view(kLine, first + 1));
+    for (spaces -= first; spaces > 0; --spaces)
+        out_.put(' ');
 }
 
 void JsonWriter::beforeValue() {
@@ -40,56 +71,91 @@ void JsonWriter::beforeValue() {
     }
     if (levels_.empty()) return;
     Level &level = levels_.back();
-    if (!level.empty) text_.push_back(',');
+    if (!level.empty) {
+        if (level.layout == Layout::Lines || indent_ == 0)
+            out_.put(',');
+        else
+            out_.raw(", ");
+    }
     level.empty = false;
-    newLine();
+    if (level.layout == Layout::Lines) newLine(linesDepth_);
+}
+
+void JsonWriter::afterKey() {
+    if (indent_)
+        out_.raw(": ");
+    else
+        out_.put(':');
+    afterKey_ = true;
 }
 
 JsonWriter &JsonWriter::key(std::string_view name) {
+    assert(!levels_.empty() && levels_.back().object && !afterKey_);
     beforeValue();
-    appendJsonString(text_, name);
-    if (indent_)
-        text_.append(": ", 2);
-    else
-        text_.push_back(':');
-    afterKey_ = true;
+    scratch_.clear();
+    appendJsonString(scratch_, name);
+    out_.raw(std::string_view(scratch_));
+    afterKey();
     return *this;
 }
 
-namespace {
-bool isPlain(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
-    });
-}
-}  // namespace
-
 JsonWriter &JsonWriter::plainKey(std::string_view name) {
     assert(isPlain(name));
-    char piece[48];  // "name": in one append
-    if (name.size() + 4 > sizeof piece) return key(name);
+    assert(!levels_.empty() && levels_.back().object && !afterKey_);
     beforeValue();
-    piece[0] = '"';
-    std::memcpy(piece + 1, name.data(), name.size());
-    std::size_t length = name.size() + 1;
-    piece[length++] = '"';
-    piece[length++] = ':';
-    if (indent_) piece[length++] = ' ';
-    text_.append(piece, length);
-    afterKey_ = true;
+    out_.put('"');
+    out_.raw(name);
+    out_.put('"');
+    afterKey();
     return *this;
 }
 
 JsonWriter &JsonWriter::value(std::string_view text) {
     beforeValue();
-    appendJsonString(text_, text);
+    if (isPlain(text)) {  // nearly every name: nothing to escape
+        out_.put('"');
+        out_.raw(text);
+        out_.put('"');
+    } else {
+        scratch_.clear();
+        appendJsonString(scratch_, text);
+        out_.raw(std::string_view(scratch_));
+    }
+    return *this;
+}
+
+JsonWriter &JsonWriter::value(bool truth) {
+    beforeValue();
+    if (truth)
+        out_.raw("true");
+    else
+        out_.raw("false");
+    return *this;
+}
+
+JsonWriter &JsonWriter::endLine() {
+    assert(levels_.empty());
+    out_.put('\n');
+    return *this;
+}
+
+JsonWriter &JsonWriter::null() {
+    beforeValue();
+    out_.raw("null");
+    return *this;
+}
+
+JsonWriter &JsonWriter::value(float number) {
+    if (!std::isfinite(number)) return null();
+    beforeValue();
+    out_.number(number);
     return *this;
 }
 
 JsonWriter &JsonWriter::value(double number) {
+    if (!std::isfinite(number)) return null();
     beforeValue();
-    appendJsonDouble(text_, number);
+    out_.number(number);
     return *this;
 }
 
@@ -138,50 +204,6 @@ void appendJsonString(std::string &out, std::string_view s) {
         s.remove_prefix(bad + 1);
     }
     out.push_back('"');
-}
-
-void appendJsonDouble(std::string &out, double value) {
-    if (!std::isfinite(value)) {
-        out.append("null");  // JSON has no infinity or NaN
-        return;
-    }
-    if (value == 0) {
-        out.append(std::signbit(value) ? "-0.0" : "0.0");
-        return;
-    }
-    // The shortest digits and their exponent: d.ddde±x.
-    char scientific[32];
-    const auto [end, ec] = std::to_chars(scientific, scientific + sizeof scientific, value,
-                                         std::chars_format::scientific);
-    const char *at = scientific;
-    if (*at == '-') {
-        out.push_back('-');
-        ++at;
-    }
-    const char *e = std::find(at, static_cast<const char *>(end), 'e');
-    char digits[24];
-    int k = 0;
-    for (const char *d = at; d < e; ++d) {
-        if (*d != '.') digits[k++] = *d;
-    }
-    int exponent = 0;
-    std::from_chars(e + 1 + (e[1] == '+'), end, exponent);
-    const int n = exponent + 1;  // where the decimal point falls among the digits
-    const std::string_view all(digits, std::size_t(k));
-    if (k <= n && n <= 15) {
-        out.append(all).append(std::size_t(n - k), '0').append(".0");
-    } else if (0 < n && n <= 15) {
-        out.append(all.substr(0, std::size_t(n))).push_back('.');
-        out.append(all.substr(std::size_t(n)));
-    } else if (-4 < n && n <= 0) {
-        out.append("0.").append(std::size_t(-n), '0').append(all);
-    } else {
-        out.push_back(digits[0]);
-        if (k > 1) out.append(".").append(all.substr(1));
-        char power[16];
-        std::snprintf(power, sizeof power, "e%c%02d", n - 1 < 0 ? '-' : '+', std::abs(n - 1));
-        out.append(power);
-    }
 }
 
 }  // namespace modeler
