@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -343,6 +344,35 @@ TEST(Serve, RequestsMustNameThisServer) {
             EXPECT_NE(res->body.find("not this server's"), std::string::npos) << res->body;
         }
     }
+}
+
+// The tool keeps 127 bytes of a Surface Prefix, which may end inside a
+// character, and folders may have names in any encoding: every reply is
+// still JSON, such bytes standing as the characters of the same value.
+TEST(Serve, TextThatIsNotUtf8StillReachesThePage) {
+    SKIP_WITHOUT_PAGE();
+    Served served;
+    fs::create_directory(fs::path(served.images) / "dir\xfe");
+    served.start();
+    std::string prefix;
+    for (int i = 0; i < 64; ++i)
+        prefix += "\xc3\xa9";  // é
+    Frame frame = served.act("set \"Surface Prefix\" \"" + prefix + "\"");
+    std::string shown;
+    for (const json &c : frame.state["panel"]["controls"]) {
+        if (c["label"] == "Surface Prefix") shown = c["value"];
+    }
+    EXPECT_EQ(shown, prefix.substr(0, 126) + "\u00c3") << "cut inside its last character";
+    served.act("press 0 0 0", true);
+    frame = served.act("move 0.5 0.3 0.2");
+    ASSERT_FALSE(frame.state["materials"].empty());
+    EXPECT_EQ(served.state().state["polygons"], frame.state["polygons"]);
+
+    auto left = served.client->Post("/api/leave", served.headers(), "", "text/plain");
+    ASSERT_TRUE(left && left->status == 200) << left->body;
+    const json folders = readFrame(left->body).state["form"]["folders"];
+    EXPECT_NE(std::find(folders.begin(), folders.end(), "dir\u00fe"), folders.end())
+        << folders.dump();
 }
 
 TEST(Serve, ANewPageTakesOverAndAFormLeftOpenIsCancelled) {

@@ -1,6 +1,7 @@
 #include "modeler/serve/web_server.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/socket.h>
 
@@ -68,7 +69,9 @@ std::string newToken() {
 
 void fail(httplib::Response &res, int status, const std::string &reason) {
     res.status = status;
-    res.set_content(json{{"error", reason}}.dump(), "application/json");
+    JsonWriter out;
+    out.beginObject().key("error").value(reason).endObject();
+    res.set_content(out.take(), "application/json");
 }
 
 // The mesh version the page holds, from ?have=N; nullopt: none.
@@ -107,12 +110,13 @@ struct WebServer::State {
     // page does not hold the current one.
     void sendFrame(httplib::Response &res, std::optional<uint64_t> have) {
         Workspace &w = *workspace;
-        json state = w.state();
-        const bool idle = !state.contains("form") && state.contains("inUse");
-        const bool withMesh = idle && (!have || *have != w.meshVersion());
-        state["mesh"] = withMesh;
-        state["workspace"] = token;
-        std::string text = state.dump();
+        JsonWriter state;
+        state.beginObject();
+        w.writeState(state);
+        const bool withMesh = w.showsTool() && (!have || *have != w.meshVersion());
+        state.key("mesh").value(withMesh);
+        state.key("workspace").value(token);
+        std::string text = state.endObject().take();
         text.append((4 - text.size() % 4) % 4, ' ');
         std::string body(4, '\0');
         const auto length = static_cast<uint32_t>(text.size());

@@ -227,81 +227,144 @@ const std::string &Workspace::meshBytes() {
     return meshBytes_;
 }
 
-nlohmann::json Workspace::state() {
-    using nlohmann::json;
-    json out;
-    out["meshVersion"] = meshVersion_;
-    out["actions"] = lines_.size();
-    out["warnings"] = warnings_;
-    if (startError_) out["error"] = *startError_;
-    if (failed_) out["error"] = *failed_;
-    if (auto form = waitingForm()) {
-        json fields = json::array();
-        for (const std::string &label : form->labels) {
-            json field{{"label", label}};
-            auto shown = form->shownValues.find(label);
-            if (shown != form->shownValues.end()) field["value"] = shown->second;
-            fields.push_back(field);
-        }
-        out["form"] = {{"title", form->title}, {"fields", fields}, {"folders", images_.folders()}};
-        out["inUse"] = false;
-        out["leaving"] = true;
-        return out;
-    }
-    if (bridge_.stage() != FormBridge::Stage::Idle) return out;
+namespace {
 
-    ToolDriver &driver = player_->driver();
-    out["inUse"] = driver.inUse();
-    out["leaving"] = false;
-    json handles = json::array();
-    for (const HandleSpot &h : driver.handles())
-        handles.push_back({{"position", h.position}, {"priority", h.priority}});
-    out["handles"] = handles;
-    json drawing = json::array();
+template <typename Numbers>
+void writeNumbers(JsonWriter &out, const Numbers &numbers) {
+    out.beginArray();
+    for (const auto number : numbers)
+        out.value(number);
+    out.endArray();
+}
+
+void writeTexts(JsonWriter &out, const std::vector<std::string> &texts) {
+    out.beginArray();
+    for (const std::string &text : texts)
+        out.value(text);
+    out.endArray();
+}
+
+void writeForm(JsonWriter &out, const PostedForm &form, const std::vector<std::string> &folders) {
+    out.key("form").beginObject();
+    out.key("title").value(form.title);
+    out.key("fields").beginArray();
+    for (const std::string &label : form.labels) {
+        out.beginObject().key("label").value(label);
+        auto shown = form.shownValues.find(label);
+        if (shown != form.shownValues.end()) out.key("value").value(shown->second);
+        out.endObject();
+    }
+    out.endArray();
+    out.key("folders");
+    writeTexts(out, folders);
+    out.endObject();
+}
+
+void writeHandles(JsonWriter &out, ToolDriver &driver) {
+    out.key("handles").beginArray();
+    for (const HandleSpot &h : driver.handles()) {
+        out.beginObject().key("position");
+        writeNumbers(out, h.position);
+        out.key("priority").value(h.priority).endObject();
+    }
+    out.endArray();
+}
+
+void writeDrawing(JsonWriter &out, const ToolDriver &driver) {
+    static const char *const kKinds[] = {"moveTo", "lineTo", "circle"};
+    out.key("drawing").beginArray();
     if (driver.inUse()) {
         for (const WireCall &call : driver.lastDrawing()) {
-            static const char *const kinds[] = {"moveTo", "lineTo", "circle"};
-            json item{{"kind", kinds[call.kind]}, {"style", call.style}};
+            out.beginObject().key("kind").value(kKinds[call.kind]);
+            out.key("style").value(call.style);
             if (call.kind == WireCall::Circle) {
-                item["radius"] = call.radius;
+                out.key("radius").value(call.radius);
             } else {
-                item["point"] = call.point;
+                out.key("point");
+                writeNumbers(out, call.point);
             }
-            drawing.push_back(item);
+            out.endObject();
         }
     }
-    out["drawing"] = drawing;
-    json panel = nullptr;
-    if (Panel *p = driver.inUse() ? driver.numericPanel() : nullptr) {
-        const Host::Serving serving(host_);  // the values are the tool's to give
-        json controls = json::array();
-        for (const PanelControl &c : p->controls) {
-            if (c.hidden || c.dataType.empty()) continue;
-            json control{{"label", c.label},
-                         {"class", c.controlClass},
-                         {"type", c.dataType},
-                         {"kind", describeKind(c)}};
-            if (!c.choices.empty()) control["choices"] = c.choices;
-            // An axis is typed by letter, as a choice of three.
-            if (c.controlClass == "axis") control["choices"] = {"X", "Y", "Z"};
-            control["value"] = formatPanelValue(c, p->get(p->instance, c.id));
-            controls.push_back(control);
+    out.endArray();
+}
+
+// The panel's controls with the values the tool holds; the caller serves
+// the panel's host, as the values are the tool's to give.
+void writePanel(JsonWriter &out, const Panel &panel) {
+    out.beginObject().key("title").value(panel.title);
+    out.key("controls").beginArray();
+    for (const PanelControl &c : panel.controls) {
+        if (c.hidden || c.dataType.empty()) continue;
+        out.beginObject();
+        out.key("label").value(c.label).key("class").value(c.controlClass);
+        out.key("type").value(c.dataType).key("kind").value(describeKind(c));
+        if (c.controlClass == "axis") {  // an axis is typed by letter, as a choice of three
+            out.key("choices");
+            writeTexts(out, {"X", "Y", "Z"});
+        } else if (!c.choices.empty()) {
+            out.key("choices");
+            writeTexts(out, c.choices);
         }
-        panel = {{"title", p->title}, {"controls", controls}};
+        out.key("value").value(formatPanelValue(c, panel.get(panel.instance, c.id)));
+        out.endObject();
     }
-    out["panel"] = panel;
+    out.endArray().endObject();
+}
+
+void writeMaterials(JsonWriter &out, const AssetModel &asset) {
+    out.key("materials").beginArray();
+    for (const AssetMaterial &m : asset.materials) {
+        out.beginObject().key("name").value(m.name).key("colour");
+        writeNumbers(out, m.colour);
+        out.key("texture");
+        if (m.image)
+            out.value(*m.image);
+        else
+            out.null();
+        out.endObject();
+    }
+    out.endArray();
+}
+
+}  // namespace
+
+bool Workspace::showsTool() {
+    return bridge_.stage() == FormBridge::Stage::Idle;
+}
+
+void Workspace::writeState(JsonWriter &out) {
+    out.key("meshVersion").value(meshVersion_);
+    out.key("actions").value(lines_.size());
+    out.key("warnings");
+    writeTexts(out, warnings_);
+    if (failed_)
+        out.key("error").value(*failed_);
+    else if (startError_)
+        out.key("error").value(*startError_);
+    if (auto form = waitingForm()) {
+        writeForm(out, *form, images_.folders());
+        out.key("inUse").value(false).key("leaving").value(true);
+        return;
+    }
+    if (!showsTool()) return;
+
+    ToolDriver &driver = player_->driver();
+    out.key("inUse").value(driver.inUse()).key("leaving").value(false);
+    writeHandles(out, driver);
+    writeDrawing(out, driver);
+    out.key("panel");
+    if (Panel *panel = driver.inUse() ? driver.numericPanel() : nullptr) {
+        const Host::Serving serving(host_);
+        writePanel(out, *panel);
+    } else {
+        out.null();
+    }
     const Layer &layer = host_.scene().layer();
-    out["points"] = layer.points().size();
-    out["polygons"] = layer.polygons().size();
+    out.key("points").value(layer.points().size());
+    out.key("polygons").value(layer.polygons().size());
     refreshAsset();
-    json materials = json::array();
-    for (const AssetMaterial &m : asset_.materials) {
-        json material{{"name", m.name}, {"colour", m.colour}};
-        material["texture"] = m.image ? json(*m.image) : json(nullptr);
-        materials.push_back(material);
-    }
-    out["materials"] = materials;
-    return out;
+    writeMaterials(out, asset_);
 }
 
 std::optional<Download> Workspace::texture(std::size_t index) {

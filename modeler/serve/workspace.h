@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "modeler/drive/module_loader.h"
 #include "modeler/drive/session_run.h"
 #include "modeler/export/asset_model.h"
+#include "modeler/export/json_writer.h"
 #include "modeler/serve/form_bridge.h"
 #include "modeler/serve/image_folders.h"
 
@@ -59,9 +58,13 @@ class Workspace {
     // The form the tool is waiting on, while it waits.
     std::optional<PostedForm> waitingForm();
 
-    // What the page shows: the tool's state, panel, handles, preview,
-    // materials, warnings; meshVersion changes whenever the mesh may have.
-    nlohmann::json state();
+    // What the page shows, written as members of the object out has open:
+    // the tool's state, panel, handles, preview, materials, warnings;
+    // meshVersion changes whenever the mesh may have.
+    void writeState(JsonWriter &out);
+    // Whether the page shows the tool (its views and panel), not a form or
+    // a leaving in progress.
+    bool showsTool();
     uint64_t meshVersion() const { return meshVersion_; }
     // The layer as the page draws it (positions, normals, UVs, triangles
     // grouped by material), in the frame format of view_mesh.h.
