@@ -162,7 +162,22 @@ struct WebServer::State {
     }
 
     void route();
+    void setUpConnections();
+    void guardEveryRequest();
+    void routeFiles();
+    void routeTool();
+    void routeResults();
     std::optional<std::string> loadFiles();
+
+    // A handler of the page's workspace: one request at a time, refused
+    // when the request is not the current page's.
+    template <typename Handler>
+    httplib::Server::Handler forPage(Handler handler) {
+        return [this, handler](const httplib::Request &req, httplib::Response &res) {
+            std::lock_guard lock(mutex);
+            if (Workspace *w = workspaceOf(req, res)) handler(*w, req, res);
+        };
+    }
 };
 
 std::optional<std::string> WebServer::State::loadFiles() {
@@ -193,6 +208,14 @@ std::optional<std::string> WebServer::State::loadFiles() {
 }
 
 void WebServer::State::route() {
+    setUpConnections();
+    guardEveryRequest();
+    routeFiles();
+    routeTool();
+    routeResults();
+}
+
+void WebServer::State::setUpConnections() {
     http.set_payload_max_length(kLargestRequest);
     // The library's default lets another process listen on the same port
     // and take half the page's requests: reuse the address only.
@@ -205,6 +228,9 @@ void WebServer::State::route() {
     http.set_tcp_nodelay(true);
     // A drag is many requests on one connection: keep it open for them.
     http.set_keep_alive_max_count(100000);
+}
+
+void WebServer::State::guardEveryRequest() {
     http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
         res.set_header("X-Content-Type-Options", "nosniff");
         res.set_header("Referrer-Policy", "no-referrer");
@@ -236,7 +262,9 @@ void WebServer::State::route() {
             }
             fail(res, 500, what);
         });
+}
 
+void WebServer::State::routeFiles() {
     for (const auto &[path, file] : files) {
         // Routes are patterns: the dots of a file name must match dots only.
         std::string pattern;
@@ -271,7 +299,10 @@ void WebServer::State::route() {
         if (!bytes) return fail(res, 404, "the image cannot be read");
         res.set_content(std::move(*bytes), type);
     });
+}
 
+// Starting a page's workspace and the person's actions in it.
+void WebServer::State::routeTool() {
     http.Post("/api/start", [this](const httplib::Request &req, httplib::Response &res) {
         std::lock_guard lock(mutex);
         // The old workspace's host ends before the new one starts: hosts
@@ -284,78 +315,68 @@ void WebServer::State::route() {
         sendFrame(res, heldVersion(req));
     });
 
-    http.Get("/api/state", [this](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard lock(mutex);
-        if (!workspaceOf(req, res)) return;
-        sendFrame(res, heldVersion(req));
-    });
+    http.Get("/api/state",
+             forPage([this](Workspace &, const httplib::Request &req, httplib::Response &res) {
+                 sendFrame(res, heldVersion(req));
+             }));
 
-    http.Post("/api/action", [this](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard lock(mutex);
-        Workspace *w = workspaceOf(req, res);
-        if (!w) return;
-        const std::string gesture = req.get_param_value("gesture");
-        if (!gesture.empty() && gesture != "begin")
-            return fail(res, 400, "gesture is begin or absent, not \"" + gesture + "\"");
-        if (auto error = w->act(req.body, gesture == "begin")) return fail(res, 400, *error);
-        sendFrame(res, heldVersion(req));
-    });
+    http.Post("/api/action",
+              forPage([this](Workspace &w, const httplib::Request &req, httplib::Response &res) {
+                  const std::string gesture = req.get_param_value("gesture");
+                  if (!gesture.empty() && gesture != "begin")
+                      return fail(res, 400, "gesture is begin or absent, not \"" + gesture + "\"");
+                  if (auto error = w.act(req.body, gesture == "begin"))
+                      return fail(res, 400, *error);
+                  sendFrame(res, heldVersion(req));
+              }));
 
-    http.Post("/api/leave", [this](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard lock(mutex);
-        Workspace *w = workspaceOf(req, res);
-        if (!w) return;
-        if (auto error = w->leave()) return fail(res, 409, *error);
-        sendFrame(res, heldVersion(req));
-    });
+    http.Post("/api/leave",
+              forPage([this](Workspace &w, const httplib::Request &req, httplib::Response &res) {
+                  if (auto error = w.leave()) return fail(res, 409, *error);
+                  sendFrame(res, heldVersion(req));
+              }));
 
-    http.Post("/api/form", [this](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard lock(mutex);
-        Workspace *w = workspaceOf(req, res);
-        if (!w) return;
-        const json answer = json::parse(req.body, nullptr, false);
-        std::optional<std::string> folder;
-        if (!answer.is_object())
-            return fail(res, 400, "expected {\"folder\": NAME} or {\"cancel\": true}");
-        if (answer.contains("folder") && answer["folder"].is_string()) {
-            folder = answer["folder"].get<std::string>();
-        } else if (!(answer.contains("cancel") && answer["cancel"] == true)) {
-            return fail(res, 400, "expected {\"folder\": NAME} or {\"cancel\": true}");
-        }
-        if (auto error = w->answerForm(folder)) return fail(res, 400, *error);
-        sendFrame(res, heldVersion(req));
-    });
+    http.Post("/api/form",
+              forPage([this](Workspace &w, const httplib::Request &req, httplib::Response &res) {
+                  const char *const expected = "expected {\"folder\": NAME} or {\"cancel\": true}";
+                  const json answer = json::parse(req.body, nullptr, false);
+                  if (!answer.is_object()) return fail(res, 400, expected);
+                  std::optional<std::string> folder;
+                  if (answer.contains("folder") && answer["folder"].is_string()) {
+                      folder = answer["folder"].get<std::string>();
+                  } else if (!(answer.contains("cancel") && answer["cancel"] == true)) {
+                      return fail(res, 400, expected);
+                  }
+                  if (auto error = w.answerForm(folder)) return fail(res, 400, *error);
+                  sendFrame(res, heldVersion(req));
+              }));
+}
 
+// What the page fetches of the scene: covers, exports, the session.
+void WebServer::State::routeResults() {
     http.Get(R"(/api/texture/(\d{1,6}))",
-             [this](const httplib::Request &req, httplib::Response &res) {
-                 std::lock_guard lock(mutex);
-                 Workspace *w = workspaceOf(req, res);
-                 if (!w) return;
-                 auto image = w->texture(std::stoul(req.matches[1]));
+             forPage([](Workspace &w, const httplib::Request &req, httplib::Response &res) {
+                 auto image = w.texture(std::stoul(req.matches[1]));
                  if (!image) return fail(res, 404, "no such texture");
                  res.set_content(std::move(image->bytes), image->contentType);
-             });
+             }));
 
-    http.Get(
-        R"(/api/download/([a-z]+))", [this](const httplib::Request &req, httplib::Response &res) {
-            std::lock_guard lock(mutex);
-            Workspace *w = workspaceOf(req, res);
-            if (!w) return;
-            auto result = w->download(req.matches[1]);
-            if (auto *error = std::get_if<std::string>(&result)) return fail(res, 400, *error);
-            Download &file = std::get<Download>(result);
-            res.set_header("Content-Disposition", "attachment; filename=\"" + file.name + "\"");
-            res.set_content(std::move(file.bytes), file.contentType);
-        });
+    http.Get(R"(/api/download/([a-z]+))",
+             forPage([](Workspace &w, const httplib::Request &req, httplib::Response &res) {
+                 auto result = w.download(req.matches[1]);
+                 if (auto *error = std::get_if<std::string>(&result)) return fail(res, 400, *error);
+                 Download &file = std::get<Download>(result);
+                 res.set_header("Content-Disposition",
+                                "attachment; filename=\"" + file.name + "\"");
+                 res.set_content(std::move(file.bytes), file.contentType);
+             }));
 
-    http.Get("/api/session", [this](const httplib::Request &req, httplib::Response &res) {
-        std::lock_guard lock(mutex);
-        Workspace *w = workspaceOf(req, res);
-        if (!w) return;
-        res.set_header("Content-Disposition",
-                       "attachment; filename=\"" + options.objectName + ".session\"");
-        res.set_content(w->sessionText(), "text/plain; charset=utf-8");
-    });
+    http.Get("/api/session",
+             forPage([this](Workspace &w, const httplib::Request &, httplib::Response &res) {
+                 res.set_header("Content-Disposition",
+                                "attachment; filename=\"" + options.objectName + ".session\"");
+                 res.set_content(w.sessionText(), "text/plain; charset=utf-8");
+             }));
 }
 
 WebServer::WebServer(LoadedModule &module, const ServerRecord &server, ServeOptions options)
