@@ -86,20 +86,36 @@ class MeshBuilder {
 
     void add(const ShellPolygons &shell, const std::vector<std::size_t> &materialOfSurface,
              AssetMesh &mesh) {
-        AssetModel::Storage &store = storage_;
-        // A point has no more vertices than corners: room for that many is
-        // claimed, written in place and the rest given back at the end.
+        claimVertices(shell);
+        claimIndices(shell, materialOfSurface);
+        const double smooth = std::cos(radiansFromDegrees(kCreaseDegrees + kCreaseSlackDegrees));
+        for (uint32_t f = 0; f < shell.polygons.size(); ++f) {
+            const ShellPolygon &polygon = shell.polygons[f];
+            addTriangles(shell, f, smooth,
+                         indicesOut_[primitiveIndex(materialOfSurface[polygon.surface])]);
+        }
+        finish(shell, mesh);
+    }
+
+  private:
+    // A point has no more vertices than corners: room for that many is
+    // claimed, written in place and the rest given back at the end.
+    void claimVertices(const ShellPolygons &shell) {
         const std::size_t most = shell.corners.size();
-        positions_ = store.positions.claim(3 * most);
-        normals_ = store.normals.claim(3 * most);
-        uvs_ = store.uvs.claim(2 * most);
+        positions_ = storage_.positions.claim(3 * most);
+        normals_ = storage_.normals.claim(3 * most);
+        uvs_ = storage_.uvs.claim(2 * most);
         made_ = 0;
         // The faces around each point, for the normals at its corners.
         facesAt_.build(shell);
         vertexSlots_.assign(facesAt_.cornerCount(), 0);
         verticesMade_.assign(facesAt_.pointRange(), 0);
-        // Each material's triangles, counted first: a primitive's indices
-        // are claimed as one run.
+    }
+
+    // Each material's triangles, counted first: a primitive's indices are
+    // claimed as one run, and indicesOut_ points where its next goes.
+    void claimIndices(const ShellPolygons &shell,
+                      const std::vector<std::size_t> &materialOfSurface) {
         primitives_.clear();
         std::vector<std::size_t> &triangles = trianglesOf_;
         triangles.clear();
@@ -108,53 +124,57 @@ class MeshBuilder {
             triangles.resize(std::max(triangles.size(), p + 1), 0);
             triangles[p] += polygon.cornerCount - 2;
         }
-        std::vector<uint32_t *> &out = indicesOut_;  // per primitive, where its next goes
-        out.clear();
+        indicesOut_.clear();
         for (std::size_t p = 0; p < primitives_.size(); ++p) {
-            uint32_t *indices = store.indices.claim(3 * triangles[p]);
+            uint32_t *indices = storage_.indices.claim(3 * triangles[p]);
             primitives_[p].indices = {indices, 3 * triangles[p]};
-            out.push_back(indices);
+            indicesOut_.push_back(indices);
         }
-        const double smooth = std::cos(radiansFromDegrees(kCreaseDegrees + kCreaseSlackDegrees));
+    }
+
+    // Polygon f's vertices (each corner's normal the sum of the faces that
+    // meet there within the crease angle), fanned into triangles at to.
+    void addTriangles(const ShellPolygons &shell, uint32_t f, double smooth, uint32_t *&to) {
+        const ShellPolygon &polygon = shell.polygons[f];
+        // A corner where no other face bends in smoothly (a box's, a flat
+        // cover's) takes the face's own normal: made once.
+        const Normal own = normalised(polygon.normal);
         std::vector<uint32_t> &v = polygonVertices_;
-        for (uint32_t f = 0; f < shell.polygons.size(); ++f) {
-            const ShellPolygon &polygon = shell.polygons[f];
-            // A corner where no other face bends in smoothly (a box's, a
-            // flat cover's) takes the face's own normal: made once.
-            const Normal own = normalised(polygon.normal);
-            v.clear();
-            for (uint32_t c = 0; c < polygon.cornerCount; ++c) {
-                const ExportCorner &corner = shell.corners[polygon.firstCorner + c];
-                Normal n{0, 0, 0};
-                bool alone = true;
-                for (uint32_t other : facesAt_.at(corner.point)) {
-                    const Normal &m = shell.polygons[other].normal;
-                    if (dot(m, polygon.normal) < smooth) continue;
-                    alone = alone && other == f;
-                    for (int i = 0; i < 3; ++i)
-                        n[i] += m[i];
-                }
-                v.push_back(vertex(corner, alone ? own : normalised(n)));
+        v.clear();
+        for (uint32_t c = 0; c < polygon.cornerCount; ++c) {
+            const ExportCorner &corner = shell.corners[polygon.firstCorner + c];
+            Normal n{0, 0, 0};
+            bool alone = true;
+            for (uint32_t other : facesAt_.at(corner.point)) {
+                const Normal &m = shell.polygons[other].normal;
+                if (dot(m, polygon.normal) < smooth) continue;
+                alone = alone && other == f;
+                for (int i = 0; i < 3; ++i)
+                    n[i] += m[i];
             }
-            uint32_t *&to = out[primitiveIndex(materialOfSurface[polygon.surface])];
-            for (std::size_t i = 1; i + 1 < v.size(); ++i, to += 3) {
-                to[0] = v[0];
-                to[1] = v[i];
-                to[2] = v[i + 1];
-            }
+            v.push_back(vertex(corner, alone ? own : normalised(n)));
         }
-        store.positions.giveBack(3 * (most - made_));
-        store.normals.giveBack(3 * (most - made_));
-        store.uvs.giveBack(2 * (most - made_));
+        for (std::size_t i = 1; i + 1 < v.size(); ++i, to += 3) {
+            to[0] = v[0];
+            to[1] = v[i];
+            to[2] = v[i + 1];
+        }
+    }
+
+    // Gives back the vertex room not used and hands the mesh its lists.
+    void finish(const ShellPolygons &shell, AssetMesh &mesh) {
+        const std::size_t unused = shell.corners.size() - made_;
+        storage_.positions.giveBack(3 * unused);
+        storage_.normals.giveBack(3 * unused);
+        storage_.uvs.giveBack(2 * unused);
         mesh.positions = {positions_, 3 * std::size_t(made_)};
         mesh.normals = {normals_, 3 * std::size_t(made_)};
         mesh.uvs = {uvs_, 2 * std::size_t(made_)};
-        AssetPrimitive *primitives = store.primitives.claim(primitives_.size());
+        AssetPrimitive *primitives = storage_.primitives.claim(primitives_.size());
         std::copy(primitives_.begin(), primitives_.end(), primitives);
         mesh.primitives = {primitives, primitives_.size()};
     }
 
-  private:
     // The sum of the normals as it was added up from zero (0 + -0 is +0),
     // made unit length.
     static Normal normalised(const Normal &sum) {
@@ -279,6 +299,55 @@ void makeNamesUnique(std::vector<AssetMesh> &meshes) {
     }
 }
 
+// The polygons with triangles, each shell's in layer order: shell s's are
+// byShell[first[s] .. first[s + 1]). Two-point polygons and polygons
+// without area have none.
+struct ShellOrder {
+    std::vector<Normal> normals;  // per polygon of the layer
+    std::vector<uint32_t> first, byShell;
+};
+
+// Orders the polygons by shell, and numbers the materials in layer order.
+ShellOrder orderByShell(const Scene &scene, const ExportPolygons &exportPolygons,
+                        std::size_t shellCount, const auto &shellOf, MaterialTable &table,
+                        AssetModel &model) {
+    const std::size_t polygonCount = scene.layer().polygons().size();
+    ShellOrder order;
+    order.normals.resize(polygonCount);
+    order.first.assign(shellCount + 1, 0);
+    std::vector<uint8_t> hasArea(polygonCount, 0);
+    for (uint32_t p = 0; p < polygonCount; ++p) {
+        const auto normal = exportPolygons.normalOf(p);
+        if (!normal) continue;
+        order.normals[p] = *normal;
+        hasArea[p] = 1;
+        table.materialFor(scene, scene.layer().polygons()[p].surface, model);
+        ++order.first[shellOf(p) + 1];
+    }
+    for (std::size_t s = 0; s < shellCount; ++s)
+        order.first[s + 1] += order.first[s];
+    order.byShell.resize(order.first.back());
+    std::vector<uint32_t> fill(order.first.begin(), order.first.end() - 1);
+    for (uint32_t p = 0; p < polygonCount; ++p) {
+        if (hasArea[p]) order.byShell[fill[shellOf(p)]++] = p;
+    }
+    return order;
+}
+
+// A shell is named after its first surface but the shared one (the look's
+// sharedSurface): a book's cover rather than its pages. A merged model or
+// a shell of unnamed surfaces is named after the model.
+std::string meshName(const ShellPolygons &shell, const Layer &layer, const AssetModel &model,
+                     bool merged, std::size_t index) {
+    if (merged) return model.name;
+    for (const ShellPolygon &polygon : shell.polygons) {
+        const std::string &surface = layer.surfaceNames()[polygon.surface];
+        if (surface.empty() || surface != model.look.sharedSurface)
+            return surface.empty() ? model.name + "_" + std::to_string(index) : surface;
+    }
+    return model.name + "_" + std::to_string(index);
+}
+
 }  // namespace
 
 AssetModel buildAssetModel(const Scene &scene, const AssetOptions &options) {
@@ -290,61 +359,28 @@ AssetModel buildAssetModel(const Scene &scene, const Shells &shells, const Asset
     AssetModel model;
     model.name = options.name;
     model.look = options.look;
-    const std::size_t polygonCount = layer.polygons().size();
     const std::size_t shellCount = options.merge ? 1 : shells.count;
     auto shellOf = [&](std::size_t polygon) {
         return options.merge ? 0 : std::size_t(shells.ofPolygon[polygon]);
     };
-    // Two-point polygons and polygons without area have no triangles. The
-    // others' normals, and their materials numbered in layer order.
     ExportPolygons exportPolygons(layer);
-    std::vector<Normal> normals(polygonCount);
-    std::vector<uint8_t> hasArea(polygonCount, 0);
-    // The polygons of each shell, in layer order: those of shell s are
-    // byShell[first[s] .. first[s + 1]).
-    std::vector<uint32_t> first(shellCount + 1, 0);
     MaterialTable table{std::vector<std::size_t>(layer.surfaceNames().size(), SIZE_MAX), {}, {}};
-    for (uint32_t p = 0; p < polygonCount; ++p) {
-        const auto normal = exportPolygons.normalOf(p);
-        if (!normal) continue;
-        normals[p] = *normal;
-        hasArea[p] = 1;
-        table.materialFor(scene, layer.polygons()[p].surface, model);
-        ++first[shellOf(p) + 1];
-    }
-    for (std::size_t s = 0; s < shellCount; ++s)
-        first[s + 1] += first[s];
-    std::vector<uint32_t> byShell(first.back());
-    {
-        std::vector<uint32_t> fill(first.begin(), first.end() - 1);
-        for (uint32_t p = 0; p < polygonCount; ++p) {
-            if (hasArea[p]) byShell[fill[shellOf(p)]++] = p;
-        }
-    }
+    const ShellOrder order = orderByShell(scene, exportPolygons, shellCount, shellOf, table, model);
     MeshBuilder builder(layer, model.storage);
     ShellPolygons shell;
     for (std::size_t s = 0; s < shellCount; ++s) {
-        if (first[s] == first[s + 1]) continue;
+        if (order.first[s] == order.first[s + 1]) continue;
         shell.polygons.clear();
         shell.corners.clear();
-        for (uint32_t i = first[s]; i < first[s + 1]; ++i) {
-            const uint32_t p = byShell[i];
+        for (uint32_t i = order.first[s]; i < order.first[s + 1]; ++i) {
+            const uint32_t p = order.byShell[i];
             const auto firstCorner = uint32_t(shell.corners.size());
             const auto count = uint32_t(exportPolygons.appendCornersOf(p, shell.corners));
-            shell.polygons.push_back({layer.polygons()[p].surface, firstCorner, count, normals[p]});
+            shell.polygons.push_back(
+                {layer.polygons()[p].surface, firstCorner, count, order.normals[p]});
         }
         AssetMesh mesh;
-        // A shell is named after its first surface but the shared one (the
-        // look's sharedSurface): a book's cover rather than its pages.
-        for (const ShellPolygon &polygon : shell.polygons) {
-            const std::string &surface = layer.surfaceNames()[polygon.surface];
-            if (surface.empty() || surface != model.look.sharedSurface) {
-                mesh.name = surface;
-                break;
-            }
-        }
-        if (options.merge || mesh.name.empty())
-            mesh.name = options.merge ? model.name : model.name + "_" + std::to_string(s);
+        mesh.name = meshName(shell, layer, model, options.merge, s);
         builder.add(shell, table.ofSurface, mesh);
         model.meshes.push_back(std::move(mesh));
     }
