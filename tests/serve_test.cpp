@@ -4,15 +4,18 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "modeler/profile_words.h"
+#include "modeler/serve/view_mesh.h"
 #include "modeler/serve/web_server.h"
 #include "modeler/serve/workspace.h"
 #include "support.h"
@@ -122,6 +125,71 @@ std::string writeTemp(const std::string &name, const std::string &bytes) {
     const fs::path path = fs::path(testing_support::freshFolder("serve-" + name)) / name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path.string();
+}
+
+// The page draws the per-book model the downloads are made from, in one
+// group per material: the same triangles, at the same places, as the
+// whole shelf merged into one mesh.
+TEST(ViewMesh, OneGroupPerMaterialDrawsEveryBooksTriangles) {
+    testing_support::ToolSession s;
+    s.buildBox({0, 0, 0}, {3, 0.3f, 0.2f});
+    ASSERT_FALSE(s.driver.setPanelValue("Rotation", "12"));
+    const auto look = modeler::profileLook();
+    const auto books = modeler::buildAssetModel(s.host.scene(), {false, "shelf", look});
+    const auto merged = modeler::buildAssetModel(s.host.scene(), {true, "shelf", look});
+    ASSERT_GT(books.meshes.size(), 20u);
+    ASSERT_GE(books.materials.size(), 2u);
+
+    const std::string frame = modeler::encodeViewMesh(books);
+    auto word = [&](std::size_t at) {
+        uint32_t w;
+        std::memcpy(&w, frame.data() + 4 * at, 4);
+        return w;
+    };
+    const uint32_t vertices = word(0), groups = word(1);
+    ASSERT_EQ(groups, books.materials.size());
+    const std::size_t floats = 2 + 3 * std::size_t(groups);
+    const std::size_t indexWords = (frame.size() / 4) - floats - 8 * std::size_t(vertices);
+    auto position = [&](uint32_t v) {
+        std::array<float, 3> p;
+        std::memcpy(p.data(), frame.data() + 4 * (floats + 3 * std::size_t(v)), 12);
+        return p;
+    };
+    // Each triangle as its corners' positions, per material.
+    using Triangle = std::array<float, 9>;
+    std::map<uint32_t, std::vector<Triangle>> drawn, expected;
+    std::size_t next = 0;
+    for (uint32_t g = 0; g < groups; ++g) {
+        const uint32_t material = word(2 + 3 * g), first = word(3 + 3 * g), count = word(4 + 3 * g);
+        EXPECT_EQ(first, next) << "groups follow one another";
+        EXPECT_FALSE(drawn.count(material)) << "one group per material";
+        next = first + count;
+        for (uint32_t i = first; i < first + count; i += 3) {
+            Triangle t;
+            for (int k = 0; k < 3; ++k) {
+                const uint32_t v = word(floats + 8 * std::size_t(vertices) + i + k);
+                ASSERT_LT(v, vertices);
+                std::copy_n(position(v).begin(), 3, t.begin() + 3 * k);
+            }
+            drawn[material].push_back(t);
+        }
+    }
+    EXPECT_EQ(next, indexWords);
+    const auto &mesh = merged.meshes.at(0);
+    for (const auto &primitive : mesh.primitives) {
+        for (std::size_t i = 0; i < primitive.indices.size(); i += 3) {
+            Triangle t;
+            for (int k = 0; k < 3; ++k)
+                std::copy_n(mesh.positions.begin() + 3 * primitive.indices[i + k], 3,
+                            t.begin() + 3 * k);
+            expected[uint32_t(primitive.material)].push_back(t);
+        }
+    }
+    for (auto *triangles : {&drawn, &expected}) {
+        for (auto &[material, list] : *triangles)
+            std::sort(list.begin(), list.end());
+    }
+    EXPECT_TRUE(drawn == expected);
 }
 
 TEST(Serve, EachActionIsASessionLineAndTheDownloadsReplayBitForBit) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace modeler {
 namespace {
@@ -22,25 +23,31 @@ void appendWord(std::string &out, std::size_t value) {
 }  // namespace
 
 std::string encodeViewMesh(const AssetModel &model) {
-    std::size_t vertices = 0, groups = 0, indices = 0;
+    // One group per material, whatever the meshes: a shelf of books is
+    // drawn in as many calls as it has looks, not books.
+    std::size_t vertices = 0;
+    std::vector<std::size_t> indicesOf(model.materials.size(), 0);
     for (const AssetMesh &mesh : model.meshes) {
         vertices += mesh.vertexCount();
-        groups += mesh.primitives.size();
         for (const AssetPrimitive &p : mesh.primitives)
-            indices += p.indices.size();
+            indicesOf[p.material] += p.indices.size();
+    }
+    std::vector<std::size_t> firstOf(model.materials.size(), 0);
+    std::size_t groups = 0, indices = 0;
+    for (std::size_t m = 0; m < indicesOf.size(); ++m) {
+        firstOf[m] = indices;
+        indices += indicesOf[m];
+        groups += indicesOf[m] ? 1 : 0;
     }
     std::string out;
     out.reserve(8 + groups * 12 + vertices * 32 + indices * 4);
     appendWord(out, vertices);
     appendWord(out, groups);
-    std::size_t first = 0;
-    for (const AssetMesh &mesh : model.meshes) {
-        for (const AssetPrimitive &p : mesh.primitives) {
-            appendWord(out, p.material);
-            appendWord(out, first);
-            appendWord(out, p.indices.size());
-            first += p.indices.size();
-        }
+    for (std::size_t m = 0; m < indicesOf.size(); ++m) {
+        if (!indicesOf[m]) continue;
+        appendWord(out, m);
+        appendWord(out, firstOf[m]);
+        appendWord(out, indicesOf[m]);
     }
     for (const AssetMesh &mesh : model.meshes)
         append(out, mesh.positions.data(), mesh.positions.size());
@@ -48,14 +55,19 @@ std::string encodeViewMesh(const AssetModel &model) {
         append(out, mesh.normals.data(), mesh.normals.size());
     for (const AssetMesh &mesh : model.meshes)
         append(out, mesh.uvs.data(), mesh.uvs.size());
+    // Each mesh's indices, offset past the meshes before it, go to the run
+    // of their material, written in place.
+    const std::size_t indicesAt = out.size();
+    out.resize(indicesAt + 4 * indices);
     std::size_t base = 0;
-    std::vector<uint32_t> shifted;
     for (const AssetMesh &mesh : model.meshes) {
         for (const AssetPrimitive &p : mesh.primitives) {
-            shifted.resize(p.indices.size());
-            for (std::size_t i = 0; i < p.indices.size(); ++i)
-                shifted[i] = static_cast<uint32_t>(p.indices[i] + base);
-            append(out, shifted.data(), shifted.size());
+            char *to = out.data() + indicesAt + 4 * firstOf[p.material];
+            for (std::size_t i = 0; i < p.indices.size(); ++i) {
+                const auto index = static_cast<uint32_t>(p.indices[i] + base);
+                std::memcpy(to + 4 * i, &index, 4);
+            }
+            firstOf[p.material] += p.indices.size();
         }
         base += mesh.vertexCount();
     }

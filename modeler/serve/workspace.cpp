@@ -215,15 +215,23 @@ std::optional<PostedForm> Workspace::waitingForm() {
     return bridge_.question();
 }
 
-void Workspace::refreshAsset() {
-    if (assetVersion_ == meshVersion_) return;
-    asset_ = buildAssetModel(host_.scene(), {true, objectName_, look_});
-    meshBytes_ = encodeViewMesh(asset_);
-    assetVersion_ = meshVersion_;
+SceneExports &Workspace::exports() {
+    if (!exports_ || exportsVersion_ != meshVersion_) {
+        exports_.emplace(host_.scene(), ExportOptions{false, look_});
+        exportsVersion_ = meshVersion_;
+    }
+    return *exports_;
+}
+
+const AssetModel &Workspace::asset() {
+    return exports().assetFor(objectName_);
 }
 
 const std::string &Workspace::meshBytes() {
-    refreshAsset();
+    if (meshBytesVersion_ != meshVersion_) {
+        meshBytes_ = encodeViewMesh(asset());
+        meshBytesVersion_ = meshVersion_;
+    }
     return meshBytes_;
 }
 
@@ -363,15 +371,14 @@ void Workspace::writeState(JsonWriter &out) {
     const Layer &layer = host_.scene().layer();
     out.key("points").value(layer.points().size());
     out.key("polygons").value(layer.polygons().size());
-    refreshAsset();
-    writeMaterials(out, asset_);
+    writeMaterials(out, asset());
 }
 
 std::optional<Download> Workspace::texture(std::size_t index) {
     if (bridge_.stage() != FormBridge::Stage::Idle) return std::nullopt;
-    refreshAsset();
-    if (index >= asset_.images.size()) return std::nullopt;
-    const AssetImage &image = asset_.images[index];
+    const AssetModel &model = asset();
+    if (index >= model.images.size()) return std::nullopt;
+    const AssetImage &image = model.images[index];
     return Download{image.name + image.bytes.extension, image.bytes.mimeType,
                     std::string(image.bytes.bytes.begin(), image.bytes.bytes.end())};
 }
@@ -384,8 +391,10 @@ std::variant<Download, std::string> Workspace::download(const std::string &forma
     if (scratch.path().empty()) return std::string("cannot make a temporary folder");
     const fs::path files = scratch.path() / "files";
     const std::string name = objectName_ + "." + formatName;
-    if (auto error = writeExport(host_.scene(), (files / name).string(), *format, {false, look_}))
+    StagedFiles staged;
+    if (auto error = exportScene(exports(), (files / name).string(), *format, staged))
         return *error;
+    if (auto error = staged.commit()) return *error;
     static const std::map<std::string, std::string> kTypes = {
         {"json", "application/json"},
         {"glb", "model/gltf-binary"},

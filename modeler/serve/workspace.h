@@ -14,6 +14,7 @@
 #include "modeler/drive/module_loader.h"
 #include "modeler/drive/session_run.h"
 #include "modeler/export/asset_model.h"
+#include "modeler/export/export_formats.h"
 #include "modeler/export/json_writer.h"
 #include "modeler/serve/form_bridge.h"
 #include "modeler/serve/image_folders.h"
@@ -81,7 +82,9 @@ class Workspace {
   private:
     std::optional<std::string> playLine(const std::string &line);
     std::optional<std::string> completeLeave();
-    void refreshAsset();
+    // The exports of the scene as it is now, and its asset model.
+    SceneExports &exports();
+    const AssetModel &asset();
 
     LoadedModule &module_;
     ImageRoot images_;
@@ -103,8 +106,11 @@ class Workspace {
     std::optional<std::string> formAnswer_;
     std::optional<std::string> leaveError_;
     uint64_t meshVersion_ = 1;
-    uint64_t assetVersion_ = 0;
-    AssetModel asset_;
+    // What the page's view, materials and downloads are made from: one
+    // set of exports (shells, asset model) for each mesh version.
+    uint64_t exportsVersion_ = 0;
+    std::optional<SceneExports> exports_;
+    uint64_t meshBytesVersion_ = 0;
     std::string meshBytes_;
     FormBridge bridge_;  // last: its thread ends before the members it uses
 };
