@@ -150,7 +150,10 @@ inline CommandResult shell(const std::string &command) {
 }
 
 inline std::string modelerCommand(const std::string &arguments) {
-    return std::string("'") + MODELER_PATH + "' " + arguments;
+    // Appended in steps: GCC 12 warns falsely on a chain of + here.
+    std::string command = "'";
+    command.append(MODELER_PATH).append("' ").append(arguments);
+    return command;
 }
 
 // Sets or (with null) removes a variable of this process's environment.
