@@ -11,6 +11,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -37,7 +38,11 @@ TEST(JsonWriter, NumbersAreTheShortestTextOfTheirOwnType) {
     EXPECT_EQ(numberText(std::nanf("")), "null");
     EXPECT_EQ(numberText(true), "true");
 
+    // Many numbers in one document, past the point where the writer keeps
+    // the text of recent ones: each reads back to its bits.
     std::mt19937_64 random(7);
+    std::vector<double> wides;
+    std::vector<float> narrows;
     for (int i = 0; i < 20000; ++i) {
         const uint64_t bits = random();
         double wide;
@@ -48,15 +53,35 @@ TEST(JsonWriter, NumbersAreTheShortestTextOfTheirOwnType) {
             wide = std::ldexp(double(random() % 1000000) / 997, int(random() % 80) - 40);
             narrow = float(wide);
         }
-        if (std::isfinite(wide)) {
-            const std::string text = numberText(wide);
-            const double back = std::strtod(text.c_str(), nullptr);
-            ASSERT_EQ(std::memcmp(&back, &wide, sizeof wide), 0) << text;
+        if (std::isfinite(wide)) wides.push_back(wide);
+        if (std::isfinite(narrow)) narrows.push_back(narrow);
+    }
+    // Each number twice: the second time its text may come from the cache.
+    JsonWriter out;
+    out.beginArray();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const double wide : wides)
+            out.value(wide);
+        for (const float narrow : narrows)
+            out.value(narrow);
+    }
+    out.endArray();
+    const std::string text = out.take();
+    const char *at = text.c_str() + 1;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const double wide : wides) {
+            char *end;
+            const double back = std::strtod(at, &end);
+            ASSERT_EQ(std::memcmp(&back, &wide, sizeof wide), 0)
+                << std::string_view(at, std::size_t(end - at));
+            at = end + 1;
         }
-        if (std::isfinite(narrow)) {
-            const std::string text = numberText(narrow);
-            const float back = std::strtof(text.c_str(), nullptr);
-            ASSERT_EQ(std::memcmp(&back, &narrow, sizeof narrow), 0) << text;
+        for (const float narrow : narrows) {
+            char *end;
+            const float back = std::strtof(at, &end);
+            ASSERT_EQ(std::memcmp(&back, &narrow, sizeof narrow), 0)
+                << std::string_view(at, std::size_t(end - at));
+            at = end + 1;
         }
     }
 }

@@ -106,6 +106,7 @@ class ChunkedText {
   private:
     static constexpr std::size_t kNumberRoom = 32;  // the longest float, double or integer
     static constexpr int kCacheBits = 12;
+    static constexpr int kNumbersBeforeCache = 1024;
     template <typename Bits>
     struct CachedText {
         Bits bits = 0;
@@ -116,7 +117,15 @@ class ChunkedText {
     };
     template <typename Value, typename Bits>
     void cachedNumber(std::vector<CachedText<Bits>> &texts, Value value) {
-        if (texts.empty()) texts.resize(std::size_t(1) << kCacheBits);
+        if (texts.empty()) {
+            // A small document is written without a cache.
+            if (++uncachedNumbers_ < kNumbersBeforeCache) {
+                room(kNumberRoom);
+                at_ = std::to_chars(at_, at_ + kNumberRoom, value).ptr;
+                return;
+            }
+            texts.resize(std::size_t(1) << kCacheBits);
+        }
         Bits bits;
         std::memcpy(&bits, &value, sizeof bits);
         const uint64_t mixed = uint64_t(bits) * 0x9E3779B97F4A7C15ull;
@@ -141,6 +150,7 @@ class ChunkedText {
     std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     char *at_;
+    int uncachedNumbers_ = 0;
     std::vector<CachedText<uint32_t>> floatTexts_;
     std::vector<CachedText<uint64_t>> doubleTexts_;
 };
