@@ -19,6 +19,7 @@ if [[ $preset == windows ]]; then
   # that starts while the server of the last one is shutting down, or
   # while another process is starting one, can fail before it runs.
   wine cmd /c exit >/dev/null 2>&1 || true
+  wineserver --wait  # a server already running is not made persistent
   wineserver --persistent
   trap 'wineserver --kill 2>/dev/null || true' EXIT
   ctest --preset windows -j "$(nproc)"
