@@ -78,6 +78,38 @@ TEST(HostileOutputs, NamesAndFoldersAreCheckedBeforeAnythingIsWritten) {
     EXPECT_EQ(entries, 0u);
 }
 
+// One run never writes one file twice: an output named as another's
+// companion (a.gltf's buffer a.bin, b.obj's b.mtl) or twice under two
+// spellings is refused, and every file is left as it was.
+TEST(HostileOutputs, OutputsThatNameOneFileAreRefusedBeforeAnyIsReplaced) {
+    const std::string folder = freshFolder("output_clash");
+    const std::string kept = "as it was";
+    for (const char *name : {"a.gltf", "a.bin", "b.obj", "b.mtl", "c.json"})
+        std::ofstream(folder + "/" + name) << kept;
+    const std::string at = "'" + folder + "/";
+    struct Clash {
+        std::string options, twice;
+    };
+    const Clash clashes[] = {
+        {"--format gltf -o " + at + "a.gltf' -o " + at + "a.bin'", "a.bin"},
+        {"--format obj -o " + at + "b.obj' -o " + at + "b.mtl'", "b.mtl"},
+        {"-o " + at + "c.json' -o " + at + "sub/../c.json'", "c.json"},
+    };
+    for (const Clash &clash : clashes) {
+        const CommandResult run = runModeler(kFill + clash.options);
+        EXPECT_EQ(run.status, 1) << clash.options;
+        EXPECT_NE(run.output.find("this run writes it twice"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(clash.twice), std::string::npos) << run.output;
+    }
+    for (const char *name : {"a.gltf", "a.bin", "b.obj", "b.mtl", "c.json"})
+        EXPECT_EQ(testing_support::readFile(folder + "/" + name), kept) << name;
+    EXPECT_FALSE(fs::exists(folder + "/sub"));
+    // Different files are still written side by side.
+    const CommandResult apart =
+        runModeler(kFill + "-o " + at + "d.gltf' -o " + at + "d.obj' -o " + at + "d.json'");
+    EXPECT_EQ(apart.status, 0) << apart.output;
+}
+
 TEST(HostileOutputs, AnEmptyShelfIsAValidGltf) {
     const std::string folder = freshFolder("empty_gltf");
     const CommandResult run = runModeler("fill -q --box 0,0,0:0.001,0.5,0.3 -o '" + folder +

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cwctype>
 #include <filesystem>
 
 #include "modeler/export/system_files.h"
@@ -98,6 +99,10 @@ void AtomicFile::fail(const std::string &what, int error) {
     if (!error_) error_ = path_ + ": " + what + " (" + std::strerror(error) + ")";
 }
 
+void AtomicFile::refuse(const std::string &why) {
+    if (!error_) error_ = path_ + ": " + why;
+}
+
 void AtomicFile::write(std::string_view bytes) {
     if (error_ || bytes.empty()) return;
     if (inPlace_) {
@@ -176,9 +181,45 @@ void StagedFiles::removeMadeFolders() {
     madeFolders_.clear();
 }
 
+namespace {
+
+// Whether two targets are one file: the same path once made absolute and
+// normal (case aside on Windows), or two names of one existing file.
+bool sameFile(const std::string &a, const std::string &b) {
+    std::error_code ec;
+    const fs::path pa = fs::absolute(systemPath(a), ec).lexically_normal();
+    const fs::path pb = fs::absolute(systemPath(b), ec).lexically_normal();
+#ifdef _WIN32
+    auto lower = [](std::wstring text) {
+        for (wchar_t &c : text)
+            c = static_cast<wchar_t>(std::towlower(c));
+        return text;
+    };
+    if (lower(pa.native()) == lower(pb.native())) return true;
+#else
+    if (pa == pb) return true;
+#endif
+    return fs::equivalent(pa, pb, ec) && !ec;
+}
+
+}  // namespace
+
 AtomicFile &StagedFiles::add(std::string path) {
     makeFolderFor(path);
-    files_.push_back(std::make_unique<AtomicFile>(std::move(path)));
+    auto file = std::make_unique<AtomicFile>(std::move(path));
+    // Two files of one set naming one file would leave one of them lost,
+    // whichever replaced it last (a.gltf's buffer given as -o a.bin).
+    // Devices and pipes are written into, and may be written twice.
+    if (!file->error() && !file->writesInPlace()) {
+        for (const auto &staged : files_) {
+            if (staged->writesInPlace() || !sameFile(staged->target(), file->target())) continue;
+            file->refuse("this run writes it twice (as " + staged->path() +
+                         " too): two outputs, or an output and another's companion file, name "
+                         "the same file");
+            break;
+        }
+    }
+    files_.push_back(std::move(file));
     return *files_.back();
 }
 

@@ -33,6 +33,9 @@ class AtomicFile {
     // Whether the target is a device or pipe, written into at the end.
     bool writesInPlace() const { return inPlace_; }
     const std::optional<std::string> &error() const { return error_; }
+    // Refuses the file before anything is written to its target: error()
+    // says why, and nothing replaces the target.
+    void refuse(const std::string &why);
     void write(std::string_view bytes);
     // Hands what was written to the system and has it start writing to the
     // disk, so that finish waits less; finish still decides success.
