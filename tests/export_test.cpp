@@ -431,6 +431,28 @@ std::map<std::string, std::string> folderContents(const std::string &folder) {
 
 }  // namespace
 
+// A .gltf names its buffer and covers by URI: names with "%", "#", "?",
+// spaces or letters beyond ASCII still lead the reader to the files.
+TEST(ExportGltf, CompanionNamesAreEncodedAsUris) {
+    SKIP_WITHOUT_VALIDATOR();
+    const std::string folder = testing_support::freshFolder("gltf_uris");
+    for (const char *stem : {"a%41", "a#b", "a?b", "two words", "caf\xc3\xa9"}) {
+        const std::string path = folder + "/" + stem + ".gltf";
+        const CommandResult run = shell(modelerCommand(
+            "fill -q --box 0,0,0:1,0.5,0.3 --images '" SOURCE_DIR "/examples/covers' -o '" + path +
+            "'"));
+        ASSERT_EQ(run.status, 0) << stem << ": " << run.output;
+        const CommandResult check =
+            shell("node '" SOURCE_DIR "/tools/validator/validate.js' '" + path + "'");
+        EXPECT_EQ(check.status, 0) << stem << ": " << check.output;
+        EXPECT_NE(check.output.find("\"numErrors\": 0"), std::string::npos)
+            << stem << ": " << check.output.substr(0, 600);
+    }
+    const auto document = json::parse(testing_support::readFile(folder + "/a%41.gltf"));
+    EXPECT_EQ(document["buffers"][0]["uri"], "a%2541.bin");
+    EXPECT_EQ(document["images"][0]["uri"].get<std::string>().rfind("a%2541_", 0), 0u);
+}
+
 TEST(ExportFailures, UnwritableFolderIsAClearErrorAndWritesNothing) {
     const std::string folder = testing_support::freshFolder("export_fail");
     std::ofstream(folder + "/file") << "x";

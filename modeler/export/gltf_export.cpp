@@ -14,6 +14,26 @@
 namespace modeler {
 namespace {
 
+// A file beside the .gltf as a relative URI (RFC 3986): every byte but the
+// unreserved characters percent-encoded, so that "%", "#", "?", ":" and
+// spaces in a name still name the file.
+std::string uriOf(std::string_view fileName) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri;
+    for (const char ch : fileName) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (letter || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~') {
+            uri.push_back(ch);
+        } else {
+            uri.push_back('%');
+            uri.push_back(kHex[c >> 4]);
+            uri.push_back(kHex[c & 15]);
+        }
+    }
+    return uri;
+}
+
 namespace fs = std::filesystem;
 
 constexpr int kFloat = 5126;
@@ -396,7 +416,7 @@ class GltfBuilder {
         }
         out.endArray();
         out.key("buffers").beginArray().beginObject().key("byteLength").value(bufferLength_);
-        if (!binUri.empty()) out.key("uri").value(binUri);
+        if (!binUri.empty()) out.key("uri").value(uriOf(binUri));
         out.endObject().endArray();
     }
 
@@ -410,7 +430,7 @@ class GltfBuilder {
                 out.key("mimeType").value(images_[i]->bytes.mimeType);
             }
             if (!images_[i]->name.empty()) out.key("name").value(images_[i]->name);
-            if (!binary_) out.key("uri").value(imageFiles[i].first);
+            if (!binary_) out.key("uri").value(uriOf(imageFiles[i].first));
             out.endObject();
         }
         out.endArray();
