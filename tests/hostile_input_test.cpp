@@ -110,6 +110,30 @@ TEST(HostileOutputs, OutputsThatNameOneFileAreRefusedBeforeAnyIsReplaced) {
     EXPECT_EQ(apart.status, 0) << apart.output;
 }
 
+// The tool keeps 127 bytes of a Surface Prefix, which may end inside a
+// character: every file writes the stray byte the same way, as U+FFFD.
+TEST(HostileOutputs, ANameCutInsideACharacterIsWrittenTheSameWayEverywhere) {
+    const std::string folder = freshFolder("output_cut_name");
+    const std::string prefix = std::string(126, 'a') + "\xc3\xa9";  // the é is cut
+    const CommandResult run =
+        runModeler(kFill + "--set 'Surface Prefix=" + prefix + "' -o '" + folder + "/s.json' -o '" +
+                   folder + "/s.gltf' -o '" + folder + "/s.obj'");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::string shown = std::string(126, 'a') + "\xef\xbf\xbd" + "0";  // book 0's cover
+    const auto scene = nlohmann::json::parse(testing_support::readFile(folder + "/s.json"));
+    bool inJson = false;
+    for (const auto &surface : scene["surfaces"])
+        inJson = inJson || surface["name"] == shown;
+    EXPECT_TRUE(inJson);
+    const auto gltf = nlohmann::json::parse(testing_support::readFile(folder + "/s.gltf"));
+    bool inGltf = false;
+    for (const auto &node : gltf["nodes"])
+        inGltf = inGltf || node.value("name", "") == shown;
+    EXPECT_TRUE(inGltf);
+    EXPECT_NE(testing_support::readFile(folder + "/s.obj").find("\no " + shown + "\n"),
+              std::string::npos);
+}
+
 TEST(HostileOutputs, AnEmptyShelfIsAValidGltf) {
     const std::string folder = freshFolder("empty_gltf");
     const CommandResult run = runModeler("fill -q --box 0,0,0:0.001,0.5,0.3 -o '" + folder +

@@ -87,8 +87,8 @@ TEST(JsonWriter, NumbersAreTheShortestTextOfTheirOwnType) {
 }
 
 // One document of every kind of node, in the layout given; with bytes that
-// are not UTF-8 in a value and a key, or without (a reader prints those
-// otherwise).
+// are not UTF-8 in a value and a key, or with U+FFFD in their place (which
+// a reader prints back as it reads it).
 void writeSample(JsonWriter &out, bool foreignBytes = true) {
     out.beginObject();
     out.key("empty").beginArray().endArray();
@@ -96,9 +96,9 @@ void writeSample(JsonWriter &out, bool foreignBytes = true) {
     out.key("list").beginArray().value(1).value(2.5).value("a\"b\\c\x01").null().endArray();
     out.key("nested").beginArray().beginObject().key("k").value(-3).endObject();
     out.beginArray().endArray().endArray();
-    out.key("bad_utf8").value(foreignBytes ? "\xff\xc3\xa9" : "\xc3\xbf\xc3\xa9");
+    out.key("bad_utf8").value(foreignBytes ? "\xff\xc3\xa9" : "\xef\xbf\xbd\xc3\xa9");
     // A key made at run time is escaped.
-    const std::string quoted = foreignBytes ? "say\"hi\"\xfe" : "say\"hi\"\xc3\xbe";
+    const std::string quoted = foreignBytes ? "say\"hi\"\xfe" : "say\"hi\"\xef\xbf\xbd";
     out.key(quoted).value(false);
     out.endObject();
 }
@@ -115,8 +115,8 @@ TEST(JsonWriter, EveryLayoutIsValidJsonAndEscapesWhatIsNotUtf8) {
         EXPECT_EQ(json["list"][2], "a\"b\\c\x01");
         EXPECT_TRUE(json["list"][3].is_null());
         EXPECT_EQ(json["nested"][0]["k"], -3);
-        EXPECT_EQ(json["bad_utf8"], "\u00ff\u00e9") << "a stray byte reads as its code point";
-        EXPECT_EQ(json["say\"hi\"\u00fe"], false);
+        EXPECT_EQ(json["bad_utf8"], "\ufffd\u00e9") << "a stray byte reads as U+FFFD";
+        EXPECT_EQ(json["say\"hi\"\ufffd"], false);
         if (indent == 0) {
             EXPECT_EQ(text.find_first_of(" \n"), std::string::npos) << text;
         } else {

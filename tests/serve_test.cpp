@@ -415,11 +415,15 @@ TEST(Serve, RequestsMustNameThisServer) {
 }
 
 // The tool keeps 127 bytes of a Surface Prefix, which may end inside a
-// character, and folders may have names in any encoding: every reply is
-// still JSON, such bytes standing as the characters of the same value.
+// character, and image files may have names in any encoding: every reply
+// is still JSON, each stray byte shown as U+FFFD. A folder whose name a
+// session cannot hold is not offered.
 TEST(Serve, TextThatIsNotUtf8StillReachesThePage) {
     SKIP_WITHOUT_PAGE();
     Served served;
+    const fs::path latin = fs::path(served.images) / "latin";
+    fs::create_directory(latin);
+    fs::copy_file(fs::path(SOURCE_DIR "/examples/covers") / "cover01.png", latin / "caf\xe9.png");
     fs::create_directory(fs::path(served.images) / "dir\xfe");
     served.start();
     std::string prefix;
@@ -430,7 +434,7 @@ TEST(Serve, TextThatIsNotUtf8StillReachesThePage) {
     for (const json &c : frame.state["panel"]["controls"]) {
         if (c["label"] == "Surface Prefix") shown = c["value"];
     }
-    EXPECT_EQ(shown, prefix.substr(0, 126) + "\u00c3") << "cut inside its last character";
+    EXPECT_EQ(shown, prefix.substr(0, 126) + "\xef\xbf\xbd") << "cut inside its last character";
     served.act("press 0 0 0", true);
     frame = served.act("move 0.5 0.3 0.2");
     ASSERT_FALSE(frame.state["materials"].empty());
@@ -439,8 +443,22 @@ TEST(Serve, TextThatIsNotUtf8StillReachesThePage) {
     auto left = served.client->Post("/api/leave", served.headers(), "", "text/plain");
     ASSERT_TRUE(left && left->status == 200) << left->body;
     const json folders = readFrame(left->body).state["form"]["folders"];
-    EXPECT_NE(std::find(folders.begin(), folders.end(), "dir\u00fe"), folders.end())
-        << folders.dump();
+    EXPECT_NE(std::find(folders.begin(), folders.end(), "latin"), folders.end()) << folders;
+    for (const json &folder : folders)
+        EXPECT_EQ(folder.get<std::string>().find("dir"), std::string::npos) << folders;
+    auto answered = served.client->Post("/api/form", served.headers(), R"({"folder":"latin"})",
+                                        "application/json");
+    ASSERT_TRUE(answered && answered->status == 200) << answered->body;
+    const json materials = readFrame(answered->body).state["materials"];
+    bool named = false;
+    for (const json &m : materials)
+        named = named || m["name"] == "caf\xef\xbf\xbd";
+    EXPECT_TRUE(named) << materials;
+    for (const char *format : {"obj", "gltf", "glb", "json"}) {
+        auto download = served.get(std::string("/api/download/") + format);
+        EXPECT_TRUE(download && download->status == 200)
+            << format << ": " << (download ? download->body.substr(0, 200) : "no answer");
+    }
 }
 
 TEST(Serve, ANewPageTakesOverAndAFormLeftOpenIsCancelled) {

@@ -196,12 +196,10 @@ void appendJsonString(std::string &out, std::string_view s) {
         return;
     }
     out.push_back('"');
-    while (!s.empty()) {
-        const std::size_t bad = std::min(findInvalidUtf8(s), s.size());
-        appendValid(out, s.substr(0, bad));
-        if (bad == s.size()) break;
-        appendEscape(out, static_cast<unsigned char>(s[bad]));
-        s.remove_prefix(bad + 1);
+    if (findInvalidUtf8(s) == std::string_view::npos) {
+        appendValid(out, s);
+    } else {
+        appendValid(out, readableUtf8(s));
     }
     out.push_back('"');
 }

@@ -10,8 +10,8 @@
 // double), as std::to_chars writes it; JSON has no infinity or NaN, so
 // those are written as null. One string format: quotes, backslashes and
 // control characters escaped, and a byte that is not part of well-formed
-// UTF-8 standing as the code point of the same value (so a name in any
-// encoding reaches the reader, as Latin-1 where it is not UTF-8).
+// UTF-8 written as U+FFFD (readableUtf8), so that any name makes valid
+// JSON.
 #pragma once
 
 #include <concepts>

@@ -11,15 +11,17 @@
 
 #include "modeler/export/chunked_text.h"
 #include "modeler/export/number_text.h"
+#include "modeler/model/utf8.h"
 
 namespace modeler {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Object, material and file names are single words in OBJ and MTL.
+// Object, material and file names are single words in OBJ and MTL, in
+// UTF-8 as every file names them.
 std::string singleWord(const std::string &name) {
-    std::string word = name;
+    std::string word = readableUtf8(name);
     for (char &c : word) {
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n') c = '_';
     }

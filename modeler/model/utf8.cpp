@@ -39,4 +39,19 @@ std::size_t findInvalidUtf8(std::string_view text) {
     return std::string_view::npos;
 }
 
+std::string readableUtf8(std::string_view text) {
+    std::string readable;
+    readable.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t bad = findInvalidUtf8(text);
+        if (bad == std::string_view::npos) {
+            readable.append(text);
+            break;
+        }
+        readable.append(text.substr(0, bad)).append("\xEF\xBF\xBD");
+        text.remove_prefix(bad + 1);
+    }
+    return readable;
+}
+
 }  // namespace modeler

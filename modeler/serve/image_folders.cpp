@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "modeler/model/utf8.h"
+
 namespace modeler {
 namespace fs = std::filesystem;
 
@@ -11,7 +13,8 @@ constexpr int kFolderDepth = 3;
 constexpr std::size_t kMostFolders = 500;
 
 bool writableInSession(const std::string &name) {
-    return name.find_first_of("\"\n\r") == std::string::npos;
+    return name.find_first_of("\"\n\r") == std::string::npos &&
+           findInvalidUtf8(name) == std::string::npos;  // a session is UTF-8
 }
 
 // Whether path, canonical, lies within root (or is root).

@@ -21,7 +21,8 @@ class ImageRoot {
     const std::filesystem::path &path() const { return root_; }
     // "." for the root, then the folders under it, relative with '/', in
     // name order, a few levels deep. Folders whose names a session line
-    // cannot hold (a '"' or a line break) are left out.
+    // cannot hold (a '"', a line break, bytes that are not UTF-8) are left
+    // out.
     std::vector<std::string> folders() const;
     // The absolute folder for a name folders() gave; nullopt for any other.
     std::optional<std::filesystem::path> folder(const std::string &relative) const;
