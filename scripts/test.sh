@@ -22,6 +22,10 @@ if [[ $preset == windows ]]; then
   wineserver --wait  # a server already running is not made persistent
   wineserver --persistent
   trap 'wineserver --kill 2>/dev/null || true' EXIT
+  # The prefix's services start with the server's first process and live
+  # as long as it: started here, away from any test's output, which they
+  # would otherwise hold open (and ctest wait on) until the lane ends.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   ctest --preset windows -j "$(nproc)"
   scripts/build.sh default
   scripts/compare_systems.sh
