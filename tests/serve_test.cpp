@@ -1,10 +1,15 @@
 // modeler serve through its HTTP API, as the page uses it: the real module
 // on an in-process server, a client on the loopback.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -350,6 +355,70 @@ TEST(Serve, BadRequestsAre4xxWithAReasonAndChangeNothing) {
     EXPECT_EQ(served.state().state["actions"], before["actions"]);
     // The server still serves.
     served.act("move 1 1 1");
+}
+
+// The first reply a raw connection gets to request, within a few seconds;
+// the request's body need not be finished.
+std::string rawAnswer(int port, const std::string &request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return "no connection";
+    }
+    timeval wait{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    // Up to the end of the first reply: its headers and the body they state.
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        answer.append(buffer, std::size_t(n));
+        const std::size_t end = answer.find("\r\n\r\n");
+        if (end == std::string::npos) continue;
+        const std::size_t at = answer.find("Content-Length: ");
+        if (at < end && answer.size() >= end + 4 + std::stoul(answer.substr(at + 16))) break;
+    }
+    ::close(fd);
+    return answer;
+}
+
+// A body is read whole before a handler sees it: one sent in chunks or of
+// no stated length (which could be any size), or one stated too large, is
+// refused before it is read, and the reply does not echo it.
+TEST(Serve, BodiesThatCouldBeLargeAreRefusedBeforeTheyAreRead) {
+    SKIP_WITHOUT_PAGE();
+    Served served;
+    served.start();
+    const std::string head =
+        "POST /api/action HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(served.server->port()) +
+        "\r\nX-Workspace: " + served.token + "\r\n";
+    const std::string chunk = "1000\r\n" + std::string(4096, 'Q') + "\r\n";
+    struct Case {
+        const char *what;
+        std::string request;
+        const char *status;
+    };
+    const Case cases[] = {
+        {"chunked", head + "Transfer-Encoding: chunked\r\n\r\n" + chunk + chunk, " 411 "},
+        {"no length", head + "\r\n" + std::string(8192, 'Q'), " 411 "},
+        {"too long", head + "Content-Length: 400000000\r\n\r\n" + std::string(8192, 'Q'), " 413 "},
+    };
+    for (const Case &c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer = rawAnswer(served.server->port(), c.request);
+        EXPECT_EQ(answer.rfind("HTTP/1.1", 0), 0u) << c.what << ": " << answer.substr(0, 200);
+        EXPECT_NE(answer.substr(0, 16).find(c.status), std::string::npos)
+            << c.what << ": " << answer;
+        EXPECT_EQ(answer.find("QQQQ"), std::string::npos) << c.what << ": the body is echoed";
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4))
+            << c.what << ": the server waited for the body";
+    }
+    // The page's own requests still pass.
+    served.act("press 0 0 0", true);
 }
 
 TEST(Serve, ImagesComeOnlyFromUnderTheImageFolder) {

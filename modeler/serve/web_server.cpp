@@ -69,9 +69,35 @@ std::string newToken() {
 
 void fail(httplib::Response &res, int status, const std::string &reason) {
     res.status = status;
+    // A reason may quote what was sent (a word of an action line): never
+    // more than a short piece of it.
+    constexpr std::size_t kLongestReason = 400;
+    std::string shown = reason;
+    if (shown.size() > kLongestReason) shown = shown.substr(0, kLongestReason) + " ...";
     JsonWriter out;
-    out.beginObject().key("error").value(reason).endObject();
+    out.beginObject().key("error").value(shown).endObject();
     res.set_content(out.take(), "application/json");
+}
+
+// The library reads a body whole before any handler runs, and reads a
+// chunked body or one of no stated length whatever its size: such a
+// request is refused here, before its body is read. The status and reason,
+// or nullopt for a request whose body may be read.
+std::optional<std::pair<int, std::string>> bodyRefused(const httplib::Request &req) {
+    if (req.has_header("Transfer-Encoding"))
+        return std::pair{411, std::string("send the body with its Content-Length, not in chunks")};
+    const bool hasBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH";
+    if (!req.has_header("Content-Length")) {
+        if (!hasBody) return std::nullopt;
+        return std::pair{411, std::string("send the body with its Content-Length")};
+    }
+    const std::string length = req.get_header_value("Content-Length");
+    if (length.empty() || length.size() > 18 ||
+        length.find_first_not_of("0123456789") != std::string::npos)
+        return std::pair{400, std::string("the Content-Length is not a number")};
+    if (std::stoull(length) > kLargestRequest)
+        return std::pair{413, std::string("the request is too large")};
+    return std::nullopt;
 }
 
 // The mesh version the page holds, from ?have=N; nullopt: none.
@@ -242,6 +268,11 @@ void WebServer::State::guardEveryRequest() {
         std::string why;
         if (!fromOurOwn(req, why)) {
             fail(res, 403, why);
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (auto refused = bodyRefused(req)) {
+            fail(res, refused->first, refused->second);
+            res.set_header("Connection", "close");  // the body is never read
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
