@@ -614,6 +614,30 @@ TEST(ServeCommand, RefusesWhatItCannotServe) {
     EXPECT_NE(help.output.find("--images"), std::string::npos);
 }
 
+// More slow clients than the server has threads, each sending a byte of
+// its request now and then: a termination request still ends it promptly.
+TEST(ServeCommand, StopsPromptlyWhileClientsDrip) {
+    SKIP_WITHOUT_PAGE();
+    const std::string script = writeTemp("drip.sh", R"SH(
+        out=$(mktemp); "$1" serve --port 0 > "$out" 2>&1 & pid=$!
+        for i in $(seq 1 100); do grep -q http "$out" && break; sleep 0.1; done
+        port=$(sed -n 's|.*http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$out")
+        for c in $(seq 1 12); do
+          ( exec 3<>"/dev/tcp/127.0.0.1/$port"
+            for b in G E T ' ' / ' ' H T T P; do printf '%s' "$b" >&3; sleep 1; done ) &
+        done
+        sleep 2
+        start=$(date +%s%N)
+        kill -TERM $pid; timeout 30 tail --pid=$pid -f /dev/null || kill -KILL $pid; wait $pid
+        echo "status=$? ms=$(( ($(date +%s%N) - start) / 1000000 ))"
+        kill $(jobs -p) 2>/dev/null; cat "$out"; rm -f "$out")SH");
+    const auto stopped = testing_support::shell("bash '" + script + "' '" MODELER_PATH "'");
+    EXPECT_NE(stopped.output.find("status=0"), std::string::npos) << stopped.output;
+    const std::size_t at = stopped.output.find("ms=");
+    ASSERT_NE(at, std::string::npos) << stopped.output;
+    EXPECT_LT(std::stoi(stopped.output.substr(at + 3)), 6000) << stopped.output;
+}
+
 }  // namespace
 
 namespace {

@@ -2,6 +2,7 @@
 // request.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "modeler/serve/web_server.h"
@@ -14,7 +15,10 @@ std::string serverUrl(const std::string &host, int port);
 // Serves until the server stops, or SIGINT or SIGTERM stops it. The signals
 // are blocked in every thread but one of this call's own, which waits for
 // them, so that no other thread is interrupted by them; call it before any
-// other thread starts. False when serving failed.
-bool serveUntilStopped(WebServer &web);
+// other thread starts. When connections still keep the server grace after
+// a signal, the process ends there (exit status 0), as a stop must not
+// wait on clients. False when serving failed.
+bool serveUntilStopped(WebServer &web,
+                       std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
 
 }  // namespace modeler
