@@ -183,23 +183,22 @@ void StagedFiles::removeMadeFolders() {
 
 namespace {
 
-// Whether two targets are one file: the same path once made absolute and
-// normal (case aside on Windows), or two names of one existing file.
-bool sameFile(const std::string &a, const std::string &b) {
+// A target's identity: its path made absolute, with its links and ".."
+// resolved as far as it exists (case aside on Windows), so that two
+// spellings of one file give one key.
+std::string targetKey(const std::string &target) {
     std::error_code ec;
-    const fs::path pa = fs::absolute(systemPath(a), ec).lexically_normal();
-    const fs::path pb = fs::absolute(systemPath(b), ec).lexically_normal();
+    fs::path path = fs::absolute(systemPath(target), ec);
+    const fs::path resolved = fs::weakly_canonical(path, ec);
+    path = ec ? path.lexically_normal() : resolved;
 #ifdef _WIN32
-    auto lower = [](std::wstring text) {
-        for (wchar_t &c : text)
-            c = static_cast<wchar_t>(std::towlower(c));
-        return text;
-    };
-    if (lower(pa.native()) == lower(pb.native())) return true;
+    std::wstring text = path.native();
+    for (wchar_t &c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return utf8(fs::path(text));
 #else
-    if (pa == pb) return true;
+    return path.string();
 #endif
-    return fs::equivalent(pa, pb, ec) && !ec;
 }
 
 }  // namespace
@@ -211,12 +210,11 @@ AtomicFile &StagedFiles::add(std::string path) {
     // whichever replaced it last (a.gltf's buffer given as -o a.bin).
     // Devices and pipes are written into, and may be written twice.
     if (!file->error() && !file->writesInPlace()) {
-        for (const auto &staged : files_) {
-            if (staged->writesInPlace() || !sameFile(staged->target(), file->target())) continue;
-            file->refuse("this run writes it twice (as " + staged->path() +
+        const auto [named, added] = targets_.try_emplace(targetKey(file->target()), file->path());
+        if (!added) {
+            file->refuse("this run writes it twice (as " + named->second +
                          " too): two outputs, or an output and another's companion file, name "
                          "the same file");
-            break;
         }
     }
     files_.push_back(std::move(file));

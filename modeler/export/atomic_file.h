@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,7 +94,8 @@ class StagedFiles {
     void removeMadeFolders();
 
     std::vector<std::unique_ptr<AtomicFile>> files_;
-    std::vector<std::string> madeFolders_;  // in the order made
+    std::map<std::string, std::string> targets_;  // each target's key: the path that named it
+    std::vector<std::string> madeFolders_;        // in the order made
 };
 
 }  // namespace modeler
