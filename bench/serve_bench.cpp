@@ -10,9 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "bench/bench_module.h"
-#include "modeler/profile_words.h"
 #include "modeler/serve/web_server.h"
+#include "varlobooks/host_api.h"
 
 namespace {
 
@@ -24,14 +23,19 @@ nlohmann::json stateOf(const std::string &frame) {
 
 void ServeDrag(benchmark::State &state) {
     const int books = static_cast<int>(state.range(0));
-    modeler::LoadedModule &module = benchModule();
+    VarlobooksModule *module = nullptr;
+    if (varlobooks_module_open(VARLOBOOKS_MODULE_PATH, &module) != VARLOBOOKS_OK) {
+        state.SkipWithError(varlobooks_module_error(module));
+        varlobooks_module_close(module);
+        return;
+    }
     modeler::ServeOptions options;
     options.port = 0;
     options.webFolder = WEB_FOLDER;
     options.objectName = "bench";
-    options.look = modeler::profileLook();
-    modeler::WebServer server(module, *module.find("MeshEditTool", "varlobooks"), options);
+    modeler::WebServer server(module, options);
     if (auto error = server.bind()) {
+        varlobooks_module_close(module);
         state.SkipWithError(error->c_str());
         return;
     }
@@ -74,6 +78,7 @@ void ServeDrag(benchmark::State &state) {
     }
     server.stop();
     serving.join();
+    varlobooks_module_close(module);
 }
 BENCHMARK(ServeDrag)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 

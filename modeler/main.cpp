@@ -1,22 +1,25 @@
 // modeler: loads a tool module as the modeller does, drives its tool
 // through a session or a one-line fill, and writes the result as files.
+// Everything it does with the tool goes through the host library's C API.
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <sstream>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
-#include "modeler/drive/module_loader.h"
-#include "modeler/drive/session.h"
-#include "modeler/drive/session_run.h"
-#include "modeler/drive/system_library.h"
 #include "modeler/drive/user_input.h"
-#include "modeler/export/export_formats.h"
-#include "modeler/export/summary.h"
 #include "modeler/plugin_profile.h"
-#include "modeler/profile_words.h"
-#include "modeler/services/service_host.h"
+#include "varlobooks/host_api.h"
 #ifdef MODELER_SERVE
 #include "modeler/serve/serve_until_stopped.h"
 #include "modeler/serve/web_server.h"
@@ -31,19 +34,6 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr std::size_t kLargeExport = 200000;  // polygons
 
-// The module built or installed beside this program.
-std::string defaultModulePath() {
-    std::error_code ec;
-    const fs::path folder = programFolder();
-    const std::string file = std::string(profile::kModuleName) + kModuleSuffix;
-    const fs::path beside = folder / file;
-    const fs::path installed = folder / ".." / profile::kInstalledModuleFolder / file;
-    for (const fs::path &candidate : {beside, installed}) {
-        if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
-    }
-    return beside.string();
-}
-
 struct Common {
     std::string modulePath;
     std::vector<std::string> outputs;
@@ -54,139 +44,175 @@ struct Common {
     bool merge = false;
 };
 
-struct Output {
-    std::string path;
-    ExportFormat format;
-};
-
 // Prints the error and gives the exit status to return.
 int fail(const std::string &message, int status) {
     std::cerr << "modeler: " << message << '\n';
     return status;
 }
 
-std::variant<std::vector<Output>, std::string> resolveOutputs(const Common &common) {
-    std::vector<Output> outputs;
+bool stderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr));
+#else
+    return isatty(STDERR_FILENO);
+#endif
+}
+
+std::vector<std::string> exportFormatNames() {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; const char *name = varlobooks_export_format(i); ++i)
+        names.emplace_back(name);
+    return names;
+}
+
+// Checked before the module loads: a wrong output is wrong usage.
+std::optional<std::string> checkOutputs(const Common &common) {
     for (const std::string &path : common.outputs) {
         std::error_code ec;
         if (path.empty() || path.back() == '/' || fs::is_directory(path, ec))
             return path + ": names a folder; give a file name";
-        auto format = exportFormatFor(path, common.format);
-        if (!format) {
+        if (!varlobooks_export_format_for(path.c_str(), common.format.c_str())) {
             return path +
                    ": cannot tell the format; use a .json, .obj, .gltf or .glb name or --format";
         }
-        outputs.push_back({path, *format});
     }
-    return outputs;
+    return std::nullopt;
 }
 
-std::variant<std::unique_ptr<LoadedModule>, std::string> loadModule(const std::string &path) {
-    return LoadedModule::load(path.empty() ? defaultModulePath() : path);
+// The library's handles, freed when they go.
+struct ModuleHandle {
+    VarlobooksModule *module = nullptr;
+    ~ModuleHandle() { varlobooks_module_close(module); }
+};
+struct SessionHandle {
+    VarlobooksSession *session = nullptr;
+    ~SessionHandle() { varlobooks_session_free(session); }
+};
+
+void printWarning(void *, const char *message) {
+    std::cerr << "modeler: warning: " << message << '\n';
+}
+void printReport(void *, const char *line) {
+    std::cerr << line << '\n';
 }
 
-// The tool's server in module, or null.
-const ServerRecord *toolServer(const LoadedModule &module) {
-    return module.find(profile::kServerClass, profile::kServerName);
-}
-
-std::string noToolServer(const LoadedModule &module) {
-    return module.path() + ": no " + profile::kServerClass + " server \"" + profile::kServerName +
-           "\"";
-}
-
-// Every output staged, then all committed together: a run that fails
-// leaves every earlier file as it was.
-std::optional<std::string> writeOutputs(SceneExports &exports, const std::vector<Output> &outputs,
-                                        bool quiet) {
-    const Scene &scene = exports.scene();
-    // The files make their missing folders, and remove them again unless
-    // the run commits.
-    StagedFiles files;
-    for (const Output &output : outputs) {
-        // Large exports take a moment: say so on a terminal.
-        const bool progress =
-            stderrIsTerminal() && !quiet && scene.layer().polygons().size() > kLargeExport;
-        if (progress) std::cerr << "modeler: writing " << output.path << " ..." << std::flush;
-        auto error = exportScene(exports, output.path, output.format, files);
-        if (progress) std::cerr << (error ? " failed\n" : " done\n");
-        if (error) return error;
-    }
-    return files.commit();
+// The module (given, else the one beside the library), or an error.
+std::optional<std::string> openModule(const std::string &path, ModuleHandle &handle) {
+    if (varlobooks_module_open(path.empty() ? nullptr : path.c_str(), &handle.module) !=
+        VARLOBOOKS_OK)
+        return std::string(varlobooks_module_error(handle.module));
+    return std::nullopt;
 }
 
 // What the user should hear when the tool made nothing, or no cover took
 // an image: exit status unchanged, as nothing failed.
-void warnOfEmptyResults(Host &host, const SceneSummary &summary, const Common &common) {
-    if (summary.shells == 0) {
-        host.warn(std::string("the tool made no ") + profile::kShellNoun + " (" +
-                  profile::kEmptyResultHint + ")");
-    } else if (!common.images.empty() && summary.texturedShells == 0) {
-        host.warn("no image from " + common.images + " went to " + profile::kImageTarget);
+void warnOfEmptyResults(const VarlobooksSummary &summary, const Common &common) {
+    if (common.quiet) return;
+    if (summary.books == 0) {
+        printWarning(nullptr, (std::string("the tool made no ") + profile::kShellNoun + " (" +
+                               profile::kEmptyResultHint + ")")
+                                  .c_str());
+    } else if (!common.images.empty() && summary.textured_books == 0) {
+        printWarning(
+            nullptr,
+            ("no image from " + common.images + " went to " + profile::kImageTarget).c_str());
     }
 }
+
+// Every output written at once: a run that fails leaves every earlier file
+// as it was.
+std::optional<std::string> writeOutputs(VarlobooksSession *session,
+                                        const VarlobooksSummary &summary, const Common &common) {
+    std::vector<const char *> paths, formats;
+    for (const std::string &path : common.outputs) {
+        paths.push_back(path.c_str());
+        formats.push_back(common.format.empty() ? nullptr : common.format.c_str());
+    }
+    // Large exports take a moment: say so on a terminal.
+    const bool progress = stderrIsTerminal() && !common.quiet && summary.polygons > kLargeExport;
+    if (progress) std::cerr << "modeler: writing ..." << std::flush;
+    const VarlobooksStatus status =
+        varlobooks_session_export(session, paths.data(), formats.data(), paths.size());
+    if (progress) std::cerr << (status != VARLOBOOKS_OK ? " failed\n" : " done\n");
+    if (status != VARLOBOOKS_OK) return std::string(varlobooks_session_error(session));
+    return std::nullopt;
+}
+
+// How a session is played on the fresh session given.
+using Play = std::function<VarlobooksStatus(VarlobooksSession *)>;
 
 // fromCommandLine: the session was made from fill's options, so a mistake in
 // it is wrong usage rather than a failed run.
-int runAndExport(const Session &session, const Common &common, bool fromCommandLine) {
-    auto outputs = resolveOutputs(common);
-    if (auto *error = std::get_if<std::string>(&outputs)) return fail(*error, kUsage);
-    auto loaded = loadModule(common.modulePath);
-    if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
-    LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
-    const ServerRecord *server = toolServer(module);
-    if (!server) return fail(noToolServer(module), kFailed);
-    Host host;
-    host.setUnloadedImageHint(profile::kUnloadedImageHint);
-    host.addStableMemory(module.readOnlyMemory());
+int runAndExport(const Play &play, const Common &common, bool fromCommandLine) {
+    if (auto error = checkOutputs(common)) return fail(*error, kUsage);
+    ModuleHandle module;
+    if (auto error = openModule(common.modulePath, module)) return fail(*error, kFailed);
+    VarlobooksSessionOptions options{};
+    if (!common.images.empty()) options.images = common.images.c_str();
+    options.merge = common.merge;
     // Quiet means errors only: warnings change nothing in the run's outcome.
-    if (!common.quiet) {
-        host.setWarningSink([](const std::string &message) {
-            std::cerr << "modeler: warning: " << message << '\n';
-        });
+    if (!common.quiet) options.warning = printWarning;
+    if (common.verbose) options.report = printReport;
+    SessionHandle session;
+    if (varlobooks_session_new(module.module, &options, &session.session) != VARLOBOOKS_OK)
+        return fail(varlobooks_session_error(session.session), kFailed);
+    // The session's panel edits are checked against the activated tool's
+    // panel before any action runs.
+    const VarlobooksStatus played = play(session.session);
+    if (played != VARLOBOOKS_OK) {
+        const bool usage = fromCommandLine && played == VARLOBOOKS_SESSION_INVALID;
+        return fail(varlobooks_session_error(session.session), usage ? kUsage : kFailed);
     }
-    RunOptions options;
-    if (!common.images.empty()) options.folderAnswer = common.images;
-    if (common.verbose) options.report = [](const std::string &line) { std::cerr << line << '\n'; };
-    options.shellNoun = profile::kShellNoun;
-    // One activation: the session's panel edits are checked against the
-    // activated tool's panel before any action runs.
-    SessionPlayer player(host, *server, options, clockOf(module));
-    if (auto error = player.start(module.path())) return fail(*error, kFailed);
-    if (auto error = player.check(session)) return fail(*error, fromCommandLine ? kUsage : kFailed);
-    if (auto error = player.playAll(session)) return fail(*error, kFailed);
-    if (auto error = player.finish(session.file)) return fail(*error, kFailed);
+    if (varlobooks_session_finish(session.session) != VARLOBOOKS_OK)
+        return fail(varlobooks_session_error(session.session), kFailed);
 
-    // Shells are found once, and each asset model made once, for the
-    // warnings, the summary line and every output alike.
-    SceneExports exports(host.scene(), {common.merge, profileLook()});
-    const SceneSummary summary = summarizeScene(host.scene(), exports.shells());
-    warnOfEmptyResults(host, summary, common);
-    const auto &resolved = std::get<std::vector<Output>>(outputs);
-    if (auto error = writeOutputs(exports, resolved, common.quiet)) return fail(*error, kFailed);
+    VarlobooksSummary summary{};
+    const char *line = nullptr;
+    if (varlobooks_session_summary(session.session, &summary, &line) != VARLOBOOKS_OK)
+        return fail(varlobooks_session_error(session.session), kFailed);
+    warnOfEmptyResults(summary, common);
+    if (auto error = writeOutputs(session.session, summary, common)) return fail(*error, kFailed);
     if (!common.quiet) {
-        std::cout << summaryLine(summary, profileSummaryWords()) << '\n';
-        for (const Output &output : resolved)
-            std::cout << "wrote " << output.path << '\n';
+        std::cout << line << '\n';
+        for (const std::string &output : common.outputs)
+            std::cout << "wrote " << output << '\n';
     }
     return 0;
+}
+
+// Reads the session file into text; why not, when it cannot be read.
+std::optional<std::string> readSessionText(const std::string &path, std::string &text) {
+    std::error_code ec;
+    const auto status = fs::status(path, ec);
+    if (!fs::exists(status)) return path + ": no such session file";
+    if (fs::is_directory(status)) return path + ": is a folder, not a session file";
+    // Anything else that reads as text will do: a file, a pipe, /dev/stdin.
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return path + ": cannot read the session";
+    std::ostringstream read;
+    read << in.rdbuf();
+    text = read.str();
+    return std::nullopt;
 }
 
 int info(const std::string &path) {
-    auto loaded = loadModule(path);
-    if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
-    const LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
-    if (!module.version().empty()) std::cout << module.path() << ": " << module.version() << '\n';
-    std::cout << module.path() << ": " << module.servers().size()
-              << (module.servers().size() == 1 ? " server\n" : " servers\n");
-    for (const ServerInfo &server : module.servers()) {
-        std::cout << "  " << server.className << "  \"" << server.name << "\"\n";
+    ModuleHandle module;
+    if (auto error = openModule(path, module)) return fail(*error, kFailed);
+    const std::string file = varlobooks_module_path(module.module);
+    const std::string version = varlobooks_module_version(module.module);
+    if (!version.empty()) std::cout << file << ": " << version << '\n';
+    const std::size_t count = varlobooks_module_server_count(module.module);
+    std::cout << file << ": " << count << (count == 1 ? " server\n" : " servers\n");
+    for (std::size_t i = 0; i < count; ++i) {
+        const char *className = nullptr, *name = nullptr;
+        if (varlobooks_module_server(module.module, i, &className, &name) == VARLOBOOKS_OK)
+            std::cout << "  " << className << "  \"" << name << "\"\n";
     }
     return 0;
 }
 
-std::optional<std::array<Vec3, 2>> parseBox(const std::string &text) {
-    std::array<Vec3, 2> box;
+std::optional<std::array<double, 6>> parseBox(const std::string &text) {
+    std::array<double, 6> box;
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos) return std::nullopt;
     for (int corner = 0; corner < 2; ++corner) {
@@ -196,7 +222,7 @@ std::optional<std::array<Vec3, 2>> parseBox(const std::string &text) {
             if ((i < 2) == (comma == std::string::npos)) return std::nullopt;
             auto number = parseFiniteNumber(i < 2 ? part.substr(0, comma) : part);
             if (!number) return std::nullopt;
-            box[corner][i] = *number;
+            box[corner * 3 + i] = *number;
             if (i < 2) part = part.substr(comma + 1);
         }
     }
@@ -233,7 +259,7 @@ struct ServeRequest {
 struct Commands {
     CLI::App *info, *run, *fill, *serve = nullptr;
     std::string infoPath, sessionPath, boxText, seedText = "0";
-    FillRequest fillRequest;
+    std::vector<std::string> sets;
     ServeRequest serveRequest;
 };
 
@@ -241,7 +267,8 @@ struct Commands {
 // The page's files: beside the program when built, in share/ once installed.
 std::string defaultWebFolder() {
     std::error_code ec;
-    const fs::path folder = programFolder();
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    const fs::path folder = ec ? fs::path(".") : self.parent_path();
     const fs::path beside = folder / "web";
     const fs::path installed = folder / ".." / profile::kInstalledDataFolder / "web";
     for (const fs::path &candidate : {beside, installed}) {
@@ -251,20 +278,18 @@ std::string defaultWebFolder() {
 }
 
 int serve(const ServeRequest &request, const Common &common) {
-    auto loaded = loadModule(common.modulePath);
-    if (auto *error = std::get_if<std::string>(&loaded)) return fail(*error, kFailed);
-    LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
-    const ServerRecord *server = toolServer(module);
-    if (!server) return fail(noToolServer(module), kFailed);
+    ModuleHandle module;
+    if (auto error = openModule(common.modulePath, module)) return fail(*error, kFailed);
+    // A page of a module without the tool would fail at its first request.
+    if (varlobooks_module_check_tool(module.module) != VARLOBOOKS_OK)
+        return fail(varlobooks_module_error(module.module), kFailed);
     ServeOptions options;
     options.host = request.host;
     options.port = request.port;
     options.images = common.images;
     options.webFolder = defaultWebFolder();
     options.objectName = profile::kDefaultObjectName;
-    options.look = profileLook();
-    options.unloadedImageHint = profile::kUnloadedImageHint;
-    WebServer web(module, *server, options);
+    WebServer web(module.module, options);
     if (auto error = web.bind()) return fail(*error, kFailed);
     if (request.host != "127.0.0.1" && request.host != "localhost") {
         std::cerr << "modeler: warning: listening on " << request.host
@@ -298,7 +323,7 @@ void addCommands(CLI::App &app, Common &common, Commands &c) {
     c.fill->add_option("--box", c.boxText, "The box's two corners: X0,Y0,Z0:X1,Y1,Z1")->required();
     c.fill->add_option("--seed", c.seedText,
                        "The clock seconds the press reads: the tool's seed (default 0)");
-    c.fill->add_option("--set", c.fillRequest.sets,
+    c.fill->add_option("--set", c.sets,
                        std::string("A panel edit LABEL=VALUE, e.g. ") +
                            profile::kPanelEditExamples + "; repeatable");
     addModuleOption(c.fill, common);
@@ -330,9 +355,16 @@ int runCommand(Commands &c, const Common &common) {
     if (c.serve && c.serve->parsed()) return serve(c.serveRequest, common);
 #endif
     if (c.run->parsed()) {
-        auto session = readSession(c.sessionPath);
-        if (auto *error = std::get_if<std::string>(&session)) return fail(*error, kFailed);
-        return runAndExport(std::get<Session>(session), common, false);
+        std::string text;
+        if (auto error = readSessionText(c.sessionPath, text)) return fail(*error, kFailed);
+        const fs::path parent = fs::path(c.sessionPath).parent_path();
+        const std::string base = parent.empty() ? "." : parent.string();
+        return runAndExport(
+            [&](VarlobooksSession *session) {
+                return varlobooks_session_play(session, text.c_str(), c.sessionPath.c_str(),
+                                               base.c_str());
+            },
+            common, false);
     }
     auto box = parseBox(c.boxText);
     if (!box) {
@@ -340,27 +372,32 @@ int runCommand(Commands &c, const Common &common) {
             "--box: expected X0,Y0,Z0:X1,Y1,Z1 with finite numbers, found \"" + c.boxText + "\"",
             kUsage);
     }
-    c.fillRequest.box = *box;
     // The same rule as a session's clock: whole seconds that fit 64 bits.
     auto seed = parseWholeNumber<int64_t>(c.seedText);
     if (!seed) {
         return fail("--seed: expected whole seconds (64 bits), found \"" + c.seedText + "\"",
                     kUsage);
     }
-    c.fillRequest.seed = *seed;
-    auto session = makeFillSession(c.fillRequest);
-    if (auto *error = std::get_if<std::string>(&session)) return fail(*error, kUsage);
-    return runAndExport(std::get<Session>(session), common, true);
+    std::vector<const char *> sets;
+    for (const std::string &set : c.sets)
+        sets.push_back(set.c_str());
+    return runAndExport(
+        [&](VarlobooksSession *session) {
+            return varlobooks_session_fill(session, box->data(), *seed, sets.data(), sets.size());
+        },
+        common, true);
 }
 
 // The program's version and that of the module it would load: the two
 // travel together in a package, and a bug report wants both.
 std::string versionText() {
     std::string text = std::string("modeler ") + VARLOBOOKS_VERSION + ", module ";
-    auto loaded = loadModule("");
-    if (auto *error = std::get_if<std::string>(&loaded)) return text + "not loaded: " + *error;
-    const LoadedModule &module = *std::get<std::unique_ptr<LoadedModule>>(loaded);
-    return text + (module.version().empty() ? module.path() + " (no version)" : module.version());
+    ModuleHandle module;
+    if (auto error = openModule("", module)) return text + "not loaded: " + *error;
+    const std::string version = varlobooks_module_version(module.module);
+    return text + (version.empty()
+                       ? varlobooks_module_path(module.module) + std::string(" (no version)")
+                       : version);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include "modeler/export/asset_model.h"
 #include "modeler/export/export_formats.h"
-#include "modeler/profile_words.h"
+#include "modeler/library/profile_words.h"
 #include "support.h"
 
 namespace {

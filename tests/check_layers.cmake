@@ -1,16 +1,18 @@
 # Fails when an include runs against the direction of the layers. The
 # plug-in:  module -> panel, imagemaps -> tool -> books -> host
-# The host:  main -> drive -> services -> model -> host, main -> export -> model,
-# main -> serve -> drive, export. Only main (modeler/*.h, *.cpp) reads the
-# plug-in's profile, and hands the other parts what they need of it as data;
-# the host reaches the plug-in through host/ alone.
+# The host:  drive -> services -> model -> host, export -> model,
+# session -> drive, export; page -> session; library -> page (its C API,
+# include/varlobooks/host_api.h); serve -> the C API and page's image root;
+# main -> serve, the C API. Only the library and main (modeler/*.h, *.cpp)
+# read the plug-in's profile, and hand the other parts what they need of it
+# as data; the host reaches the plug-in through host/ alone.
 # Run as: cmake -DSOURCE_DIR=<root> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
 
 # Each layer and the layers its files may include, itself first.
 set(layers host books tool panel imagemaps module
-  modeler/model modeler/reference modeler/services modeler/drive modeler/export modeler/serve
-  modeler)
+  modeler/model modeler/reference modeler/services modeler/drive modeler/export modeler/session
+  modeler/page modeler/library modeler/serve modeler)
 set(allowed_host host)
 set(allowed_books books host)
 set(allowed_tool tool books host)
@@ -22,10 +24,14 @@ set(allowed_modeler/reference modeler/reference modeler/model host)
 set(allowed_modeler/services modeler/services modeler/model host)
 set(allowed_modeler/drive modeler/drive modeler/services modeler/model host)
 set(allowed_modeler/export modeler/export modeler/model host)
-set(allowed_modeler/serve modeler/serve modeler/drive modeler/export modeler/services
+set(allowed_modeler/session modeler/session modeler/drive modeler/export modeler/services
   modeler/model host)
-set(allowed_modeler modeler modeler/serve modeler/drive modeler/export modeler/services
-  modeler/model host)
+set(allowed_modeler/page modeler/page modeler/session modeler/drive modeler/export
+  modeler/services modeler/model host)
+set(allowed_modeler/library modeler/library modeler/page modeler/session modeler/drive
+  modeler/export modeler/services modeler/model host modeler)
+set(allowed_modeler/serve modeler/serve modeler/page)
+set(allowed_modeler modeler modeler/serve modeler/drive)
 
 # The layer a path lies in: its deepest layer folder.
 function(layer_of path out)

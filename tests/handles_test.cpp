@@ -50,7 +50,7 @@ void expectBox(const varlobooks::BookTool &t, std::array<float, 3> lo, std::arra
 
 TEST(Handles, FirstPressPlacesTheBoxAndAMoveSetsItsFarCorner) {
     ToolSession s;
-    s.module->setClock(1000);
+    s.host.setClock(1000);
     Pointer p{s};
     EXPECT_EQ(p.count(), 0);
     EXPECT_EQ(p.press(1, 2, 3), 0);
@@ -63,7 +63,7 @@ TEST(Handles, FirstPressPlacesTheBoxAndAMoveSetsItsFarCorner) {
     EXPECT_EQ(priority, 1);
     EXPECT_EQ(p.count(), 9);
 
-    s.module->setClock(1005);
+    s.host.setClock(1005);
     EXPECT_EQ(p.press(-4, -4, -4), 0);
     expectBox(s.tool(), {1, 2, 3}, {1.25f, 2.25f, 3.25f});
     EXPECT_EQ(s.tool().seed, 1005) << "a new press takes the clock's new time";

@@ -19,10 +19,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "modeler/profile_words.h"
-#include "modeler/serve/view_mesh.h"
+#include "modeler/library/profile_words.h"
+#include "modeler/page/view_mesh.h"
+#include "modeler/page/workspace.h"
 #include "modeler/serve/web_server.h"
-#include "modeler/serve/workspace.h"
 #include "support.h"
 
 namespace {
@@ -67,9 +67,21 @@ std::string makeImageRoot() {
     if (!fs::exists(BINARY_DIR "/bin/web/index.html") && !std::getenv("CI")) \
     GTEST_SKIP() << "the page was not built (scripts/web.sh installs its three.js)"
 
+// The module as the host library opens it, closed at the end.
+struct LibraryModule {
+    VarlobooksModule *module = nullptr;
+    LibraryModule() {
+        EXPECT_EQ(varlobooks_module_open(VARLOBOOKS_MODULE_PATH, &module), VARLOBOOKS_OK)
+            << varlobooks_module_error(module);
+    }
+    ~LibraryModule() { varlobooks_module_close(module); }
+    LibraryModule(const LibraryModule &) = delete;
+    LibraryModule &operator=(const LibraryModule &) = delete;
+};
+
 // The server on a free port, serving on a thread of its own until the end.
 struct Served {
-    std::unique_ptr<modeler::LoadedModule> module = testing_support::loadModule();
+    LibraryModule library;
     std::unique_ptr<modeler::WebServer> server;
     std::thread thread;
     std::unique_ptr<httplib::Client> client;
@@ -82,10 +94,7 @@ struct Served {
         options.images = images;
         options.webFolder = BINARY_DIR "/bin/web";
         options.objectName = "bookshelf";
-        options.look = modeler::profileLook();
-        options.unloadedImageHint = modeler::profile::kUnloadedImageHint;
-        server = std::make_unique<modeler::WebServer>(*module, testing_support::bookServer(*module),
-                                                      options);
+        server = std::make_unique<modeler::WebServer>(library.module, options);
         if (auto error = server->bind()) {
             ADD_FAILURE() << *error;
             return;
@@ -568,7 +577,7 @@ TEST(Serve, APortInUseIsRefusedNotShared) {
     modeler::ServeOptions options;
     options.port = served.server->port();
     options.webFolder = BINARY_DIR "/bin/web";
-    modeler::WebServer second(*served.module, testing_support::bookServer(*served.module), options);
+    modeler::WebServer second(served.library.module, options);
     auto error = second.bind();
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("cannot listen on 127.0.0.1:" + std::to_string(options.port)),
@@ -577,11 +586,11 @@ TEST(Serve, APortInUseIsRefusedNotShared) {
 }
 
 TEST(Serve, APageThatWasNotBuiltIsExplained) {
-    auto module = testing_support::loadModule();
+    LibraryModule library;
     modeler::ServeOptions options;
     options.port = 0;
     options.webFolder = testing_support::freshFolder("no-page") + "/web";
-    modeler::WebServer server(*module, testing_support::bookServer(*module), options);
+    modeler::WebServer server(library.module, options);
     auto error = server.bind();
     ASSERT_TRUE(error);
     EXPECT_NE(error->find("the page was not built"), std::string::npos) << *error;

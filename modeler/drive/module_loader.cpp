@@ -1,6 +1,7 @@
 #include "modeler/drive/module_loader.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -8,6 +9,7 @@
 #include "modeler/drive/module_file_check.h"
 #include "modeler/drive/system_library.h"
 #include "modeler/services/hex_text.h"
+#include "modeler/services/service_host.h"
 
 namespace modeler {
 namespace {
@@ -71,6 +73,7 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
     }
     module->setClock_ = reinterpret_cast<ModuleSetClockFunc *>(
         findSystemSymbol(module->handle_, MODULE_CLOCK_SYMBOL));
+    module->claimClock();
     module->readOnly_ = readOnlySegments(module->handle_, module->descriptor_);
     module->readVersion();
     return module;
@@ -95,7 +98,9 @@ void LoadedModule::readVersion() {
 }
 
 LoadedModule::~LoadedModule() {
-    if (setClock_) setClock_(nullptr, nullptr);
+    // The clock is left set: the system loads a module once however often
+    // it is opened, and another LoadedModule of it may still use it. It
+    // keeps no pointer to this one.
     if (descriptor_ && moduleData_ && descriptor_->shutdown) descriptor_->shutdown(moduleData_);
     if (handle_) closeSystemLibrary(handle_);
 }
@@ -108,18 +113,14 @@ const ServerRecord *LoadedModule::find(const std::string &className,
     return nullptr;
 }
 
-int64_t LoadedModule::readFixedClock(void *data) {
-    return static_cast<LoadedModule *>(data)->fixedSeconds_;
+void LoadedModule::claimClock() const {
+    if (setClock_) setClock_(readServingHostClock, nullptr);
 }
 
-void LoadedModule::setClock(std::optional<int64_t> seconds) {
-    if (!setClock_) return;
-    if (seconds) {
-        fixedSeconds_ = *seconds;
-        setClock_(readFixedClock, this);
-    } else {
-        setClock_(nullptr, nullptr);
-    }
+int64_t LoadedModule::readServingHostClock(void *) {
+    const Host *host = Host::serving();
+    if (host && host->clock()) return *host->clock();
+    return static_cast<int64_t>(std::time(nullptr));
 }
 
 }  // namespace modeler

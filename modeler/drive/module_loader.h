@@ -45,14 +45,19 @@ class LoadedModule {
     // cannot change while it stays loaded (Host::addStableMemory).
     const std::vector<MemoryRange> &readOnlyMemory() const { return readOnly_; }
 
-    // Whether the module lets the host set the clock a press reads.
+    // Whether the module lets the host set the clock a press reads. When it
+    // does, its clock reads that of the host serving the calling thread
+    // (Host::setClock), and the calendar's where none serves or it has none.
     bool hasClock() const { return setClock_ != nullptr; }
-    // Makes the module's clock read seconds; nullopt restores the calendar.
-    void setClock(std::optional<int64_t> seconds);
+    // The clock is the module's, one for the process: the host code that
+    // loaded it last has it read its hosts. A program that holds two copies
+    // of this code (one linking the host library and the host's parts, as
+    // a benchmark may) claims it back for this copy's hosts.
+    void claimClock() const;
 
   private:
     LoadedModule() = default;
-    static int64_t readFixedClock(void *data);
+    static int64_t readServingHostClock(void *data);
 
     void readVersion();
 
@@ -63,7 +68,6 @@ class LoadedModule {
     void *moduleData_ = nullptr;
     std::vector<ServerInfo> servers_;
     ModuleSetClockFunc *setClock_ = nullptr;
-    int64_t fixedSeconds_ = 0;
     std::vector<MemoryRange> readOnly_;
 };
 

@@ -89,6 +89,10 @@ struct Session {
 [[nodiscard]] std::string atAction(const Session &session, const SessionAction &action,
                                    const std::string &message);
 
+// The line that parses back to step (numbers in their shortest exact form,
+// words quoted where they hold spaces).
+[[nodiscard]] std::string actionText(const SessionStep &step);
+
 // Parses session text. Relative folders of "done folder" are taken from
 // baseFolder (the session file's folder). An error "FILE:LINE: ..." when a
 // line is not a well-formed action or not UTF-8.

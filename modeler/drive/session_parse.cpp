@@ -1,3 +1,4 @@
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -236,7 +237,64 @@ std::string byteText(unsigned char byte) {
     return std::string("0x") + kDigits[byte >> 4] + kDigits[byte & 15];
 }
 
+// A word as splitWords reads it back: quoted when it holds what would end
+// or hide it.
+std::string wordText(const std::string &word) {
+    if (!word.empty() && word.find_first_of(" \t\r#") == std::string::npos && word[0] != '"')
+        return word;
+    return "\"" + word + "\"";
+}
+
+std::string numberText(double value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+std::string pointText(const Vec3 &p) {
+    return numberText(p[0]) + " " + numberText(p[1]) + " " + numberText(p[2]);
+}
+
 }  // namespace
+
+std::string actionText(const SessionStep &step) {
+    return std::visit(
+        [](const auto &a) -> std::string {
+            using T = std::decay_t<decltype(a)>;
+            if constexpr (std::is_same_v<T, action::Object>) {
+                return "object " + wordText(a.name);
+            } else if constexpr (std::is_same_v<T, action::Surface>) {
+                return "surface " + wordText(a.name);
+            } else if constexpr (std::is_same_v<T, action::Clock>) {
+                return "clock " + std::to_string(a.seconds);
+            } else if constexpr (std::is_same_v<T, action::Event>) {
+                if (a.code == LWTOOL_EVENT_ACTIVATE) return "activate";
+                return "event " + std::to_string(a.code);
+            } else if constexpr (std::is_same_v<T, action::Press>) {
+                return "press " + pointText(a.position);
+            } else if constexpr (std::is_same_v<T, action::Move>) {
+                return "move " + pointText(a.position);
+            } else if constexpr (std::is_same_v<T, action::Drag>) {
+                std::string text = "drag " + std::to_string(a.handle) + " " + pointText(a.position);
+                if (a.options.delta) text += " delta " + pointText(*a.options.delta);
+                if (a.options.viewAxis >= 0 && a.options.viewAxis <= 2)
+                    text += std::string(" view ") + "XYZ"[a.options.viewAxis];
+                if (a.options.flags & LWTOOLF_CONSTRAIN) text += " constrain";
+                if (a.options.flags & LWTOOLF_HOLD_FIRST) text += " hold first";
+                if (a.options.flags & LWTOOLF_HOLD_SECOND) text += " hold second";
+                return text;
+            } else if constexpr (std::is_same_v<T, action::Set>) {
+                return "set " + wordText(a.label) + " " + wordText(a.value);
+            } else if constexpr (std::is_same_v<T, action::End>) {
+                return a.keep ? "end keep" : "end discard";
+            } else {
+                static_assert(std::is_same_v<T, action::Done>);
+                // A path is always quoted: it may hold spaces on any system.
+                return a.folder ? "done folder \"" + *a.folder + "\"" : "done cancel";
+            }
+        },
+        step);
+}
 
 std::string atLine(const std::string &file, int line, const std::string &message) {
     return file + ":" + std::to_string(line) + ": " + message;

@@ -117,13 +117,13 @@ std::optional<std::string> faultsSince(const Host &host, std::size_t before) {
 std::optional<std::string> runSession(Host &host, LoadedModule &module, const ServerRecord &server,
                                       const Session &session, const RunOptions &options) {
     host.addStableMemory(module.readOnlyMemory());
-    return runSession(host, server, session, options, clockOf(module));
+    return runSession(host, server, session, options, clockOf(module, host));
 }
 
-ClockSetter clockOf(LoadedModule &module) {
-    return [&module](int64_t seconds) {
+ClockSetter clockOf(const LoadedModule &module, Host &host) {
+    return [&module, &host](int64_t seconds) {
         if (!module.hasClock()) return false;
-        module.setClock(seconds);
+        host.setClock(seconds);
         return true;
     };
 }

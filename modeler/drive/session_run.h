@@ -66,8 +66,8 @@ class SessionPlayer {
                                                     const RunOptions &options,
                                                     const ClockSetter &setClock);
 
-// The clock of a loaded module as a ClockSetter.
-ClockSetter clockOf(LoadedModule &module);
+// Sets host's clock, which module's clock reads while host serves it.
+ClockSetter clockOf(const LoadedModule &module, Host &host);
 
 // The same with the clock of a loaded module.
 [[nodiscard]] std::optional<std::string> runSession(Host &host, LoadedModule &module,

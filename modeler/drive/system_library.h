@@ -29,6 +29,9 @@ std::vector<MemoryRange> readOnlySegments(void *library, const void *address);
 
 // The folder of the running program; "." when the system cannot tell.
 std::filesystem::path programFolder();
+// The folder of the library (or program) that holds address; "." when the
+// system cannot tell.
+std::filesystem::path folderOf(const void *address);
 
 bool stderrIsTerminal();
 

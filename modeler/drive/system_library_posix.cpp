@@ -58,6 +58,14 @@ std::filesystem::path programFolder() {
     return ec ? std::filesystem::path(".") : self.parent_path();
 }
 
+std::filesystem::path folderOf(const void *address) {
+    Dl_info info{};
+    if (!dladdr(address, &info) || !info.dli_fname || !*info.dli_fname) return ".";
+    std::error_code ec;
+    const std::filesystem::path file = std::filesystem::absolute(info.dli_fname, ec);
+    return ec ? std::filesystem::path(".") : file.parent_path();
+}
+
 bool stderrIsTerminal() {
     return isatty(STDERR_FILENO);
 }

@@ -73,6 +73,21 @@ std::filesystem::path programFolder() {
     }
 }
 
+std::filesystem::path folderOf(const void *address) {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            static_cast<LPCWSTR>(address), &module))
+        return ".";
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, buffer.data(), DWORD(buffer.size()));
+        if (length == 0) return ".";
+        if (length < buffer.size()) return std::filesystem::path(buffer.data()).parent_path();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 bool stderrIsTerminal() {
     return _isatty(_fileno(stderr));
 }

@@ -80,6 +80,9 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     openTemporary();
 }
 
+AtomicFile::AtomicFile(std::string path, InMemory)
+    : path_(std::move(path)), target_(path_), inMemory_(true) {}
+
 void AtomicFile::openTemporary() {
     file_ = createFileBeside(target_, "tmp", temporary_);
     if (!file_) {
@@ -105,7 +108,7 @@ void AtomicFile::refuse(const std::string &why) {
 
 void AtomicFile::write(std::string_view bytes) {
     if (error_ || bytes.empty()) return;
-    if (inPlace_) {
+    if (inPlace_ || inMemory_) {
         inPlaceBytes_.append(bytes);
     } else if (file_ && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
         fail("write failed", errno);
@@ -136,7 +139,9 @@ std::optional<std::string> AtomicFile::finish() {
 
 std::optional<std::string> AtomicFile::replaceTarget() {
     if (error_) return error_;
-    if (inPlace_) {
+    if (inMemory_) {
+        // Nothing to replace: the bytes are the result.
+    } else if (inPlace_) {
         if (const int error = writeIntoDevice(target_, inPlaceBytes_)) {
             fail("write failed", error);
             return error_;
@@ -204,8 +209,17 @@ std::string targetKey(const std::string &target) {
 }  // namespace
 
 AtomicFile &StagedFiles::add(std::string path) {
+    std::unique_ptr<AtomicFile> file;
+    if (inMemory_) {
+        file = std::make_unique<AtomicFile>(std::move(path), AtomicFile::InMemory{});
+        const std::string key = utf8(systemPath(file->path()).lexically_normal());
+        const auto [named, added] = targets_.try_emplace(key, file->path());
+        if (!added) file->refuse("this export names it twice (as " + named->second + " too)");
+        files_.push_back(std::move(file));
+        return *files_.back();
+    }
     makeFolderFor(path);
-    auto file = std::make_unique<AtomicFile>(std::move(path));
+    file = std::make_unique<AtomicFile>(std::move(path));
     // Two files of one set naming one file would leave one of them lost,
     // whichever replaced it last (a.gltf's buffer given as -o a.bin).
     // Devices and pipes are written into, and may be written twice.
@@ -228,6 +242,15 @@ std::optional<std::string> StagedFiles::stage(std::string path, std::string_view
 }
 
 std::optional<std::string> StagedFiles::commit() {
+    if (inMemory_) {
+        for (const auto &file : files_) {
+            if (auto error = file->finish()) return error;
+        }
+        for (const auto &file : files_)
+            kept_.emplace_back(file->path(), std::move(file->keptBytes()));
+        files_.clear();
+        return std::nullopt;
+    }
     // Every file's writes begin before the first sync waits: one sync then
     // finds the others' data on its way, where one after another each
     // waited for its own.

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace modeler {
@@ -23,6 +24,10 @@ class AtomicFile {
   public:
     // Prepares the write; check error() before writing.
     explicit AtomicFile(std::string path);
+    // A file kept in memory under path, which names no file of the system:
+    // what an export writes when its caller wants the bytes.
+    struct InMemory {};
+    AtomicFile(std::string path, InMemory);
     // Removes the temporary file unless it replaced the target.
     ~AtomicFile();
     AtomicFile(const AtomicFile &) = delete;
@@ -33,6 +38,9 @@ class AtomicFile {
     const std::string &target() const { return target_; }
     // Whether the target is a device or pipe, written into at the end.
     bool writesInPlace() const { return inPlace_; }
+    bool inMemory() const { return inMemory_; }
+    // What was written, kept for a device, a pipe or memory.
+    std::string &keptBytes() { return inPlaceBytes_; }
     const std::optional<std::string> &error() const { return error_; }
     // Refuses the file before anything is written to its target: error()
     // says why, and nothing replaces the target.
@@ -58,6 +66,7 @@ class AtomicFile {
     std::string path_;
     std::string target_;
     bool inPlace_ = false;
+    bool inMemory_ = false;
     std::string inPlaceBytes_;
     std::string temporary_;
     std::FILE *file_ = nullptr;
@@ -77,6 +86,9 @@ class AtomicFile {
 class StagedFiles {
   public:
     StagedFiles() = default;
+    // A set whose files are kept in memory: commit touches no file, and
+    // takeFiles hands out what was written.
+    explicit StagedFiles(AtomicFile::InMemory) : inMemory_(true) {}
     // Without a successful commit, removes the folders it made.
     ~StagedFiles();
     StagedFiles(const StagedFiles &) = delete;
@@ -89,6 +101,10 @@ class StagedFiles {
     [[nodiscard]] std::optional<std::string> stage(std::string path, std::string_view bytes);
     [[nodiscard]] std::optional<std::string> commit();
 
+    // A set in memory, once committed: each file's path and bytes, in the
+    // order added.
+    std::vector<std::pair<std::string, std::string>> takeFiles() { return std::move(kept_); }
+
   private:
     void makeFolderFor(const std::string &path);
     void removeMadeFolders();
@@ -96,6 +112,8 @@ class StagedFiles {
     std::vector<std::unique_ptr<AtomicFile>> files_;
     std::map<std::string, std::string> targets_;  // each target's key: the path that named it
     std::vector<std::string> madeFolders_;        // in the order made
+    bool inMemory_ = false;
+    std::vector<std::pair<std::string, std::string>> kept_;
 };
 
 }  // namespace modeler

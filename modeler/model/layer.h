@@ -3,6 +3,7 @@
 // tool's result can be rebuilt, kept or taken back.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cstdint>
@@ -49,6 +50,20 @@ class VertexMap {
         return &pointValues_[std::size_t(point) * dimension_];
     }
     std::size_t valueCount() const { return valueCount_; }
+
+    // The lists as kept: a set flag and dimension values per corner (by the
+    // layer's corner index) and per point. They may end before the layer's
+    // lists do, where the last have no value.
+    std::size_t cornerListSize() const {
+        return std::min(cornerSet_.size(), cornerValues_.size() / dimension_);
+    }
+    const float *cornerValueList() const { return cornerValues_.data(); }
+    const uint8_t *cornerSetList() const { return cornerSet_.data(); }
+    std::size_t pointListSize() const {
+        return std::min(pointSet_.size(), pointValues_.size() / dimension_);
+    }
+    const float *pointValueList() const { return pointValues_.data(); }
+    const uint8_t *pointSetList() const { return pointSet_.data(); }
 
   private:
     friend class Layer;

@@ -16,8 +16,9 @@
 #include <set>
 #include <thread>
 
+#include "modeler/page/image_folders.h"
 #include "modeler/serve/file_bytes.h"
-#include "modeler/serve/workspace.h"
+#include "modeler/serve/zip_files.h"
 
 namespace modeler {
 namespace fs = std::filesystem;
@@ -74,9 +75,10 @@ void fail(httplib::Response &res, int status, const std::string &reason) {
     constexpr std::size_t kLongestReason = 400;
     std::string shown = reason;
     if (shown.size() > kLongestReason) shown = shown.substr(0, kLongestReason) + " ...";
-    JsonWriter out;
-    out.beginObject().key("error").value(shown).endObject();
-    res.set_content(out.take(), "application/json");
+    // A reason may hold a name that is not UTF-8: such bytes are written
+    // as U+FFFD, as every JSON of the host writes them.
+    const json body = {{"error", shown}};
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
 // The library reads a body whole before any handler runs, and reads a
@@ -112,9 +114,16 @@ std::optional<uint64_t> heldVersion(const httplib::Request &req) {
 
 }  // namespace
 
+// The library's page, freed when it goes.
+struct PageFree {
+    void operator()(VarlobooksPage *page) const { varlobooks_page_free(page); }
+};
+struct FilesFree {
+    void operator()(VarlobooksFiles *files) const { varlobooks_files_free(files); }
+};
+
 struct WebServer::State {
-    LoadedModule &module;
-    const ServerRecord &server;
+    VarlobooksModule *module;
     ServeOptions options;
     ImageRoot images;
     httplib::Server http;
@@ -125,30 +134,34 @@ struct WebServer::State {
     // run() and stop() may meet in any order, on any threads.
     std::atomic<bool> running{false}, stopping{false}, ended{false};
 
-    std::mutex mutex;  // one request at a time drives the workspace
-    std::unique_ptr<Workspace> workspace;
+    std::mutex mutex;  // one request at a time drives the page
+    std::unique_ptr<VarlobooksPage, PageFree> page;
     std::string token;
 
-    State(LoadedModule &m, const ServerRecord &s, ServeOptions o)
-        : module(m), server(s), options(std::move(o)) {}
+    State(VarlobooksModule *m, ServeOptions o) : module(m), options(std::move(o)) {}
 
     // What the page shows next: the state as JSON, then the mesh when the
     // page does not hold the current one.
     void sendFrame(httplib::Response &res, std::optional<uint64_t> have) {
-        Workspace &w = *workspace;
-        JsonWriter state;
-        state.beginObject();
-        w.writeState(state);
-        const bool withMesh = w.showsTool() && (!have || *have != w.meshVersion());
-        state.key("mesh").value(withMesh);
-        state.key("workspace").value(token);
-        std::string text = state.endObject().take();
+        VarlobooksPage *p = page.get();
+        std::string text = varlobooks_page_state(p);
+        const bool withMesh =
+            varlobooks_page_shows_tool(p) && (!have || *have != varlobooks_page_mesh_version(p));
+        const unsigned char *meshBytes = nullptr;
+        std::size_t meshSize = 0;
+        if (withMesh && varlobooks_page_mesh(p, &meshBytes, &meshSize) != VARLOBOOKS_OK)
+            return fail(res, 500, varlobooks_page_error(p));
+        // The state's members, then the frame's own (the token is hex).
+        text.pop_back();
+        if (text.size() > 1) text += ',';
+        text += std::string("\"mesh\":") + (withMesh ? "true" : "false") + ",\"workspace\":\"" +
+                token + "\"}";
         text.append((4 - text.size() % 4) % 4, ' ');
-        const std::string_view mesh = withMesh ? std::string_view(w.meshBytes()) : "";
         std::string body;
-        body.reserve(4 + text.size() + mesh.size());
+        body.reserve(4 + text.size() + meshSize);
         const auto length = static_cast<uint32_t>(text.size());
-        body.append(reinterpret_cast<const char *>(&length), 4).append(text).append(mesh);
+        body.append(reinterpret_cast<const char *>(&length), 4).append(text);
+        body.append(reinterpret_cast<const char *>(meshBytes), meshSize);
         res.set_header("Cache-Control", "no-store");
         // Moved in, not copied as set_content would: a frame is megabytes.
         res.set_header("Content-Type", "application/octet-stream");
@@ -156,10 +169,10 @@ struct WebServer::State {
     }
 
     // The page's workspace, or a reason it has none.
-    Workspace *workspaceOf(const httplib::Request &req, httplib::Response &res) {
+    VarlobooksPage *pageOf(const httplib::Request &req, httplib::Response &res) {
         std::string given = req.get_header_value(kWorkspaceHeader);
         if (given.empty()) given = req.get_param_value("w");
-        if (!workspace) {
+        if (!page) {
             fail(res, 409, "no page is using the tool: start one");
             return nullptr;
         }
@@ -167,7 +180,7 @@ struct WebServer::State {
             fail(res, 409, "another page has taken over the tool: reload to use it here");
             return nullptr;
         }
-        return workspace.get();
+        return page.get();
     }
 
     // Requests must name this server: a page of another site that a
@@ -203,7 +216,7 @@ struct WebServer::State {
     httplib::Server::Handler forPage(Handler handler) {
         return [this, handler](const httplib::Request &req, httplib::Response &res) {
             std::lock_guard lock(mutex);
-            if (Workspace *w = workspaceOf(req, res)) handler(*w, req, res);
+            if (VarlobooksPage *p = pageOf(req, res)) handler(p, req, res);
         };
     }
 };
@@ -338,86 +351,104 @@ void WebServer::State::routeFiles() {
 void WebServer::State::routeTool() {
     http.Post("/api/start", [this](const httplib::Request &req, httplib::Response &res) {
         std::lock_guard lock(mutex);
-        // The old workspace's host ends before the new one starts: hosts
-        // end newest first.
-        workspace.reset();
-        workspace = std::make_unique<Workspace>(module, server, images, options.objectName,
-                                                options.look, options.unloadedImageHint);
+        // The old page's host ends before the new one starts: hosts end
+        // newest first.
+        page.reset();
+        VarlobooksPage *made = nullptr;
+        const VarlobooksStatus status =
+            varlobooks_page_new(module, images.empty() ? nullptr : images.path().c_str(),
+                                options.objectName.c_str(), &made);
+        page.reset(made);
         token = newToken();
-        if (const auto &error = workspace->startError()) return fail(res, 500, *error);
+        if (status != VARLOBOOKS_OK) return fail(res, 500, varlobooks_page_error(made));
         sendFrame(res, heldVersion(req));
     });
 
     http.Get("/api/state",
-             forPage([this](Workspace &, const httplib::Request &req, httplib::Response &res) {
+             forPage([this](VarlobooksPage *, const httplib::Request &req, httplib::Response &res) {
                  sendFrame(res, heldVersion(req));
              }));
 
-    http.Post("/api/action",
-              forPage([this](Workspace &w, const httplib::Request &req, httplib::Response &res) {
+    http.Post("/api/action", forPage([this](VarlobooksPage *p, const httplib::Request &req,
+                                            httplib::Response &res) {
                   const std::string gesture = req.get_param_value("gesture");
                   if (!gesture.empty() && gesture != "begin")
                       return fail(res, 400, "gesture is begin or absent, not \"" + gesture + "\"");
-                  if (auto error = w.act(req.body, gesture == "begin"))
-                      return fail(res, 400, *error);
+                  if (req.body.find('\0') != std::string::npos)
+                      return fail(res, 400, "expected one line of text");
+                  if (varlobooks_page_act(p, req.body.c_str(), gesture == "begin") != VARLOBOOKS_OK)
+                      return fail(res, 400, varlobooks_page_error(p));
                   sendFrame(res, heldVersion(req));
               }));
 
-    http.Post("/api/leave",
-              forPage([this](Workspace &w, const httplib::Request &req, httplib::Response &res) {
-                  if (auto error = w.leave()) return fail(res, 409, *error);
+    http.Post("/api/leave", forPage([this](VarlobooksPage *p, const httplib::Request &req,
+                                           httplib::Response &res) {
+                  if (varlobooks_page_leave(p) != VARLOBOOKS_OK)
+                      return fail(res, 409, varlobooks_page_error(p));
                   sendFrame(res, heldVersion(req));
               }));
 
-    http.Post("/api/form",
-              forPage([this](Workspace &w, const httplib::Request &req, httplib::Response &res) {
-                  const char *const expected = "expected {\"folder\": NAME} or {\"cancel\": true}";
-                  const json answer = json::parse(req.body, nullptr, false);
-                  if (!answer.is_object()) return fail(res, 400, expected);
-                  std::optional<std::string> folder;
-                  if (answer.contains("folder") && answer["folder"].is_string()) {
-                      folder = answer["folder"].get<std::string>();
-                  } else if (!(answer.contains("cancel") && answer["cancel"] == true)) {
-                      return fail(res, 400, expected);
-                  }
-                  if (auto error = w.answerForm(folder)) return fail(res, 400, *error);
-                  sendFrame(res, heldVersion(req));
-              }));
+    http.Post(
+        "/api/form",
+        forPage([this](VarlobooksPage *p, const httplib::Request &req, httplib::Response &res) {
+            const char *const expected = "expected {\"folder\": NAME} or {\"cancel\": true}";
+            const json answer = json::parse(req.body, nullptr, false);
+            if (!answer.is_object()) return fail(res, 400, expected);
+            std::optional<std::string> folder;
+            if (answer.contains("folder") && answer["folder"].is_string()) {
+                folder = answer["folder"].get<std::string>();
+            } else if (!(answer.contains("cancel") && answer["cancel"] == true)) {
+                return fail(res, 400, expected);
+            }
+            if (folder && folder->find('\0') != std::string::npos)
+                return fail(res, 400, "a folder name holds no NUL");
+            if (varlobooks_page_answer_form(p, folder ? folder->c_str() : nullptr) != VARLOBOOKS_OK)
+                return fail(res, 400, varlobooks_page_error(p));
+            sendFrame(res, heldVersion(req));
+        }));
 }
 
 // What the page fetches of the scene: covers, exports, the session.
 void WebServer::State::routeResults() {
-    http.Get(R"(/api/texture/(\d{1,6}))",
-             forPage([](Workspace &w, const httplib::Request &req, httplib::Response &res) {
-                 auto image = w.texture(std::stoul(req.matches[1]));
-                 if (!image) return fail(res, 404, "no such texture");
-                 res.set_content(std::move(image->bytes), image->contentType);
-             }));
+    http.Get(
+        R"(/api/texture/(\d{1,6}))",
+        forPage([](VarlobooksPage *p, const httplib::Request &req, httplib::Response &res) {
+            VarlobooksImage image{};
+            if (varlobooks_page_texture(p, std::stoul(req.matches[1]), &image) != VARLOBOOKS_OK)
+                return fail(res, 404, "no such texture");
+            res.set_content(reinterpret_cast<const char *>(image.bytes), image.size,
+                            image.mime_type);
+        }));
 
-    http.Get(R"(/api/download/([a-z]+))",
-             forPage([](Workspace &w, const httplib::Request &req, httplib::Response &res) {
-                 auto result = w.download(req.matches[1]);
-                 if (auto *error = std::get_if<std::string>(&result)) return fail(res, 400, *error);
-                 Download &file = std::get<Download>(result);
-                 res.set_header("Content-Disposition",
-                                "attachment; filename=\"" + file.name + "\"");
-                 res.set_content(std::move(file.bytes), file.contentType);
-             }));
+    http.Get(
+        R"(/api/download/([a-z]+))",
+        forPage([this](VarlobooksPage *p, const httplib::Request &req, httplib::Response &res) {
+            const std::string format = req.matches[1];
+            VarlobooksFiles *made = nullptr;
+            if (varlobooks_page_download(p, format.c_str(), &made) != VARLOBOOKS_OK)
+                return fail(res, 400, varlobooks_page_error(p));
+            const std::unique_ptr<VarlobooksFiles, FilesFree> files(made);
+            auto download = downloadOf(files.get(), options.objectName + "." + format);
+            if (auto *error = std::get_if<std::string>(&download)) return fail(res, 500, *error);
+            Download &file = std::get<Download>(download);
+            res.set_header("Content-Disposition", "attachment; filename=\"" + file.name + "\"");
+            res.set_content(std::move(file.bytes), file.contentType);
+        }));
 
     http.Get("/api/session",
-             forPage([this](Workspace &w, const httplib::Request &, httplib::Response &res) {
+             forPage([this](VarlobooksPage *p, const httplib::Request &, httplib::Response &res) {
                  res.set_header("Content-Disposition",
                                 "attachment; filename=\"" + options.objectName + ".session\"");
-                 res.set_content(w.sessionText(), "text/plain; charset=utf-8");
+                 res.set_content(varlobooks_page_session_text(p), "text/plain; charset=utf-8");
              }));
 }
 
-WebServer::WebServer(LoadedModule &module, const ServerRecord &server, ServeOptions options)
-    : state_(std::make_unique<State>(module, server, std::move(options))) {}
+WebServer::WebServer(VarlobooksModule *module, ServeOptions options)
+    : state_(std::make_unique<State>(module, std::move(options))) {}
 
 WebServer::~WebServer() {
     std::lock_guard lock(state_->mutex);
-    state_->workspace.reset();
+    state_->page.reset();
 }
 
 std::optional<std::string> WebServer::bind() {

@@ -7,25 +7,22 @@
 #include <optional>
 #include <string>
 
-#include "modeler/export/export_look.h"
-
-#include "modeler/drive/module_loader.h"
+#include "varlobooks/host_api.h"
 
 namespace modeler {
 
 struct ServeOptions {
     std::string host = "127.0.0.1";
-    int port = 8471;                // 0: any free port
-    std::string images;             // the folder the form's folders come from
-    std::string webFolder;          // the page's files
-    std::string objectName;         // the edited object's, and the downloads'
-    ExportLook look;                // how the page and the downloads show it
-    std::string unloadedImageHint;  // see Host::setUnloadedImageHint
+    int port = 8471;         // 0: any free port
+    std::string images;      // the folder the form's folders come from
+    std::string webFolder;   // the page's files
+    std::string objectName;  // the edited object's, and the downloads'
 };
 
 class WebServer {
   public:
-    WebServer(LoadedModule &module, const ServerRecord &server, ServeOptions options);
+    // module: opened with the tool, and open for as long as this lives.
+    WebServer(VarlobooksModule *module, ServeOptions options);
     ~WebServer();
     WebServer(const WebServer &) = delete;
     WebServer &operator=(const WebServer &) = delete;

@@ -2,8 +2,10 @@
 // scene they serve, and the record of what the plug-in did wrong.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -47,8 +49,17 @@ class Host {
         return *serving_;
     }
 
+    // The host serving this thread, or null.
+    static Host *serving() { return serving_; }
+
     Scene &scene() { return scene_; }
     Panels &panels() { return panels_; }
+
+    // The seconds a module's clock reads while this host serves it (a
+    // press's seed); nullopt: the calendar's. Each host has its own, so
+    // sessions on two threads never read each other's.
+    void setClock(std::optional<int64_t> seconds) { clock_ = seconds; }
+    const std::optional<int64_t> &clock() const { return clock_; }
 
     // The lookup a module's activation is given.
     GlobalFunc *globalLookup() const;
@@ -105,6 +116,7 @@ class Host {
 
     Scene scene_;
     Panels panels_{*this};
+    std::optional<int64_t> clock_;
     std::set<std::string, std::less<>> withheld_;
     LookupFilter filter_;
     std::map<std::string, int, std::less<>> occurrences_;

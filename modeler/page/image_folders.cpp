@@ -1,4 +1,4 @@
-#include "modeler/serve/image_folders.h"
+#include "modeler/page/image_folders.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "modeler/serve/form_bridge.h"
+#include "modeler/page/form_bridge.h"
 
 namespace modeler {
 

@@ -1,4 +1,4 @@
-#include "modeler/serve/view_mesh.h"
+#include "modeler/page/view_mesh.h"
 
 #include <cstdint>
 #include <cstring>

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "modeler/drive/module_loader.h"
@@ -16,8 +18,9 @@
 #include "modeler/export/asset_model.h"
 #include "modeler/export/export_formats.h"
 #include "modeler/export/json_writer.h"
-#include "modeler/serve/form_bridge.h"
-#include "modeler/serve/image_folders.h"
+#include "modeler/page/form_bridge.h"
+#include "modeler/page/image_folders.h"
+#include "modeler/session/host_session.h"
 
 namespace modeler {
 
@@ -28,13 +31,16 @@ struct Download {
     std::string bytes;
 };
 
+// An export's files, its own first, then its companions (relative names).
+using ExportFiles = std::vector<std::pair<std::string, std::string>>;
+
 class Workspace {
   public:
     // Activates server's tool on a fresh host. module sets the clock each
     // gesture reads. An error is kept in startError().
     // look: how the page and the downloads show the scene; hint: see
     // Host::setUnloadedImageHint.
-    Workspace(LoadedModule &module, const ServerRecord &server, ImageRoot images,
+    Workspace(const LoadedModule &module, const ServerRecord &server, ImageRoot images,
               std::string objectName, ExportLook look = {}, std::string unloadedImageHint = {});
     ~Workspace();
     Workspace(const Workspace &) = delete;
@@ -73,43 +79,28 @@ class Workspace {
     // The image of material texture index, as PNG or JPEG; nullopt when none.
     std::optional<Download> texture(std::size_t index);
 
-    // The scene in a format run writes ("json", "glb", "gltf", "obj": a zip
-    // of the .obj, its .mtl and covers), or an error text.
-    [[nodiscard]] std::variant<Download, std::string> download(const std::string &format);
+    // The scene in a format run writes ("json", "glb", "gltf", "obj"), as
+    // the files of the export named after the object, or an error text.
+    [[nodiscard]] std::variant<ExportFiles, std::string> download(const std::string &format);
     // The session of everything done here, for modeler run.
     std::string sessionText() const;
 
   private:
     std::optional<std::string> playLine(const std::string &line);
     std::optional<std::string> completeLeave();
-    // The exports of the scene as it is now, and its asset model.
-    SceneExports &exports();
     const AssetModel &asset();
 
-    LoadedModule &module_;
     ImageRoot images_;
     std::string objectName_;
-    ExportLook look_;
-    Host host_;
-    std::unique_ptr<SessionPlayer> player_;
+    std::unique_ptr<HostSession> session_;
     std::optional<std::string> startError_;
-    std::vector<std::string> lines_;
     std::optional<int64_t> clock_;
     std::function<int64_t()> wallClock_ = [] { return static_cast<int64_t>(std::time(nullptr)); };
-    std::vector<std::string> warnings_;
-    // A fault of the plug-in ends the use: what follows could not replay.
-    std::optional<std::string> failed_;
-    // Leaving: the bridge's question, what the form was answered, and how
-    // the done action ended. Written on the bridge's thread, read after it.
+    // Leaving: the bridge's question, and how the done action ended.
+    // Written on the bridge's thread, read after it.
     FormAnswerer leaveAnswerer_;
-    bool formAsked_ = false;
-    std::optional<std::string> formAnswer_;
-    std::optional<std::string> leaveError_;
+    HostSession::Outcome leaveOutcome_;
     uint64_t meshVersion_ = 1;
-    // What the page's view, materials and downloads are made from: one
-    // set of exports (shells, asset model) for each mesh version.
-    uint64_t exportsVersion_ = 0;
-    std::optional<SceneExports> exports_;
     uint64_t meshBytesVersion_ = 0;
     std::string meshBytes_;
     FormBridge bridge_;  // last: its thread ends before the members it uses

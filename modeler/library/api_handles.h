@@ -1,0 +1,64 @@
+// What the C API's handles hold, and the guard every function runs its
+// body in, so that nothing thrown leaves the library.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "modeler/drive/module_loader.h"
+#include "modeler/session/host_session.h"
+#include "varlobooks/host_api.h"
+
+struct VarlobooksModule {
+    std::unique_ptr<modeler::LoadedModule> loaded;
+    const ServerRecord *tool = nullptr;  // the profile's server, when loaded
+    std::string path;
+    std::string error;
+};
+
+struct VarlobooksSession {
+    std::unique_ptr<modeler::HostSession> session;
+    std::string error;
+    std::string text;     // the last text handed out
+    std::string summary;  // the last summary line handed out
+};
+
+struct VarlobooksFiles {
+    std::vector<std::pair<std::string, std::string>> files;
+};
+
+namespace modeler::library {
+
+// Runs body, which returns a status and sets error on failure; anything
+// thrown becomes VARLOBOOKS_INTERNAL_ERROR with its text.
+template <typename Body>
+VarlobooksStatus guarded(std::string &error, Body &&body) noexcept {
+    try {
+        error.clear();
+        return body();
+    } catch (const std::bad_alloc &) {
+        error = "out of memory";
+    } catch (const std::exception &e) {
+        try {
+            error = std::string("internal error: ") + e.what();
+        } catch (...) {
+        }
+    } catch (...) {
+        error = "internal error";
+    }
+    return VARLOBOOKS_INTERNAL_ERROR;
+}
+
+inline VarlobooksStatus fail(std::string &error, VarlobooksStatus status, std::string message) {
+    error = std::move(message);
+    return status;
+}
+
+// "PATH: no CLASS server "NAME"": a module without the tool.
+std::string noTool(const VarlobooksModule &module);
+
+}  // namespace modeler::library
