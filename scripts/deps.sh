@@ -17,6 +17,7 @@ packages=(
   nodejs                             # the glTF validator in the tests
   chromium-headless-shell            # three.js opening the exports in the tests
   help2man                           # modeler's manual page, made from its help
+  python3-pytest python3-numpy       # the Python package's tests, with and without NumPy
 )
 if [[ ${1:-} == packaging ]]; then
   packages+=(

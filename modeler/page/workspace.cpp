@@ -69,6 +69,7 @@ std::optional<std::string> Workspace::act(const std::string &line, bool beginsGe
     if (!driver.inUse()) return "the tool is not in use";
     if (auto error = session_->player().check(session)) return error;
     if (const auto *drag = std::get_if<action::Drag>(&step)) {
+        // Checked before the clock is written down for it.
         const std::size_t count = driver.handles().size();
         if (drag->handle < 0 || static_cast<std::size_t>(drag->handle) >= count)
             return "no handle " + std::to_string(drag->handle) + ": the tool has " +

@@ -1,5 +1,6 @@
 #include "modeler/session/host_session.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -42,8 +43,8 @@ HostSession::HostSession(const LoadedModule &module, const ServerRecord &server,
     }
     options.report = settings_.report;
     options.shellNoun = settings_.shellNoun;
-    player_ = std::make_unique<SessionPlayer>(host_, server, std::move(options),
-                                              clockOf(module_, host_));
+    player_ =
+        std::make_unique<SessionPlayer>(host_, server, std::move(options), clockOf(module_, host_));
     startError_ = player_->start(module.path());
 }
 
@@ -79,6 +80,17 @@ HostSession::Outcome HostSession::play(const Session &session,
 HostSession::Outcome HostSession::playChecked(const Session &session,
                                               const std::vector<std::string> &lines) {
     for (const SessionAction &a : session.actions) {
+        // A handle the tool does not have is the user's mistake, refused
+        // before the tool is asked.
+        if (const auto *drag = std::get_if<action::Drag>(&a.step)) {
+            const std::size_t count = player_->driver().handles().size();
+            if (drag->handle < 0 || static_cast<std::size_t>(drag->handle) >= count) {
+                return {Status::ActionFailed,
+                        atAction(session, a,
+                                 "no handle " + std::to_string(drag->handle) + ": the tool has " +
+                                     std::to_string(count))};
+            }
+        }
         const std::size_t faults = host_.faults().size();
         formAsked_ = false;
         formAnswer_.reset();
@@ -183,7 +195,11 @@ HostSession::exportFiles(const std::string &name, const std::string &formatName)
     StagedFiles files{AtomicFile::InMemory{}};
     if (auto error = exportScene(exports(), name, *format, files)) return *error;
     if (auto error = files.commit()) return *error;
-    return files.takeFiles();
+    // The file named first, then its companions as they were made.
+    auto made = files.takeFiles();
+    std::stable_partition(made.begin(), made.end(),
+                          [&name](const auto &file) { return file.first == name; });
+    return made;
 }
 
 }  // namespace modeler
