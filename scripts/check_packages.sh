@@ -61,12 +61,23 @@ run_modeler() { # MODELER EXAMPLES OUT
 # Whether a run's summary line counts textured covers.
 textured() { grep -Eq '[1-9][0-9]* textured covers' <<<"$1"; }
 
+# The Python package beside the library: the same books as modeler fill.
+check_python() { # MODELER PYTHONPATH OUT
+  local ours theirs
+  ours=$(PYTHONPATH=$2 /usr/bin/python3 -c 'import varlobooks
+print(len(varlobooks.fill(box=((0, 0, 0), (1, 0.5, 0.3)), seed=0).books))') ||
+    fail "import varlobooks failed (PYTHONPATH=$2)"
+  theirs=$("$1" fill --box 0,0,0:1,0.5,0.3 --seed 0 -o "$3/count.json" | sed -n 's/^\([0-9]*\) books.*/\1/p')
+  [[ -n $ours && $ours == "$theirs" ]] || fail "the Python package made $ours books, modeler $theirs"
+}
+
 step "the .deb: install"
 if dpkg-query -W varlobooks >/dev/null 2>&1; then $sudo apt-get remove -y -qq varlobooks >/dev/null; fi
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
 mapfile -t installed < <(dpkg -L varlobooks)
 [[ $(command -v modeler) == /usr/bin/modeler ]] || fail "modeler is not on the PATH"
 run_modeler modeler /usr/share/varlobooks/examples "$work/deb"
+check_python modeler "" "$work/deb"
 [[ -f /usr/share/man/man1/modeler.1.gz ]] || fail "no manual page"
 
 step "the .deb: modeler serve"
@@ -111,6 +122,7 @@ mkdir -p "$unpacked"
 tar -xzf "$tarball" -C "$unpacked"
 home="$unpacked/varlobooks-$version-linux-x86_64"
 (cd "$work" && run_modeler "$home/bin/modeler" "$home/share/varlobooks/examples" "$work/tar out")
+check_python "$home/bin/modeler" "$home/lib/python3/dist-packages" "$work/tar out"
 [[ -f $home/share/man/man1/modeler.1 ]] || fail "the tarball has no manual page"
 
 step "the Windows zip, under wine"
@@ -119,7 +131,7 @@ mkdir -p "$unzipped"
 unzip -q "$zip" -d "$unzipped"
 folder="$unzipped/varlobooks-$version-windows-x64"
 scripts/check_dll.sh "$folder/varlobooks.dll" >/dev/null || fail "the DLL's exports or imports"
-for file in varlobooks.dll modeler.exe; do
+for file in varlobooks.dll libvarlobooks_host.dll modeler.exe; do
   python3 tools/pe_version.py "$folder/$file" "$version" >/dev/null || fail "$file: its version resource"
 done
 export WINEDEBUG=-all
