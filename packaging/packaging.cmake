@@ -67,7 +67,9 @@ set(CPACK_PACKAGE_DESCRIPTION
   "\n"
   "This package holds the module and modeler, a host that loads the module\n"
   "as the modeller does, drives the tool from a session file, a one-line\n"
-  "fill or a web page, and writes glTF 2.0, Wavefront OBJ and JSON files.")
+  "fill or a web page, and writes glTF 2.0, Wavefront OBJ and JSON files;\n"
+  "the host library it runs on, with its C header; and the varlobooks\n"
+  "Python package, which drives the tool from Python through that library.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -78,6 +80,11 @@ set(CPACK_COMPONENTS_ALL runtime debian)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+# The Python package in /usr/lib/python3/dist-packages runs in Debian's
+# Python (the rest of the dependencies come from the binaries); NumPy gives
+# it arrays of its own.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= 3.9)")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-numpy")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)

@@ -1,6 +1,7 @@
 /* The host library's C API used from C11, as a C program would: every
  * call's status and message, what it hands out, and the null and wrong
  * arguments a caller may pass. Usage: host_api_c MODULE SCRATCH_FOLDER */
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -151,6 +152,58 @@ static void checkExports(VarlobooksSession *session, const char *scratch) {
     CHECK(files == NULL);
 }
 
+/* One shelf's .glb, made on whatever thread calls. */
+typedef struct Shelf {
+    VarlobooksModule *module;
+    int64_t seed;
+    unsigned char *bytes;
+    size_t size;
+} Shelf;
+
+static void *makeShelf(void *data) {
+    Shelf *shelf = data;
+    VarlobooksSession *session = NULL;
+    VarlobooksFiles *files = NULL;
+    const double box[6] = {0, 0, 0, 3, 0.5, 0.3};
+    const unsigned char *bytes = NULL;
+    if (varlobooks_session_new(shelf->module, NULL, &session) == VARLOBOOKS_OK &&
+        varlobooks_session_fill(session, box, shelf->seed, NULL, 0) == VARLOBOOKS_OK &&
+        varlobooks_session_export_files(session, "t.glb", NULL, &files) == VARLOBOOKS_OK &&
+        varlobooks_files_get(files, 0, NULL, &bytes, &shelf->size) == VARLOBOOKS_OK) {
+        shelf->bytes = malloc(shelf->size);
+        if (shelf->bytes) memcpy(shelf->bytes, bytes, shelf->size);
+    }
+    varlobooks_files_free(files);
+    varlobooks_session_free(session);
+    return NULL;
+}
+
+/* Sessions of one module on two threads at once give the bytes each gives
+ * alone: each host has its own clock, scene and builds. */
+static void checkThreads(VarlobooksModule *module) {
+    enum { kShelves = 4 };
+    Shelf alone[kShelves], together[kShelves];
+    pthread_t threads[kShelves];
+    for (int i = 0; i < kShelves; ++i) {
+        alone[i] = (Shelf){module, i % 2 ? 1000 : 7, NULL, 0};
+        together[i] = alone[i];
+        makeShelf(&alone[i]);
+    }
+    CHECK(
+        alone[0].bytes && alone[1].bytes &&
+        (alone[0].size != alone[1].size || memcmp(alone[0].bytes, alone[1].bytes, alone[0].size)));
+    for (int i = 0; i < kShelves; ++i)
+        CHECK(pthread_create(&threads[i], NULL, makeShelf, &together[i]) == 0);
+    for (int i = 0; i < kShelves; ++i)
+        pthread_join(threads[i], NULL);
+    for (int i = 0; i < kShelves; ++i) {
+        CHECK(together[i].bytes && together[i].size == alone[i].size &&
+              memcmp(together[i].bytes, alone[i].bytes, alone[i].size) == 0);
+        free(alone[i].bytes);
+        free(together[i].bytes);
+    }
+}
+
 int main(int argc, char **argv) {
     if (argc != 3) {
         fprintf(stderr, "usage: host_api_c MODULE SCRATCH_FOLDER\n");
@@ -169,6 +222,7 @@ int main(int argc, char **argv) {
     CHECK(startsWith(varlobooks_module_version(module), "varlobooks "));
     CHECK(varlobooks_module_server_count(module) >= 1);
     checkSessionErrors(module);
+    checkThreads(module);
 
     VarlobooksSession *session = NULL;
     CHECK(varlobooks_session_new(module, NULL, &session) == VARLOBOOKS_OK);
