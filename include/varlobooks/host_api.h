@@ -228,6 +228,12 @@ typedef struct VarlobooksLayer {
 } VarlobooksLayer;
 VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_session_layer(const VarlobooksSession *session,
                                                               VarlobooksLayer *layer);
+/* The book of each polygon: shell_of_polygon[p], in 0 .. shell_count - 1,
+ * for each polygon p of the layer (a book is a closed shell: polygons
+ * joined through shared points). */
+VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_session_shells(VarlobooksSession *session,
+                                                               const uint32_t **shell_of_polygon,
+                                                               size_t *shell_count);
 /* The name of surface index of the layer. */
 VARLOBOOKS_HOST_API const char *varlobooks_session_surface(const VarlobooksSession *session,
                                                            size_t index);
@@ -307,6 +313,32 @@ typedef struct VarlobooksImage {
 } VarlobooksImage;
 VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_session_image(VarlobooksSession *session,
                                                               size_t index, VarlobooksImage *image);
+
+/* The material of the model that the layer's surface index wears;
+ * VARLOBOOKS_INVALID_ARGUMENT when no polygon with area wears it. */
+VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_session_surface_material(VarlobooksSession *session,
+                                                                         size_t surface,
+                                                                         size_t *material);
+
+/* --- The tool's panel -------------------------------------------------------
+ * The controls of the tool's panel as it describes them, with the values it
+ * holds now: what a front end shows, and what a session's "set" lines take. */
+
+typedef struct VarlobooksControl {
+    const char *label;         /* as "set" takes it */
+    const char *control_class; /* "float", "distance", "angle" (degrees), "integer",
+                                 "iChoice", "axis", "string", ... */
+    const char *kind;          /* what a value must be, in words ("a number", ...) */
+    const char *value;         /* the tool's value, as "set" takes it */
+    size_t choice_count;       /* for a choice: its names, by varlobooks_session_choice */
+} VarlobooksControl;
+/* The shown controls: count, then each. Valid until the session next changes. */
+VARLOBOOKS_HOST_API size_t varlobooks_session_control_count(VarlobooksSession *session);
+VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_session_control(VarlobooksSession *session,
+                                                                size_t index,
+                                                                VarlobooksControl *control);
+VARLOBOOKS_HOST_API const char *varlobooks_session_choice(VarlobooksSession *session,
+                                                          size_t control, size_t choice);
 
 /* --- Exports ------------------------------------------------------------- */
 

@@ -385,6 +385,7 @@ AssetModel buildAssetModel(const Scene &scene, const Shells &shells, const Asset
         model.meshes.push_back(std::move(mesh));
     }
     makeNamesUnique(model.meshes);
+    model.materialOfSurface = std::move(table.ofSurface);
     return model;
 }
 

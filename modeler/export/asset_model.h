@@ -110,6 +110,9 @@ struct AssetModel {
     std::vector<AssetMesh> meshes;
     std::vector<AssetMaterial> materials;
     std::vector<AssetImage> images;
+    // Per surface of the layer, its material; SIZE_MAX for a surface no
+    // polygon with area uses.
+    std::vector<std::size_t> materialOfSurface;
 
     // What the meshes' views show: every mesh's vertices, triangles and
     // primitives in blocks shared by many meshes, so that a model of many

@@ -25,6 +25,13 @@ struct VarlobooksSession {
     std::string error;
     std::string text;     // the last text handed out
     std::string summary;  // the last summary line handed out
+    // The panel's controls as last handed out, and the session's version then.
+    struct Control {
+        std::string label, controlClass, kind, value;
+        std::vector<std::string> choices;
+    };
+    std::vector<Control> controls;
+    uint64_t controlsVersion = 0;
 };
 
 struct VarlobooksFiles {

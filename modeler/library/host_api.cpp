@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "modeler/drive/module_loader.h"
+#include "modeler/drive/panel_values.h"
 #include "modeler/drive/system_library.h"
 #include "modeler/library/api_handles.h"
 #include "modeler/library/profile_words.h"
@@ -305,6 +306,31 @@ VarlobooksStatus varlobooks_session_layer(const VarlobooksSession *session,
     return VARLOBOOKS_OK;
 }
 
+VarlobooksStatus varlobooks_session_shells(VarlobooksSession *session,
+                                           const uint32_t **shell_of_polygon, size_t *shell_count) {
+    if (!session || !session->session || !shell_of_polygon || !shell_count)
+        return VARLOBOOKS_INVALID_ARGUMENT;
+    return guarded(session->error, [&] {
+        const modeler::Shells &shells = session->session->exports().shells();
+        *shell_of_polygon = shells.ofPolygon.empty() ? nullptr : shells.ofPolygon.data();
+        *shell_count = shells.count;
+        return VARLOBOOKS_OK;
+    });
+}
+
+VarlobooksStatus varlobooks_session_surface_material(VarlobooksSession *session, size_t surface,
+                                                     size_t *material) {
+    if (!session || !session->session || !material) return VARLOBOOKS_INVALID_ARGUMENT;
+    return guarded(session->error, [&] {
+        const auto &of = session->session->model().materialOfSurface;
+        if (surface >= of.size() || of[surface] == SIZE_MAX)
+            return fail(session->error, VARLOBOOKS_INVALID_ARGUMENT,
+                        "no material for that surface");
+        *material = of[surface];
+        return VARLOBOOKS_OK;
+    });
+}
+
 const char *varlobooks_session_surface(const VarlobooksSession *session, size_t index) {
     if (!session || !session->session) return nullptr;
     const auto &names = session->session->host().scene().layer().surfaceNames();
@@ -432,6 +458,70 @@ VarlobooksStatus varlobooks_session_export_files(VarlobooksSession *session, con
         *files = out.release();
         return VARLOBOOKS_OK;
     });
+}
+
+}  // extern "C"
+
+namespace {
+
+// The panel's shown controls with the tool's values, made again once the
+// session has changed.
+void readControls(VarlobooksSession &s) {
+    if (s.controlsVersion == s.session->version() && !s.controls.empty()) return;
+    s.controls.clear();
+    s.controlsVersion = s.session->version();
+    modeler::ToolDriver &driver = s.session->player().driver();
+    modeler::Panel *panel = s.session->inUse() ? driver.numericPanel() : nullptr;
+    if (!panel) return;
+    const modeler::Host::Serving serving(s.session->host());  // the values are the tool's
+    for (const modeler::PanelControl &c : panel->controls) {
+        if (c.hidden || c.dataType.empty()) continue;
+        VarlobooksSession::Control control{
+            c.label, c.controlClass, modeler::describeKind(c),
+            modeler::formatPanelValue(c, panel->get(panel->instance, c.id)), c.choices};
+        if (c.controlClass == "axis") control.choices = {"X", "Y", "Z"};
+        s.controls.push_back(std::move(control));
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+size_t varlobooks_session_control_count(VarlobooksSession *session) {
+    if (!session || !session->session) return 0;
+    try {
+        readControls(*session);
+        return session->controls.size();
+    } catch (...) {
+        return 0;
+    }
+}
+
+VarlobooksStatus varlobooks_session_control(VarlobooksSession *session, size_t index,
+                                            VarlobooksControl *control) {
+    if (!session || !session->session || !control) return VARLOBOOKS_INVALID_ARGUMENT;
+    return guarded(session->error, [&] {
+        readControls(*session);
+        if (index >= session->controls.size())
+            return fail(session->error, VARLOBOOKS_INVALID_ARGUMENT, "no such control");
+        const VarlobooksSession::Control &c = session->controls[index];
+        *control = {c.label.c_str(), c.controlClass.c_str(), c.kind.c_str(), c.value.c_str(),
+                    c.choices.size()};
+        return VARLOBOOKS_OK;
+    });
+}
+
+const char *varlobooks_session_choice(VarlobooksSession *session, size_t control, size_t choice) {
+    if (!session || !session->session) return nullptr;
+    try {
+        readControls(*session);
+        if (control >= session->controls.size()) return nullptr;
+        const auto &choices = session->controls[control].choices;
+        return choice < choices.size() ? choices[choice].c_str() : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 const char *varlobooks_export_format(size_t index) {

@@ -50,6 +50,7 @@ __all__ = [
     "Material",
     "Image",
     "VertexMap",
+    "Control",
 ]
 
 
@@ -192,6 +193,12 @@ Material = namedtuple("Material", "name colour image")
 Material.__doc__ = "A surface's material: linear RGB colour, and its Image or None."
 Image = namedtuple("Image", "name mime_type extension data")
 Image.__doc__ = "A cover image as read: its file's stem, type, extension and bytes."
+Control = namedtuple("Control", "label control_class kind value choices")
+Control.__doc__ = (
+    "A control of the tool's panel: its label (as set and fill take it), its "
+    "class (float, distance, angle in degrees, integer, iChoice, axis, string), "
+    "what its value must be in words, the tool's value now, and its choices."
+)
 VertexMap = namedtuple("VertexMap", "type name dimension corner_values corner_set point_values point_set")
 VertexMap.__doc__ = (
     "A vertex map of the layer: values per layer corner and per point, with "
@@ -383,6 +390,49 @@ class Session:
         lib = _native.lib()
         layer = self._layer()
         return [_text(lib.varlobooks_session_surface(self._live(), i)) for i in range(layer.surface_count)]
+
+    @property
+    def shells(self):
+        """The book of each polygon (N numbers from 0), and how many books."""
+        numbers = ctypes.POINTER(ctypes.c_uint32)()
+        count = ctypes.c_size_t()
+        self._check(
+            _native.lib().varlobooks_session_shells(
+                self._live(), ctypes.byref(numbers), ctypes.byref(count)
+            )
+        )
+        polygons = self._layer().polygon_count
+        return self._array(numbers, ctypes.c_uint32, (polygons,)), count.value
+
+    @property
+    def surface_materials(self):
+        """Per surface of the layer, the Material it wears (None when no
+        polygon with area wears it)."""
+        lib = _native.lib()
+        materials = self.materials
+        found = []
+        for index in range(self._layer().surface_count):
+            material = ctypes.c_size_t()
+            status = lib.varlobooks_session_surface_material(
+                self._live(), index, ctypes.byref(material)
+            )
+            found.append(materials[material.value] if status == _native.OK else None)
+        return found
+
+    @property
+    def controls(self):
+        """The tool's panel: its shown controls with the values it holds now."""
+        lib = _native.lib()
+        handle = self._live()
+        found = []
+        for index in range(lib.varlobooks_session_control_count(handle)):
+            c = _native.Control()
+            self._check(lib.varlobooks_session_control(handle, index, ctypes.byref(c)))
+            choices = [_text(lib.varlobooks_session_choice(handle, index, j)) for j in range(c.choice_count)]
+            found.append(
+                Control(_text(c.label), _text(c.control_class), _text(c.kind), _text(c.value), choices)
+            )
+        return found
 
     @property
     def vertex_maps(self):

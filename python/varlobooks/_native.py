@@ -132,6 +132,16 @@ class Image(ctypes.Structure):
     ]
 
 
+class Control(ctypes.Structure):
+    _fields_ = [
+        ("label", c_char_p),
+        ("control_class", c_char_p),
+        ("kind", c_char_p),
+        ("value", c_char_p),
+        ("choice_count", c_size_t),
+    ]
+
+
 def _library_path():
     """Where the host library is: $VARLOBOOKS_HOST_LIBRARY, else where the
     build or the package that installed this put it."""
@@ -194,6 +204,11 @@ def _declare(lib):
     fn("varlobooks_session_summary", Status, SessionP, POINTER(Summary), POINTER(c_char_p))
     fn("varlobooks_session_layer", Status, SessionP, POINTER(Layer))
     fn("varlobooks_session_surface", c_char_p, SessionP, c_size_t)
+    fn("varlobooks_session_shells", Status, SessionP, POINTER(POINTER(ctypes.c_uint32)), POINTER(c_size_t))
+    fn("varlobooks_session_surface_material", Status, SessionP, c_size_t, POINTER(c_size_t))
+    fn("varlobooks_session_control_count", c_size_t, SessionP)
+    fn("varlobooks_session_control", Status, SessionP, c_size_t, POINTER(Control))
+    fn("varlobooks_session_choice", c_char_p, SessionP, c_size_t, c_size_t)
     fn("varlobooks_session_vertex_map", Status, SessionP, c_size_t, POINTER(VertexMap))
     fn("varlobooks_session_model", Status, SessionP, POINTER(Model))
     fn("varlobooks_session_mesh", Status, SessionP, c_size_t, POINTER(Mesh))
