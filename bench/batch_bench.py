@@ -28,8 +28,8 @@ def shelves_per_second(workers, count, books):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--count", type=int, default=200)
-    parser.add_argument("--books", type=int, default=100)
+    parser.add_argument("--count", type=int, default=100)
+    parser.add_argument("--books", type=int, default=1000)
     args = parser.parse_args()
     shelves_per_second(1, 4, args.books)  # warm the disk cache and the library
     one = shelves_per_second(1, args.count, args.books)

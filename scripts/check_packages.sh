@@ -38,7 +38,8 @@ step "checksums"
 deb=$packages/varlobooks_${version}_amd64.deb
 tarball=$packages/varlobooks-$version-linux-x86_64.tar.gz
 zip=$packages/varlobooks-$version-windows-x64.zip
-for file in "$deb" "$tarball" "$zip"; do [[ -f $file ]] || fail "$file is missing"; done
+addon=$packages/varlobooks-blender-$version.zip
+for file in "$deb" "$tarball" "$zip" "$addon"; do [[ -f $file ]] || fail "$file is missing"; done
 
 step "lintian"
 # Kept warnings: maintscript-calls-ldconfig (CPack adds an ldconfig call for
@@ -124,6 +125,14 @@ home="$unpacked/varlobooks-$version-linux-x86_64"
 (cd "$work" && run_modeler "$home/bin/modeler" "$home/share/varlobooks/examples" "$work/tar out")
 check_python "$home/bin/modeler" "$home/lib/python3/dist-packages" "$work/tar out"
 [[ -f $home/share/man/man1/modeler.1 ]] || fail "the tarball has no manual page"
+
+step "the Blender add-on, installed in Blender"
+for file in linux-x86_64/libvarlobooks_host.so linux-x86_64/varlobooks.so \
+  windows-x64/libvarlobooks_host.dll windows-x64/varlobooks.dll; do
+  unzip -l "$addon" "varlobooks/host/native/$file" >/dev/null || fail "the add-on lacks $file"
+done
+tests/blender/run_addon_test.sh "$source" "$addon" "$home/bin/modeler" "$work/blender" \
+  >"$work/blender.log" 2>&1 || fail "the add-on's test in Blender: $(tail -20 "$work/blender.log")"
 
 step "the Windows zip, under wine"
 unzipped="$work/windows user"

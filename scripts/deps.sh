@@ -18,6 +18,7 @@ packages=(
   chromium-headless-shell            # three.js opening the exports in the tests
   help2man                           # modeler's manual page, made from its help
   python3-pytest python3-numpy       # the Python package's tests, with and without NumPy
+  blender                            # the Blender add-on's test, in Blender itself
 )
 if [[ ${1:-} == packaging ]]; then
   packages+=(

@@ -3,6 +3,7 @@
 #   build/packages/varlobooks-VERSION-linux-x86_64.tar.gz
 #   build/packages/varlobooks_VERSION_amd64.deb
 #   build/packages/varlobooks-VERSION-windows-x64.zip
+#   build/packages/varlobooks-blender-VERSION.zip (the add-on, Linux and Windows)
 #   build/packages/SHA256SUMS
 # Every file and timestamp inside comes from the commit (SOURCE_DATE_EPOCH),
 # so two runs from the same commit give the same bytes, wherever they build.
@@ -77,6 +78,20 @@ cp THIRD_PARTY_NOTICES "$stage/$name/THIRD_PARTY_NOTICES.txt"
 cp CHANGELOG.md "$stage/$name/"
 settle "$stage/$name"
 (cd "$stage" && find "$name" | sort | zip -X -q -@ "$out/$name.zip")
+
+echo "package.sh: making the Blender add-on" >&2
+# The Linux build's add-on with the stripped libraries and modules of both
+# systems, picked by platform when Blender loads it.
+addon=$stage/addon
+mkdir -p "$addon"
+(cd "$addon" && cmake -E tar xf "$linux_build/blender/varlobooks-blender-$version.zip")
+native=$addon/varlobooks/host/native
+mkdir -p "$native/windows-x64"
+cp "$stage/varlobooks-$version-linux-x86_64/lib/varlobooks/libvarlobooks_host.so" \
+  "$stage/varlobooks-$version-linux-x86_64/lib/varlobooks/varlobooks.so" "$native/linux-x86_64/"
+cp "$stage/$name/libvarlobooks_host.dll" "$stage/$name/varlobooks.dll" "$native/windows-x64/"
+settle "$addon"
+(cd "$addon" && find varlobooks | sort | zip -X -q -@ "$out/varlobooks-blender-$version.zip")
 
 (cd "$out" && sha256sum -- *.tar.gz *.deb *.zip >SHA256SUMS)
 echo "package.sh: wrote, from $source:" >&2

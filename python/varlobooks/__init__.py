@@ -163,7 +163,10 @@ class Module:
         self.close()
 
     def __del__(self):
-        self.close()
+        try:
+            self.close()
+        except Exception:  # the interpreter is ending, or sessions remain
+            pass
 
 
 _default_module = None
@@ -406,17 +409,16 @@ class Session:
 
     @property
     def surface_materials(self):
-        """Per surface of the layer, the Material it wears (None when no
-        polygon with area wears it)."""
+        """Per surface of the layer, the index in ``materials`` of the
+        material it wears (None when no polygon with area wears it)."""
         lib = _native.lib()
-        materials = self.materials
         found = []
         for index in range(self._layer().surface_count):
             material = ctypes.c_size_t()
             status = lib.varlobooks_session_surface_material(
                 self._live(), index, ctypes.byref(material)
             )
-            found.append(materials[material.value] if status == _native.OK else None)
+            found.append(material.value if status == _native.OK else None)
         return found
 
     @property
@@ -600,7 +602,10 @@ class Session:
         self.close()
 
     def __del__(self):
-        self._free()
+        try:
+            self._free()
+        except Exception:  # the interpreter is ending: its modules are gone
+            pass
 
 
 def _value_text(value):
