@@ -241,8 +241,14 @@ int main(int argc, char **argv) {
     const char *text = varlobooks_session_text(session);
     CHECK(startsWith(text, "clock 0\nactivate\npress 0 0 0\nmove 1 0.5 0.3\n"));
     CHECK(strstr(text, "set Type Both\nset Rotation 8\nend keep\ndone cancel\n") != NULL);
-    varlobooks_session_free(session);
+    /* A session keeps its module loaded after the module's handle is closed. */
+    VarlobooksSession *last = NULL;
+    CHECK(varlobooks_session_new(module, NULL, &last) == VARLOBOOKS_OK);
     varlobooks_module_close(module);
+    CHECK(varlobooks_session_fill(last, box, 3, NULL, 0) == VARLOBOOKS_OK);
+    CHECK(varlobooks_session_summary(last, &summary, NULL) == VARLOBOOKS_OK && summary.books > 0);
+    varlobooks_session_free(last);
+    varlobooks_session_free(session);
     if (failures) fprintf(stderr, "%d checks failed\n", failures);
     return failures ? 1 : 0;
 }

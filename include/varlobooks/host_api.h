@@ -86,8 +86,9 @@ VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_module_open(const char *path,
 /* VARLOBOOKS_OK when the module holds the varlobooks tool; else
  * VARLOBOOKS_LOAD_FAILED, and varlobooks_module_error says what is missing. */
 VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_module_check_tool(VarlobooksModule *module);
-/* Shuts the module down and unloads it; every session of it must have been
- * freed first. Null is ignored. */
+/* Closes the handle. Sessions and pages keep their module loaded: it is shut
+ * down and unloaded when the handle is closed and the last of them freed,
+ * in any order. Null is ignored. */
 VARLOBOOKS_HOST_API void varlobooks_module_close(VarlobooksModule *module);
 /* Why the last call on module failed, or "" when it did not. Valid until
  * the next call on module. */
@@ -409,6 +410,16 @@ VARLOBOOKS_HOST_API void varlobooks_page_set_wall_clock(VarlobooksPage *page,
  * event); begins_gesture: a press of the pointer that reads the clock. */
 VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_page_act(VarlobooksPage *page, const char *line,
                                                          int begins_gesture);
+/* Takes back the last step (a press and its pull, a handle drag, a panel
+ * edit, keep, discard) by playing the session without it on a fresh host;
+ * redo plays it again. */
+VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_page_undo(VarlobooksPage *page);
+VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_page_redo(VarlobooksPage *page);
+/* Plays a page's session again (as varlobooks_page_session_text wrote it)
+ * on a fresh host, with the steps of undo where the state's "steps" said:
+ * a reload of the page, or a page taking the tool back. */
+VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_page_replay(VarlobooksPage *page, const char *text,
+                                                            const size_t *steps, size_t step_count);
 /* Starts leaving the tool; when the tool posts its form, the page's state
  * shows it until varlobooks_page_answer_form. */
 VARLOBOOKS_HOST_API VarlobooksStatus varlobooks_page_leave(VarlobooksPage *page);

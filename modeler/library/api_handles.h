@@ -13,14 +13,17 @@
 #include "modeler/session/host_session.h"
 #include "varlobooks/host_api.h"
 
+// Sessions and pages share their module: it is unloaded when the last of
+// them and its handle are gone, whatever the order they are freed in.
 struct VarlobooksModule {
-    std::unique_ptr<modeler::LoadedModule> loaded;
+    std::shared_ptr<modeler::LoadedModule> loaded;
     const ServerRecord *tool = nullptr;  // the profile's server, when loaded
     std::string path;
     std::string error;
 };
 
 struct VarlobooksSession {
+    std::shared_ptr<modeler::LoadedModule> module;  // first: it outlives the session
     std::unique_ptr<modeler::HostSession> session;
     std::string error;
     std::string text;     // the last text handed out
@@ -64,6 +67,9 @@ inline VarlobooksStatus fail(std::string &error, VarlobooksStatus status, std::s
     error = std::move(message);
     return status;
 }
+
+// A session's settings as the plug-in's profile gives them.
+SessionSettings profileSettings(bool merge);
 
 // "PATH: no CLASS server "NAME"": a module without the tool.
 std::string noTool(const VarlobooksModule &module);

@@ -65,6 +65,16 @@ const char kNullSession[] = "no session (null)";
 
 namespace modeler::library {
 
+SessionSettings profileSettings(bool merge) {
+    SessionSettings settings;
+    settings.exports = {merge, profileLook()};
+    settings.unloadedImageHint = profile::kUnloadedImageHint;
+    settings.words = profileSummaryWords();
+    settings.shellNoun = profile::kShellNoun;
+    settings.imageTarget = profile::kImageTarget;
+    return settings;
+}
+
 std::string noTool(const VarlobooksModule &module) {
     return module.path + ": no " + profile::kServerClass + " server \"" + profile::kServerName +
            "\"";
@@ -159,12 +169,8 @@ VarlobooksStatus varlobooks_session_new(VarlobooksModule *module,
         }
         if (!module->tool) return fail(s->error, VARLOBOOKS_LOAD_FAILED, noTool(*module));
         const VarlobooksSessionOptions given = options ? *options : VarlobooksSessionOptions{};
-        modeler::SessionSettings settings;
+        modeler::SessionSettings settings = modeler::library::profileSettings(given.merge != 0);
         if (given.images) settings.images = std::string(given.images);
-        settings.exports = {given.merge != 0, modeler::profileLook()};
-        settings.unloadedImageHint = modeler::profile::kUnloadedImageHint;
-        settings.words = modeler::profileSummaryWords();
-        settings.shellNoun = modeler::profile::kShellNoun;
         if (given.warning) {
             settings.warning = [tell = given.warning, data = given.data](const std::string &m) {
                 tell(data, m.c_str());
@@ -175,6 +181,7 @@ VarlobooksStatus varlobooks_session_new(VarlobooksModule *module,
                 tell(data, m.c_str());
             };
         }
+        s->module = module->loaded;
         s->session =
             std::make_unique<HostSession>(*module->loaded, *module->tool, std::move(settings));
         if (const auto &error = s->session->startError())

@@ -8,6 +8,7 @@
 #include "modeler/plugin_profile.h"
 
 struct VarlobooksPage {
+    std::shared_ptr<modeler::LoadedModule> module;  // first: it outlives the workspace
     std::unique_ptr<modeler::Workspace> workspace;
     std::string error;
     std::string state;  // the last texts handed out
@@ -48,10 +49,11 @@ VarlobooksStatus varlobooks_page_new(VarlobooksModule *module, const char *image
                 return fail(p->error, VARLOBOOKS_INVALID_ARGUMENT,
                             std::string(images) + " cannot be opened");
         }
+        p->module = module->loaded;
         p->workspace = std::make_unique<modeler::Workspace>(
             *module->loaded, *module->tool, std::move(root),
             object_name ? object_name : modeler::profile::kDefaultObjectName,
-            modeler::profileLook(), modeler::profile::kUnloadedImageHint);
+            modeler::library::profileSettings(false));
         if (const auto &error = p->workspace->startError())
             return fail(p->error, VARLOBOOKS_TOOL_FAULT, *error);
         return VARLOBOOKS_OK;
@@ -84,6 +86,27 @@ VarlobooksStatus varlobooks_page_act(VarlobooksPage *page, const char *line, int
     return guarded(page->error, [&] {
         if (!line) return fail(page->error, VARLOBOOKS_INVALID_ARGUMENT, "no line (null)");
         return pageOutcome(page, page->workspace->act(line, begins_gesture != 0));
+    });
+}
+
+VarlobooksStatus varlobooks_page_undo(VarlobooksPage *page) {
+    if (!page || !page->workspace) return VARLOBOOKS_INVALID_ARGUMENT;
+    return guarded(page->error, [&] { return pageOutcome(page, page->workspace->undo()); });
+}
+
+VarlobooksStatus varlobooks_page_redo(VarlobooksPage *page) {
+    if (!page || !page->workspace) return VARLOBOOKS_INVALID_ARGUMENT;
+    return guarded(page->error, [&] { return pageOutcome(page, page->workspace->redo()); });
+}
+
+VarlobooksStatus varlobooks_page_replay(VarlobooksPage *page, const char *text, const size_t *steps,
+                                        size_t step_count) {
+    if (!page || !page->workspace) return VARLOBOOKS_INVALID_ARGUMENT;
+    return guarded(page->error, [&] {
+        if (!text || (step_count && !steps))
+            return fail(page->error, VARLOBOOKS_INVALID_ARGUMENT, "no session (null)");
+        std::vector<std::size_t> marks(steps, steps + step_count);
+        return pageOutcome(page, page->workspace->replay(text, marks));
     });
 }
 

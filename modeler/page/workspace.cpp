@@ -3,6 +3,8 @@
 #include "modeler/drive/panel_values.h"
 #include "modeler/page/view_mesh.h"
 
+#include <sstream>
+
 namespace modeler {
 
 namespace {
@@ -26,16 +28,53 @@ std::string inQuotes(const std::string &text) {
 }  // namespace
 
 Workspace::Workspace(const LoadedModule &module, const ServerRecord &server, ImageRoot images,
-                     std::string objectName, ExportLook look, std::string unloadedImageHint)
-    : images_(std::move(images)), objectName_(std::move(objectName)) {
-    SessionSettings settings;
-    settings.exports.look = std::move(look);
-    settings.unloadedImageHint = std::move(unloadedImageHint);
-    settings.formAnswerer = [this](const PostedForm &form) { return leaveAnswerer_(form); };
-    session_ = std::make_unique<HostSession>(module, server, std::move(settings));
+                     std::string objectName, SessionSettings settings)
+    : module_(module),
+      server_(server),
+      settings_(std::move(settings)),
+      images_(std::move(images)),
+      objectName_(std::move(objectName)) {
+    settings_.images.reset();
+    // The tool's form while leaving: the person's answer, or the folder a
+    // done line recorded while it is played again.
+    settings_.formAnswerer = [this](const PostedForm &form) -> std::optional<std::string> {
+        if (replaying_) return replayAnswer_;
+        return leaveAnswerer_(form);
+    };
+    session_ = freshSession();
     startError_ = session_->startError();
     if (!startError_) startError_ = playLine("object " + inQuotes(objectName_));
     if (!startError_) startError_ = playLine("activate");
+}
+
+std::unique_ptr<HostSession> Workspace::freshSession() {
+    return std::make_unique<HostSession>(module_, server_, settings_);
+}
+
+std::variant<std::unique_ptr<HostSession>, std::string> Workspace::played(
+    const std::vector<std::string> &lines) {
+    auto fresh = freshSession();
+    if (const auto &error = fresh->startError()) return *error;
+    std::vector<std::string> all = {"object " + inQuotes(objectName_), "activate"};
+    all.insert(all.end(), lines.begin(), lines.end());
+    replaying_ = true;
+    for (const std::string &line : all) {
+        auto parsed = parseSession(line, kPageFile, images_.path().string());
+        if (auto *error = std::get_if<std::string>(&parsed)) {
+            replaying_ = false;
+            return *error;
+        }
+        replayAnswer_.reset();
+        for (const SessionAction &a : std::get<Session>(parsed).actions) {
+            if (const auto *done = std::get_if<action::Done>(&a.step)) replayAnswer_ = done->folder;
+        }
+        if (auto outcome = fresh->play(line, kPageFile, images_.path().string())) {
+            replaying_ = false;
+            return outcome.message;
+        }
+    }
+    replaying_ = false;
+    return fresh;
 }
 
 Workspace::~Workspace() {
@@ -76,6 +115,14 @@ std::optional<std::string> Workspace::act(const std::string &line, bool beginsGe
                    std::to_string(count);
     }
 
+    // A press, a handle drag's first move, a panel edit and an end each
+    // begin a step of undo; a pull's move and a drag's later moves belong
+    // to the step before.
+    const bool newStep = beginsGesture || std::holds_alternative<action::Press>(step) ||
+                         std::holds_alternative<action::Set>(step) ||
+                         std::holds_alternative<action::End>(step) ||
+                         std::holds_alternative<action::Event>(step);
+    const std::size_t mark = session_->lines().size();
     const bool readsClock = std::holds_alternative<action::Press>(step) ||
                             (beginsGesture && std::holds_alternative<action::Drag>(step));
     if (readsClock) {
@@ -85,7 +132,109 @@ std::optional<std::string> Workspace::act(const std::string &line, bool beginsGe
             clock_ = now;
         }
     }
-    return playLine(line);
+    auto error = playLine(line);
+    if (newStep && session_->lines().size() > mark) {
+        steps_.push_back(mark);
+        redo_.clear();
+    }
+    return error;
+}
+
+namespace {
+
+bool leftIn(const std::vector<std::string> &lines) {
+    for (const std::string &line : lines) {
+        if (line.rfind("done", 0) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> Workspace::undo() {
+    if (startError_) return "the tool is not running: " + *startError_;
+    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (steps_.empty()) return std::string("nothing to undo");
+    const std::vector<std::string> &lines = session_->lines();
+    if (leftIn(lines)) return std::string("the tool was left: start a new scene to use it again");
+    const std::vector<std::string> kept(lines.begin() + 2, lines.begin() + steps_.back());
+    std::vector<std::string> undone(lines.begin() + steps_.back(), lines.end());
+    auto fresh = played(kept);
+    if (auto *error = std::get_if<std::string>(&fresh)) return "cannot undo: " + *error;
+    session_ = std::move(std::get<std::unique_ptr<HostSession>>(fresh));
+    steps_.pop_back();
+    redo_.push_back(std::move(undone));
+    clock_.reset();  // the next press writes its clock again
+    ++meshVersion_;
+    return std::nullopt;
+}
+
+std::optional<std::string> Workspace::redo() {
+    if (startError_) return "the tool is not running: " + *startError_;
+    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (redo_.empty()) return std::string("nothing to redo");
+    const std::size_t mark = session_->lines().size();
+    std::string text;
+    for (const std::string &line : redo_.back())
+        text += line + "\n";
+    if (auto outcome = session_->play(text, kPageFile, images_.path().string())) {
+        ++meshVersion_;
+        return "cannot redo: " + outcome.message;
+    }
+    redo_.pop_back();
+    steps_.push_back(mark);
+    clock_.reset();
+    ++meshVersion_;
+    return std::nullopt;
+}
+
+std::optional<std::string> Workspace::replay(const std::string &text,
+                                             const std::vector<std::size_t> &steps) {
+    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    auto parsed = parseSession(text, kPageFile, images_.path().string());
+    if (auto *error = std::get_if<std::string>(&parsed)) return *error;
+    // The page's own lines: the object and the activation it starts with
+    // are made here, and a done line may only name a folder offered.
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        auto one = parseSession(line, kPageFile, images_.path().string());
+        if (std::get<Session>(one).actions.empty()) continue;
+        const SessionStep &step = std::get<Session>(one).actions.front().step;
+        if (lines.empty() && std::holds_alternative<action::Object>(step)) continue;
+        if (lines.empty() && std::holds_alternative<action::Event>(step) &&
+            std::get<action::Event>(step).code == LWTOOL_EVENT_ACTIVATE)
+            continue;
+        if (const auto *done = std::get_if<action::Done>(&step)) {
+            bool offered = !done->folder;
+            for (const std::string &name : images_.folders()) {
+                auto folder = images_.folder(name);
+                if (done->folder && folder && folder->string() == *done->folder) offered = true;
+            }
+            if (!offered) return "the session leaves with a folder this server does not offer";
+        } else if (!pageMaySend(step) && !std::holds_alternative<action::Clock>(step)) {
+            return "a page's session holds press, move, drag, set, end, event, clock and done "
+                   "only, found \"" +
+                   line + "\"";
+        }
+        lines.push_back(line);
+    }
+    std::size_t last = 2;
+    for (std::size_t at : steps) {
+        if (at < last || at >= lines.size() + 2)
+            return std::string("the steps do not fit the session");
+        last = at;
+    }
+    auto fresh = played(lines);
+    if (auto *error = std::get_if<std::string>(&fresh))
+        return "cannot play the session again: " + *error;
+    session_ = std::move(std::get<std::unique_ptr<HostSession>>(fresh));
+    steps_ = steps;
+    redo_.clear();
+    clock_.reset();
+    ++meshVersion_;
+    return std::nullopt;
 }
 
 std::optional<std::string> Workspace::leave() {
@@ -111,7 +260,11 @@ std::optional<std::string> Workspace::answerForm(const std::optional<std::string
         answer = path->string();
     }
     bridge_.answer(answer);
-    return completeLeave();
+    auto error = completeLeave();
+    // The command line says so too: a folder that gave no cover an image.
+    if (!error && folder)
+        session_->warnIfNoImageWent(*folder == "." ? "the image folder" : *folder);
+    return error;
 }
 
 std::optional<std::string> Workspace::completeLeave() {
@@ -247,6 +400,9 @@ bool Workspace::showsTool() {
 void Workspace::writeState(JsonWriter &out) {
     out.key("meshVersion").value(meshVersion_);
     out.key("actions").value(session_->lines().size());
+    out.key("undo").value(steps_.size()).key("redo").value(redo_.size());
+    out.key("steps");
+    writeNumbers(out, steps_);
     out.key("warnings");
     writeTexts(out, session_->warnings());
     if (const auto &failed = session_->failure())

@@ -40,8 +40,10 @@ class Workspace {
     // gesture reads. An error is kept in startError().
     // look: how the page and the downloads show the scene; hint: see
     // Host::setUnloadedImageHint.
+    // settings: how the scene is shown and told of (its exports' look, the
+    // warnings' words); the workspace sets the rest.
     Workspace(const LoadedModule &module, const ServerRecord &server, ImageRoot images,
-              std::string objectName, ExportLook look = {}, std::string unloadedImageHint = {});
+              std::string objectName, SessionSettings settings = {});
     ~Workspace();
     Workspace(const Workspace &) = delete;
     Workspace &operator=(const Workspace &) = delete;
@@ -56,6 +58,23 @@ class Workspace {
     // clock, which is set to now first and written down. An error text when
     // the line is not one action the page may send, or fails.
     [[nodiscard]] std::optional<std::string> act(const std::string &line, bool beginsGesture);
+
+    // Undo takes back the last step (a press and its pull, a handle drag, a
+    // panel edit, keep, discard): the session without it is played again on
+    // a fresh host, which gives its scene exactly. Redo plays the step
+    // again. An error text when there is none, or the tool was left.
+    [[nodiscard]] std::optional<std::string> undo();
+    [[nodiscard]] std::optional<std::string> redo();
+    std::size_t undoSteps() const { return steps_.size(); }
+    std::size_t redoSteps() const { return redo_.size(); }
+    // Where each step begins among the session's lines (its first two are
+    // the object and the activation).
+    const std::vector<std::size_t> &steps() const { return steps_; }
+    // Plays a page's session again on a fresh host (a reload of the page,
+    // or taking the tool back from another page): text as sessionText
+    // writes it, steps as steps() gave them. Nothing changes on an error.
+    [[nodiscard]] std::optional<std::string> replay(const std::string &text,
+                                                    const std::vector<std::size_t> &steps);
 
     // Leaving the tool: starts it; the tool's form, when it posts one, waits
     // for answerForm. An error text when the tool cannot be left now.
@@ -86,13 +105,26 @@ class Workspace {
     std::string sessionText() const;
 
   private:
+    std::unique_ptr<HostSession> freshSession();
+    // A fresh session with lines played on it after its object and
+    // activation, or why not.
+    std::variant<std::unique_ptr<HostSession>, std::string> played(
+        const std::vector<std::string> &lines);
     std::optional<std::string> playLine(const std::string &line);
     std::optional<std::string> completeLeave();
     const AssetModel &asset();
 
+    const LoadedModule &module_;
+    const ServerRecord &server_;
+    SessionSettings settings_;
     ImageRoot images_;
     std::string objectName_;
     std::unique_ptr<HostSession> session_;
+    std::vector<std::size_t> steps_;
+    std::vector<std::vector<std::string>> redo_;  // the steps undone, last undone last
+    // While lines are played again: the folder a done line answered.
+    bool replaying_ = false;
+    std::optional<std::string> replayAnswer_;
     std::optional<std::string> startError_;
     std::optional<int64_t> clock_;
     std::function<int64_t()> wallClock_ = [] { return static_cast<int64_t>(std::time(nullptr)); };

@@ -139,6 +139,12 @@ HostSession::Outcome HostSession::finish(const std::string &file) {
     return {};
 }
 
+void HostSession::warnIfNoImageWent(const std::string &folder) {
+    const SceneSummary s = summary();
+    if (s.shells > 0 && s.texturedShells == 0)
+        host_.warn("no image from " + folder + " went to " + settings_.imageTarget);
+}
+
 std::string HostSession::text() const {
     std::string text;
     for (const std::string &line : lines_)

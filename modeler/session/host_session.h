@@ -27,10 +27,11 @@ struct SessionSettings {
     // When set, asked at each form the tool posts while leaving instead (a
     // person choosing the folder then); its answer is written down.
     FormAnswerer formAnswerer;
-    ExportOptions exports;           // merge, and how the exports look
-    std::string unloadedImageHint;   // see Host::setUnloadedImageHint
-    SummaryWords words;              // what the summary calls books
-    std::string shellNoun = "shells";  // in reports
+    ExportOptions exports;                // merge, and how the exports look
+    std::string unloadedImageHint;        // see Host::setUnloadedImageHint
+    SummaryWords words;                   // what the summary calls books
+    std::string imageTarget = "a shell";  // what an image goes to, for the warning
+    std::string shellNoun = "shells";     // in reports
     // Told each warning as it comes (they are kept either way).
     std::function<void(const std::string &)> warning;
     // Told what each action did, as run's --verbose.
@@ -65,6 +66,9 @@ class HostSession {
     Outcome play(const Session &session, const std::vector<std::string> &lines = {});
     // Leaves the tool if still in use, answering with the images setting.
     Outcome finish(const std::string &file);
+    // After leaving with folder: warns when the tool made shells but gave
+    // none an image from it (an empty folder, or none that decode).
+    void warnIfNoImageWent(const std::string &folder);
 
     bool inUse();
     // Every action done so far, one a line, replaying to the same scene.

@@ -27,7 +27,6 @@ Sessions may run on several threads at once, one thread per session.
 import ctypes
 import os
 import threading
-import weakref
 from collections import namedtuple
 
 from . import _native
@@ -100,11 +99,10 @@ def export_formats():
 class Module:
     """A loaded plug-in module. ``path``: the module's file; None for the
     one installed beside the host library. Sessions of it may run on any
-    threads; close it (or let it go) after them."""
+    threads; they keep it loaded after it is closed."""
 
     def __init__(self, path=None):
         lib = _native.lib()
-        self._sessions = weakref.WeakSet()
         handle = ctypes.c_void_p()
         status = lib.varlobooks_module_open(_bytes(path, "path"), ctypes.byref(handle))
         self._handle = handle
@@ -147,12 +145,8 @@ class Module:
         return self._handle
 
     def close(self):
-        """Unloads the module; refused while a session of it lives."""
+        """Closes the module; it is unloaded once its sessions are gone too."""
         if getattr(self, "_handle", None):
-            if any(s._handle for s in self._sessions):
-                raise VarlobooksError(
-                    "the module still has sessions: close them first", _native.INVALID_ARGUMENT
-                )
             _native.lib().varlobooks_module_close(self._handle)
             self._handle = None
 
@@ -244,7 +238,6 @@ class Session:
             message = _text(lib.varlobooks_session_error(handle))
             self._free()
             raise VarlobooksError(message, status)
-        self._module._sessions.add(self)
 
     # -- doing ------------------------------------------------------------
 
