@@ -82,4 +82,61 @@ void ServeDrag(benchmark::State &state) {
 }
 BENCHMARK(ServeDrag)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Undo on a 1,000-book shelf made as a person makes one: a press and pull,
+// a panel edit, and a drag of 40 moves; each undo plays the session
+// without its last step on a fresh host, each redo plays the step again.
+// Timed: one undo and one redo, each answered with its frame.
+void ServeUndo(benchmark::State &state) {
+    const int books = static_cast<int>(state.range(0));
+    VarlobooksModule *module = nullptr;
+    if (varlobooks_module_open(VARLOBOOKS_MODULE_PATH, &module) != VARLOBOOKS_OK) {
+        state.SkipWithError(varlobooks_module_error(module));
+        varlobooks_module_close(module);
+        return;
+    }
+    modeler::ServeOptions options;
+    options.port = 0;
+    options.webFolder = WEB_FOLDER;
+    options.objectName = "bench";
+    modeler::WebServer server(module, options);
+    if (auto error = server.bind()) {
+        varlobooks_module_close(module);
+        state.SkipWithError(error->c_str());
+        return;
+    }
+    std::thread serving([&server] { server.run(); });
+    {
+        httplib::Client client("127.0.0.1", server.port());
+        client.set_keep_alive(true);
+        auto started = client.Post("/api/start", "", "text/plain");
+        const std::string token = stateOf(started->body)["workspace"];
+        const httplib::Headers headers = {{"X-Workspace", token}};
+        const double length = books * 0.08;
+        client.Post("/api/action?gesture=begin", headers, "press 0 0 0", "text/plain");
+        client.Post("/api/action", headers, "move " + std::to_string(length) + " 0.5 0.3",
+                    "text/plain");
+        client.Post("/api/action", headers, "set Rotation 5", "text/plain");
+        for (int step = 0; step < 40; ++step) {
+            const double x = length + 0.002 * step;
+            const std::string line = "drag 7 " + std::to_string(x) + " 0.5 0.3 view Z";
+            client.Post(step ? "/api/action" : "/api/action?gesture=begin", headers, line,
+                        "text/plain");
+        }
+        for (auto _ : state) {
+            auto undone = client.Post("/api/undo", headers, "", "text/plain");
+            auto redone = client.Post("/api/redo", headers, "", "text/plain");
+            if (!undone || undone->status != 200 || !redone || redone->status != 200) {
+                state.SkipWithError("undo or redo was refused");
+                break;
+            }
+        }
+        state.counters["polygons"] =
+            double(stateOf(client.Get("/api/state", headers)->body)["polygons"]);
+    }
+    server.stop();
+    serving.join();
+    varlobooks_module_close(module);
+}
+BENCHMARK(ServeUndo)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace

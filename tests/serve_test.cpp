@@ -571,6 +571,62 @@ TEST(Serve, ANewPageTakesOverAndAFormLeftOpenIsCancelled) {
     served.act("press 0 0 0", true);
 }
 
+// Undo plays the session without its last step on a fresh host, redo plays
+// the step again; a page's saved session, started again, is the same scene.
+TEST(Serve, UndoRedoAndAReplayedSessionGiveTheSameBytes) {
+    SKIP_WITHOUT_PAGE();
+    Served served;
+    served.start();
+    served.act("press 0 0 0", true);
+    served.act("move 1.2 0.4 0.3");
+    const std::string afterPull = served.get("/api/download/json")->body;
+    served.act("set MaxSize 0.05");
+    served.act("drag 7 1.5 0.4 0.3 view Z", true);
+    served.act("drag 7 1.6 0.45 0.3 view Z");
+    Frame frame = served.state();
+    EXPECT_EQ(frame.state["undo"], 3);
+    const std::string full = served.get("/api/download/json")->body;
+    const std::string session = served.get("/api/session")->body;
+    const nlohmann::json steps = frame.state["steps"];
+
+    for (const char *which : {"/api/undo", "/api/undo"})
+        ASSERT_EQ(served.client->Post(which, served.headers(), "", "text/plain")->status, 200);
+    EXPECT_EQ(served.get("/api/download/json")->body, afterPull) << "two steps undone";
+    EXPECT_EQ(served.state().state["redo"], 2);
+    for (const char *which : {"/api/redo", "/api/redo"})
+        ASSERT_EQ(served.client->Post(which, served.headers(), "", "text/plain")->status, 200);
+    EXPECT_EQ(served.get("/api/download/json")->body, full) << "both redone";
+    auto none = served.client->Post("/api/redo", served.headers(), "", "text/plain");
+    EXPECT_EQ(none->status, 409);
+    EXPECT_NE(none->body.find("nothing to redo"), std::string::npos);
+
+    // A new step drops what could be redone.
+    ASSERT_EQ(served.client->Post("/api/undo", served.headers(), "", "text/plain")->status, 200);
+    served.act("set MaxSize 0.06");
+    EXPECT_EQ(served.state().state["redo"], 0);
+
+    // A reload: the saved session and steps, played again.
+    const nlohmann::json saved = {{"session", session}, {"steps", steps}};
+    auto replayed = served.client->Post("/api/start", saved.dump(), "application/json");
+    ASSERT_EQ(replayed->status, 200) << replayed->body;
+    served.token = readFrame(replayed->body).state["workspace"];
+    EXPECT_EQ(served.get("/api/download/json")->body, full);
+    EXPECT_EQ(served.state().state["undo"], 3);
+    EXPECT_EQ(served.get("/api/session")->body, session);
+
+    // A session a page could not have made, or steps that do not fit it,
+    // start an empty page and say why.
+    for (const nlohmann::json &bad :
+         {nlohmann::json{{"session", "activate\nsurface x\n"}},
+          nlohmann::json{{"session", session}, {"steps", {1}}},
+          nlohmann::json{{"session", "done folder \"/etc\"\n"}}, nlohmann::json{{"session", 3}},
+          nlohmann::json{{"steps", {2}}}}) {
+        auto refused = served.client->Post("/api/start", bad.dump(), "application/json");
+        EXPECT_TRUE(refused->status == 422 || refused->status == 400) << bad.dump();
+        EXPECT_NE(refused->body.find("error"), std::string::npos);
+    }
+}
+
 TEST(Serve, APortInUseIsRefusedNotShared) {
     SKIP_WITHOUT_PAGE();
     Served served;

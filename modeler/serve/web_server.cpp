@@ -27,6 +27,8 @@ using nlohmann::json;
 namespace {
 
 constexpr std::size_t kLargestRequest = 64 * 1024;
+// A page's session, played again on a reload: a long drag is many lines.
+constexpr std::size_t kLargestSession = 8 << 20;
 constexpr std::uintmax_t kLargestImage = 64u << 20;
 constexpr const char *kWorkspaceHeader = "X-Workspace";
 
@@ -86,6 +88,7 @@ void fail(httplib::Response &res, int status, const std::string &reason) {
 // request is refused here, before its body is read. The status and reason,
 // or nullopt for a request whose body may be read.
 std::optional<std::pair<int, std::string>> bodyRefused(const httplib::Request &req) {
+    const std::size_t largest = req.path == "/api/start" ? kLargestSession : kLargestRequest;
     if (req.has_header("Transfer-Encoding"))
         return std::pair{411, std::string("send the body with its Content-Length, not in chunks")};
     const bool hasBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH";
@@ -97,7 +100,7 @@ std::optional<std::pair<int, std::string>> bodyRefused(const httplib::Request &r
     if (length.empty() || length.size() > 18 ||
         length.find_first_not_of("0123456789") != std::string::npos)
         return std::pair{400, std::string("the Content-Length is not a number")};
-    if (std::stoull(length) > kLargestRequest)
+    if (std::stoull(length) > largest)
         return std::pair{413, std::string("the request is too large")};
     return std::nullopt;
 }
@@ -257,7 +260,8 @@ void WebServer::State::route() {
 }
 
 void WebServer::State::setUpConnections() {
-    http.set_payload_max_length(kLargestRequest);
+    // Each route's limit is checked before its body is read (bodyRefused).
+    http.set_payload_max_length(kLargestSession);
     // The library's default lets another process listen on the same port
     // and take half the page's requests: reuse the address only.
     http.set_socket_options([](int socket) {
@@ -349,7 +353,23 @@ void WebServer::State::routeFiles() {
 
 // Starting a page's workspace and the person's actions in it.
 void WebServer::State::routeTool() {
+    // A page starts the tool afresh, or with its own session played again
+    // (a reload, or taking the tool back): {"session": TEXT, "steps": [...]}.
     http.Post("/api/start", [this](const httplib::Request &req, httplib::Response &res) {
+        std::optional<std::string> session;
+        std::vector<std::size_t> steps;
+        if (!req.body.empty()) {
+            const char *const expected = "expected {\"session\": TEXT, \"steps\": [N, ...]}";
+            const json given = json::parse(req.body, nullptr, false);
+            if (!given.is_object() || !given.contains("session") || !given["session"].is_string())
+                return fail(res, 400, expected);
+            session = given["session"].get<std::string>();
+            if (session->find('\0') != std::string::npos) return fail(res, 400, expected);
+            for (const json &step : given.value("steps", json::array())) {
+                if (!step.is_number_unsigned()) return fail(res, 400, expected);
+                steps.push_back(step.get<std::size_t>());
+            }
+        }
         std::lock_guard lock(mutex);
         // The old page's host ends before the new one starts: hosts end
         // newest first.
@@ -361,8 +381,29 @@ void WebServer::State::routeTool() {
         page.reset(made);
         token = newToken();
         if (status != VARLOBOOKS_OK) return fail(res, 500, varlobooks_page_error(made));
+        if (session && varlobooks_page_replay(made, session->c_str(), steps.data(), steps.size()) !=
+                           VARLOBOOKS_OK) {
+            // The page starts empty, told why its session did not come back.
+            return fail(res, 422,
+                        "the page's session could not be played again: " +
+                            std::string(varlobooks_page_error(made)));
+        }
         sendFrame(res, heldVersion(req));
     });
+
+    http.Post("/api/undo", forPage([this](VarlobooksPage *p, const httplib::Request &req,
+                                          httplib::Response &res) {
+                  if (varlobooks_page_undo(p) != VARLOBOOKS_OK)
+                      return fail(res, 409, varlobooks_page_error(p));
+                  sendFrame(res, heldVersion(req));
+              }));
+
+    http.Post("/api/redo", forPage([this](VarlobooksPage *p, const httplib::Request &req,
+                                          httplib::Response &res) {
+                  if (varlobooks_page_redo(p) != VARLOBOOKS_OK)
+                      return fail(res, 409, varlobooks_page_error(p));
+                  sendFrame(res, heldVersion(req));
+              }));
 
     http.Get("/api/state",
              forPage([this](VarlobooksPage *, const httplib::Request &req, httplib::Response &res) {

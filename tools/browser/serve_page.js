@@ -150,6 +150,84 @@ async function waitForFile(name) {
     const type = s.panel.controls.find((c) => c.label === 'Type');
     check(type.value === 'Softcover', 'the panel now says Softcover');
 
+    // The panel shows what the tool holds, and says why it refused an edit.
+    const field = (label) => page.$eval(`input[data-label="${label}"]`, (e) => e.value);
+    const message = () => page.$eval('#message', (e) => e.textContent);
+    const typeInto = async (label, text) => {
+      await page.click(`input[data-label="${label}"]`, { clickCount: 3 });
+      await page.keyboard.type(text);
+      await page.keyboard.press('Enter');
+      await settle();
+    };
+    await typeInto('MaxSize', 'abc');
+    check(await field('MaxSize') === '0.05' && /MaxSize takes a finite number: "abc" is not one/.test(await message()),
+      `"abc" in MaxSize is refused in words and the field shows the tool's 0.05 (${await message()})`);
+    await typeInto('MaxSize', '1e400');
+    check(await field('MaxSize') === '0.05', 'so is 1e400');
+    await typeInto('MaxSize', '0,06');
+    s = await state();
+    check(s.panel.controls.find((c) => c.label === 'MaxSize').value === '0.06' && await field('MaxSize') === '0.06',
+      'a decimal comma is read as a point: "0,06" is 0.06');
+    await page.focus('input[data-label="MaxSize"]');
+    await page.keyboard.press('ArrowUp');
+    await settle();
+    check(await field('MaxSize') === '0.07', `the arrow key steps 0.06 by 0.01 (${await field('MaxSize')})`);
+    await typeInto('Random Top', '0.9');
+    const held = (await state()).panel.controls.find((c) => c.label === "Random Top").value;
+    check(await field('Random Top') === held && held !== '0.9' && /the tool holds/.test(await message()),
+      `Random Top 0.9 shows the tool's ${held}, and says so`);
+
+    // Undo and redo: each a step, played again exactly.
+    const beforeUndo = (await state()).actions;
+    await page.keyboard.press('Escape');
+    await page.click('#frame');
+    await page.keyboard.down('Control');
+    await page.keyboard.press('z');
+    await page.keyboard.up('Control');
+    await settle();
+    s = await state();
+    check(s.panel.controls.find((c) => c.label === 'Random Top').value !== held && s.redo === 1,
+      `Ctrl+Z took back the last edit (${s.actions} actions, was ${beforeUndo})`);
+    await page.keyboard.down('Control');
+    await page.keyboard.down('Shift');
+    await page.keyboard.press('z');
+    await page.keyboard.up('Shift');
+    await page.keyboard.up('Control');
+    await settle();
+    s = await state();
+    check(s.panel.controls.find((c) => c.label === 'Random Top').value === held && s.actions === beforeUndo,
+      'Ctrl+Shift+Z did it again');
+
+    // A reload plays the page's session again: the same scene, byte for byte.
+    await page.click('[data-download="json"]');
+    const beforeReload = fs.readFileSync(await waitForFile('bookshelf.json'));
+    fs.rmSync(path.join(downloads, 'bookshelf.json'));
+    await new Promise((r) => setTimeout(r, 400));  // the page's session is saved
+    page.on('dialog', (dialog) => dialog.accept());
+    await page.reload();
+    await page.waitForFunction((n) => window.modelerPage && window.modelerPage.state()
+      && window.modelerPage.state().actions === n && window.modelerPage.idle(), {}, beforeUndo);
+    await page.click('[data-download="json"]');
+    const afterReload = fs.readFileSync(await waitForFile('bookshelf.json'));
+    fs.rmSync(path.join(downloads, 'bookshelf.json'));
+    check(Buffer.compare(beforeReload, afterReload) === 0, 'a reload played the session again to the same .json');
+    s = await state();
+    check(s.undo > 0, `and keeps its steps of undo (${s.undo})`);
+
+    // A second page takes over; the first says so and takes the tool back.
+    const second = await browser.newPage();
+    await second.goto(url);
+    await second.waitForFunction(() => window.modelerPage && window.modelerPage.state() && window.modelerPage.idle());
+    await page.click('#frame');
+    await page.evaluate(() => document.querySelector('#undo').click());
+    await page.waitForSelector('#taken:not([hidden])');
+    check(true, 'the first page says another page has taken over');
+    await page.click('#take-back');
+    await page.waitForFunction((n) => window.modelerPage.state() && window.modelerPage.state().actions === n
+      && window.modelerPage.idle(), {}, beforeUndo);
+    check(true, 'taking the tool back played its session again');
+    await second.close();
+
     await page.screenshot({ path: path.join(out, 'editing.png') });
     await page.click('#keep');
     await settle();
@@ -180,13 +258,41 @@ async function waitForFile(name) {
     check(/^drag 7 .* view Z$/m.test(lines) && /^press /m.test(lines) && /^done folder ".*covers"$/m.test(lines)
       && /^drag 0 .* view Y constrain hold first$/m.test(lines) && /^set "MaxSize" "0.05"$/m.test(lines),
       'the session holds the press, both drags (the second constrained), the edits and the folder chosen');
+    check(!/^drag 0 .* hold second$/m.test(lines), 'one Shift drag held one axis throughout');
 
     const replay = path.join(out, 'replay.json');
     console.log(`running modeler run of the session (${elapsed()})`);
     execFileSync(modeler, ['run', session, '-q', '-o', replay], { stdio: 'inherit', timeout: 90000 });
     check(Buffer.compare(fs.readFileSync(json), fs.readFileSync(replay)) === 0,
       'modeler run of the downloaded session writes the downloaded .json byte for byte');
-    check(errors.length === 0, `no console errors or failed requests${errors.length ? ': ' + errors.join('; ') : ''}`);
+
+    // After leaving, a press is answered with a message; a new scene clears
+    // it. Leaving with a folder that gives no cover an image warns.
+    await page.mouse.click(top.x, top.y);
+    check(/start a new scene/.test(await message()), 'a press after leaving says the tool was left');
+    await page.click('#restart');
+    await page.waitForFunction(() => window.modelerPage.state() && window.modelerPage.state().inUse
+      && window.modelerPage.state().actions === 2 && window.modelerPage.idle());
+    check(await message() === '', 'a new scene clears the old message');
+    await page.mouse.move(top.x, top.y);
+    await page.mouse.down();
+    await page.mouse.move(top.x + box.width * 0.15, top.y - box.height * 0.06, { steps: 4 });
+    await page.mouse.up();
+    await settle();
+    await page.click('#leave');
+    await page.waitForSelector('#form-dialog[open]');
+    await page.select('#form-folder', '.');
+    await page.click('#form-ok');
+    await page.waitForFunction(() => window.modelerPage.state() && !window.modelerPage.state().inUse
+      && !window.modelerPage.state().form && window.modelerPage.idle());
+    const warned = await page.$$eval('#warnings li', (items) => items.map((i) => i.textContent));
+    check(warned.some((w) => /no image from the image folder went to a cover/.test(w)),
+      `leaving with a folder of no images warns in the page (${warned.join('; ')})`);
+    // Expected: the two refused edits (400) and the page that was taken over (409).
+    const refused = errors.filter((e) => /status of 400/.test(e)).length;
+    check(refused === 2, `the two refused edits were answered 400 (${refused})`);
+    const expectedErrors = errors.filter((e) => !/status of (400|409)/.test(e));
+    check(expectedErrors.length === 0, `no console errors or failed requests${expectedErrors.length ? ': ' + expectedErrors.join('; ') : ''}`);
   } finally {
     await within(20, browser.close(), 'closing the browser').catch((error) => {
       console.error(`${error.message}: killed`);

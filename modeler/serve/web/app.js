@@ -69,6 +69,7 @@ async function exchange(method, url, body, headers) {
     try {
       reason = (await response.json()).error || reason;
     } catch (e) { /* the reason stays the status */ }
+    if (response.status === 409 && /another page has taken over/.test(reason)) showTakenOver();
     throw new HostError(reason);
   }
   const frame = readFrame(await response.arrayBuffer());
@@ -77,11 +78,72 @@ async function exchange(method, url, body, headers) {
   return frame;
 }
 
-async function start() {
+// Starts the tool afresh, or with a saved session played again (a reload,
+// or taking the tool back from another page).
+async function start(saved = null) {
   link.token = null;
   link.meshVersion = 0;
+  say('');
+  $('taken').hidden = true;
+  if (saved) {
+    try {
+      await call('POST', '/api/start', { body: JSON.stringify(saved) });
+      frameAll();
+      return;
+    } catch (error) {
+      say(`${error.message}: starting an empty scene`, 'error');
+    }
+  }
   await call('POST', '/api/start');
   frameAll();
+}
+
+// ---- the page's session, kept in this tab ------------------------------
+// sessionStorage lives as long as the tab, a reload included: the session
+// and its undo steps are kept there after each step, and played again on
+// a reload. Sessions replay to the same bytes, so nothing is lost.
+
+const storageKey = 'varlobooks-session';
+const saving = { actions: -1, timer: 0, downloaded: -1 };
+
+function savedSession() {
+  try {
+    const saved = JSON.parse(sessionStorage.getItem(storageKey) || 'null');
+    return saved && typeof saved.session === 'string' ? saved : null;
+  } catch (e) {
+    return null;
+  }
+}
+
+function saveSoon() {
+  clearTimeout(saving.timer);
+  saving.timer = setTimeout(saveNow, 250);
+}
+
+async function saveNow() {
+  if (!lastState || lastState.actions === saving.actions || !link.token) return;
+  if (!window.modelerPage.idle()) return saveSoon();
+  try {
+    const response = await fetch('/api/session', { headers: { 'X-Workspace': link.token } });
+    if (!response.ok) return;
+    const session = await response.text();
+    sessionStorage.setItem(storageKey, JSON.stringify({ session, steps: lastState.steps || [] }));
+    saving.actions = lastState.actions;
+  } catch (e) { /* kept as it was */ }
+}
+
+// Leaving the page with work that was not downloaded asks first.
+window.addEventListener('beforeunload', (event) => {
+  if (lastState && lastState.actions > 2 && lastState.actions !== saving.downloaded) {
+    event.preventDefault();
+    event.returnValue = '';
+  }
+});
+
+// Another page took the tool: this one says so plainly and offers to take
+// it back with its own session.
+function showTakenOver() {
+  $('taken').hidden = false;
 }
 
 // ---- the scene --------------------------------------------------------
@@ -199,7 +261,12 @@ handlePoints.renderOrder = 3;
 scene.add(handlePoints);
 
 function showHandles(list) {
-  handles = list.map((h) => ({ ...h, world: toWorld(h.position) }));
+  // Before the first press the tool puts every handle at one point (its box
+  // has no size yet): none is shown, so that a first press is never taken
+  // as a drag of one of them.
+  const first = list[0] && list[0].position;
+  const sized = list.some((h) => h.position.some((v, i) => v !== first[i]));
+  handles = (sized ? list : []).map((h) => ({ ...h, world: toWorld(h.position) }));
   handlePoints.geometry.dispose();
   handlePoints.geometry = new THREE.BufferGeometry().setFromPoints(handles.map((h) => h.world));
 }
@@ -397,7 +464,10 @@ canvas.addEventListener('pointerdown', (event) => {
   const handle = handleAt(hit);
   if (handle) {
     const grabbed = handles[handle.index];
-    gesture = { kind: 'drag', hit, handle: handle.index, from: grabbed.world.clone(), plane: grabbed.world.clone(), begun: false };
+    gesture = {
+      kind: 'drag', hit, handle: handle.index, from: grabbed.world.clone(), plane: grabbed.world.clone(),
+      begun: false, hold: null, startX: event.clientX, startY: event.clientY,
+    };
     return;
   }
   const at = pointOnPlane(hit, new THREE.Vector3(0, 0, 0), true);
@@ -446,10 +516,17 @@ canvas.addEventListener('pointermove', (event) => {
   const view = gesture.hit.view;
   let line = `drag ${gesture.handle} ${pointText(model)} view ${axisName(view.viewAxis)}`;
   if (event.shiftKey && view.viewAxis >= 0) {
-    // Along one axis: hold the in-plane axis the pointer has moved less on.
-    const moved = toModel(at.clone().sub(gesture.from));
-    const first = (view.viewAxis + 1) % 3, second = (view.viewAxis + 2) % 3;
-    line += ` constrain hold ${Math.abs(moved[first]) < Math.abs(moved[second]) ? 'first' : 'second'}`;
+    // Along one axis: the in-plane axis the pointer has moved less on is
+    // held, chosen once for the drag (as modellers do) when the pointer has
+    // moved far enough to tell.
+    if (!gesture.hold) {
+      const moved = toModel(at.clone().sub(gesture.from));
+      const first = (view.viewAxis + 1) % 3, second = (view.viewAxis + 2) % 3;
+      const along = Math.abs(moved[first]) - Math.abs(moved[second]);
+      const pixels = Math.hypot(event.clientX - gesture.startX, event.clientY - gesture.startY);
+      if (pixels >= 4 && along !== 0) gesture.hold = along < 0 ? 'first' : 'second';
+    }
+    if (gesture.hold) line += ` constrain hold ${gesture.hold}`;
   }
   sendDragLine(line, !gesture.begun);
   gesture.begun = true;
@@ -490,8 +567,32 @@ canvas.addEventListener('wheel', (event) => {
 }, { passive: false });
 
 window.addEventListener('keydown', (event) => {
-  if (event.key === 'f' && !(event.target instanceof HTMLInputElement)) frameAll();
+  const typing = event.target instanceof HTMLInputElement || event.target instanceof HTMLSelectElement;
+  if (event.key === 'f' && !typing) frameAll();
+  if ((event.ctrlKey || event.metaKey) && !typing && event.key.toLowerCase() === 'z') {
+    event.preventDefault();
+    undoOrRedo(event.shiftKey ? 'redo' : 'undo');
+  }
+  if ((event.ctrlKey || event.metaKey) && !typing && event.key.toLowerCase() === 'y') {
+    event.preventDefault();
+    undoOrRedo('redo');
+  }
 });
+
+// Undo and redo wait for the actions before them, as every action does.
+function undoOrRedo(which) {
+  link.queued += 1;
+  const next = actionQueue.then(async () => {
+    try {
+      await call('POST', `/api/${which}`);
+      say('');
+    } catch (error) {
+      say(error.message, 'error');
+    }
+  }).finally(() => { link.queued -= 1; });
+  actionQueue = next.catch(() => {});
+  return next;
+}
 
 // ---- actions and what comes back ---------------------------------------
 
@@ -502,26 +603,31 @@ const timing = { last: 0 };
 // a pull's move must not overtake the press before it.
 let actionQueue = Promise.resolve();
 
-function act(line, beginsGesture) {
+// explain: when given, makes the message a person reads of a refusal.
+// Resolves with whether the host took the action.
+function act(line, beginsGesture, explain = null) {
   link.queued += 1;
-  const next = actionQueue.then(() => actNow(line, beginsGesture)).finally(() => { link.queued -= 1; });
+  const next = actionQueue.then(() => actNow(line, beginsGesture, explain))
+    .finally(() => { link.queued -= 1; });
   actionQueue = next.catch(() => {});
   return next;
 }
 
 // `line` is the session line, or a function that makes it (or null for
 // nothing to send) when the actions before it have been answered.
-async function actNow(line, beginsGesture) {
+async function actNow(line, beginsGesture, explain) {
   if (typeof line === 'function') line = line();
-  if (line === null) return;
+  if (line === null) return false;
   const began = performance.now();
   try {
     await call('POST', '/api/action', { body: line, params: beginsGesture ? { gesture: 'begin' } : {} });
     timing.last = performance.now() - began;
-    say('');
+    if (!lastState.error) say('');
+    return true;
   } catch (error) {
-    say(error.message, 'error');
-    if (error instanceof HostError) refresh();
+    say(explain && error instanceof HostError ? explain(error.message) : error.message, 'error');
+    if (error instanceof HostError) await refresh();
+    return false;
   }
 }
 
@@ -556,15 +662,32 @@ function show({ state, mesh }) {
   }
   const inUse = !!state.inUse;
   $('keep').disabled = $('discard').disabled = $('leave').disabled = !inUse;
+  $('undo').disabled = !state.undo || !inUse;
+  $('redo').disabled = !state.redo || !inUse;
+  saveSoon();
   const parts = [inUse ? 'tool in use' : state.form ? 'leaving the tool' : 'tool left'];
   if (state.points !== undefined) parts.push(`${state.points} points, ${state.polygons} polygons`);
   parts.push(`${state.actions} actions`);
   if (timing.last) parts.push(`last answer ${timing.last.toFixed(1)} ms`);
   $('status').textContent = parts.join(' · ');
   if (state.error) say(state.error, 'error');
-  else if (state.warnings && state.warnings.length) say(`warning: ${state.warnings[state.warnings.length - 1]}`, 'warning');
+  showWarnings(state.warnings || []);
   document.body.dataset.version = String(state.meshVersion);
   requestRender();
+}
+
+// The host's warnings (a folder that gave no cover an image, a value past
+// single precision), each once, newest last, until a new scene.
+function showWarnings(warnings) {
+  const list = $('warnings');
+  if (list.childElementCount === warnings.length) return;
+  list.replaceChildren(...warnings.map((text) => {
+    const item = document.createElement('li');
+    item.textContent = text;
+    return item;
+  }));
+  list.hidden = !warnings.length;
+  $('warnings-title').hidden = !warnings.length;
 }
 
 // ---- the tool's panel ------------------------------------------------
@@ -589,10 +712,51 @@ function showPanel(panel) {
     form.replaceChildren(...panel.controls.map(makeControl));
     return;
   }
+  // Every field shows the value the tool holds, but while a person types in it.
   for (const control of panel.controls) {
     const input = existing.get(control.label);
-    if (document.activeElement !== input) input.value = control.value;
+    if (!input.dataset.typing) input.value = control.value;
   }
+}
+
+const isNumeric = (control) => !control.choices && control.type !== 'string';
+
+// What an arrow key adds to a number: a step of its own size (0.01 for
+// 0.08, 0.1 for 0.5), a degree for an angle, one for a whole number.
+function stepFor(control, value) {
+  if (control.class === 'integer' || control.class === 'angle') return 1;
+  if (!value) return 0.01;
+  return Math.pow(10, Math.floor(Math.log10(Math.abs(value))));
+}
+
+// A decimal comma is read as a point ("0,05" is 0.05), never dropped.
+function typedNumber(text) {
+  const trimmed = text.trim();
+  return /^[-+]?\d*,\d+$/.test(trimmed) ? trimmed.replace(',', '.') : trimmed;
+}
+
+function valueOf(label) {
+  const panel = lastState && lastState.panel;
+  const control = panel && panel.controls.find((c) => c.label === label);
+  return control ? control.value : null;
+}
+
+async function sendEdit(control, input) {
+  delete input.dataset.typing;
+  const value = isNumeric(control) ? typedNumber(input.value) : input.value;
+  const before = valueOf(control.label);
+  if (value.includes('"')) {
+    say(`${control.label}: a value cannot hold a double quote; it stays ${before}`, 'error');
+    input.value = before;
+    return;
+  }
+  const ok = await act(`set ${quote(control.label)} ${quote(value)}`, false,
+    (message) => (/expected /.test(message)
+      ? `${control.label} takes ${control.kind}: "${value}" is not one, so it stays ${before}`
+      : `${control.label}: ${message}`));
+  const held = valueOf(control.label);
+  if (ok && held !== null && held !== value && !(isNumeric(control) && Number(held) === Number(value)))
+    say(`${control.label}: the tool holds ${held === '' ? 'nothing' : held}, not ${value}`, 'warning');
 }
 
 function makeControl(control) {
@@ -605,19 +769,26 @@ function makeControl(control) {
     input = document.createElement('select');
     for (const choice of control.choices) input.append(new Option(choice, choice));
   } else {
+    // Text, so that what a person types reaches the tool as typed: a number
+    // field would drop "abc" or "0,05" to nothing.
     input = document.createElement('input');
-    input.type = control.type === 'string' ? 'text' : 'number';
-    if (input.type === 'number') input.step = 'any';
+    input.type = 'text';
+    if (isNumeric(control)) input.inputMode = 'decimal';
+    input.addEventListener('input', () => { input.dataset.typing = '1'; });
+    input.addEventListener('keydown', (event) => {
+      if (!isNumeric(control) || (event.key !== 'ArrowUp' && event.key !== 'ArrowDown')) return;
+      event.preventDefault();
+      const value = Number(typedNumber(input.value));
+      if (!Number.isFinite(value)) return;
+      const step = stepFor(control, value) * (event.shiftKey ? 10 : 1);
+      const next = Math.round((value + (event.key === 'ArrowUp' ? step : -step)) / step) * step;
+      input.value = number(Number(next.toPrecision(12)));
+      sendEdit(control, input);
+    });
   }
   input.dataset.label = control.label;
   input.value = control.value;
-  input.addEventListener('change', () => {
-    if (input.value.includes('"')) {
-      say('a value with a double quote cannot be written in a session', 'error');
-      return;
-    }
-    act(`set ${quote(control.label)} ${quote(input.value)}`, false);
-  });
+  input.addEventListener('change', () => sendEdit(control, input));
   label.append(name, input);
   return label;
 }
@@ -662,6 +833,11 @@ $('form-dialog').addEventListener('close', async () => {
 
 // ---- buttons ------------------------------------------------------------
 
+$('undo').addEventListener('click', () => undoOrRedo('undo'));
+$('redo').addEventListener('click', () => undoOrRedo('redo'));
+$('take-back').addEventListener('click', () => {
+  start(savedSession()).catch((error) => say(error.message, 'error'));
+});
 $('keep').addEventListener('click', () => act('end keep', false));
 $('discard').addEventListener('click', () => act('end discard', false));
 $('leave').addEventListener('click', async () => {
@@ -675,8 +851,10 @@ $('leave').addEventListener('click', async () => {
   }
 });
 $('restart').addEventListener('click', () => {
-  if (lastState && lastState.actions > 2 && !confirm('Start again? What is not downloaded is lost.')) return;
-  start().catch((error) => say(error.message, 'error'));
+  if (lastState && lastState.actions > 2 && lastState.actions !== saving.downloaded &&
+      !confirm('Start again? What is not downloaded is lost.')) return;
+  sessionStorage.removeItem(storageKey);
+  start(savedSession()).catch((error) => say(error.message, 'error'));
 });
 $('frame').addEventListener('click', frameAll);
 
@@ -691,6 +869,7 @@ async function download(what) {
     if (!response.ok) throw new Error((await response.json()).error);
     const name = /filename="([^"]+)"/.exec(response.headers.get('Content-Disposition') || '');
     const url = URL.createObjectURL(await response.blob());
+    if (lastState) saving.downloaded = lastState.actions;
     const a = document.createElement('a');
     a.href = url;
     a.download = name ? name[1] : what;
@@ -724,4 +903,4 @@ window.modelerPage = {
   },
 };
 
-start().catch((error) => say(error.message, 'error'));
+start(savedSession()).catch((error) => say(error.message, 'error'));
