@@ -162,7 +162,6 @@ def build(session, collection, merge=False, material_prefix=""):
         mesh.use_auto_smooth = True
         mesh.auto_smooth_angle = SMOOTH_ANGLE
         mesh.update(calc_edges=True)
-        mesh.validate(clean_customdata=False)
 
         obj = bpy.data.objects.new(name, mesh)
         obj.location = origin
