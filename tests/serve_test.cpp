@@ -283,14 +283,16 @@ TEST(Serve, EachActionIsASessionLineAndTheDownloadsReplayBitForBit) {
 
     auto session = served.get("/api/session");
     ASSERT_TRUE(session && session->status == 200);
-    EXPECT_NE(session->body.find("\ndone folder \"" + served.images + "/covers\"\n"),
-              std::string::npos)
-        << session->body;
+    // The folder is named relative to the image folder: no path of this
+    // machine, and the session replays wherever the covers are.
+    EXPECT_NE(session->body.find("\ndone folder \"covers\"\n"), std::string::npos) << session->body;
+    EXPECT_EQ(session->body.find(served.images), std::string::npos) << session->body;
     EXPECT_NE(session->body.find("\nclock "), std::string::npos);
     const std::string sessionPath = writeTemp("replay.session", session->body);
     const std::string out = testing_support::freshFolder("serve-replay");
-    const auto run = testing_support::runModeler("run '" + sessionPath + "' -q -o '" + out +
-                                                 "/r.json' -o '" + out + "/r.glb'");
+    const auto run =
+        testing_support::runModeler("run '" + sessionPath + "' --images '" + served.images +
+                                    "/covers' -q -o '" + out + "/r.json' -o '" + out + "/r.glb'");
     ASSERT_EQ(run.status, 0) << run.output;
     for (const char *format : {"json", "glb"}) {
         auto download = served.get(std::string("/api/download/") + format);

@@ -3,9 +3,11 @@
 #include "modeler/drive/panel_values.h"
 #include "modeler/page/view_mesh.h"
 
+#include <filesystem>
 #include <sstream>
 
 namespace modeler {
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -207,12 +209,20 @@ std::optional<std::string> Workspace::replay(const std::string &text,
             std::get<action::Event>(step).code == LWTOOL_EVENT_ACTIVATE)
             continue;
         if (const auto *done = std::get_if<action::Done>(&step)) {
-            bool offered = !done->folder;
+            // Named relative to the image folder (as sessionText writes it)
+            // or in full: played again as the folder offered, in full.
+            std::optional<fs::path> offered;
             for (const std::string &name : images_.folders()) {
                 auto folder = images_.folder(name);
-                if (done->folder && folder && folder->string() == *done->folder) offered = true;
+                if (done->folder && folder &&
+                    folder->lexically_normal() == fs::path(*done->folder).lexically_normal())
+                    offered = folder;
             }
-            if (!offered) return "the session leaves with a folder this server does not offer";
+            if (done->folder && !offered)
+                return "the session leaves with a folder this server does not offer";
+            lines.push_back(actionText(action::Done{
+                offered ? std::optional<std::string>(offered->string()) : std::nullopt}));
+            continue;
         } else if (!pageMaySend(step) && !std::holds_alternative<action::Clock>(step)) {
             return "a page's session holds press, move, drag, set, end, event, clock and done "
                    "only, found \"" +
@@ -449,9 +459,25 @@ std::variant<ExportFiles, std::string> Workspace::download(const std::string &fo
 }
 
 std::string Workspace::sessionText() const {
+    // Image folders are named relative to the image folder the page offers
+    // them from, so that the session holds no path of this machine and
+    // replays wherever the same covers are.
     std::string text =
-        "# Made by hand in a page of modeler serve; replay: modeler run FILE -o OUT\n";
-    text += session_->text();
+        "# Made by hand in a page of modeler serve. Image folders are named relative to its\n"
+        "# --images folder; replay: modeler run FILE --images FOLDER -o OUT\n";
+    const std::string prefix = "done folder \"";
+    for (const std::string &line : session_->lines()) {
+        if (line.rfind(prefix, 0) == 0 && line.size() > prefix.size() && line.back() == '"' &&
+            !images_.empty()) {
+            const fs::path folder(line.substr(prefix.size(), line.size() - prefix.size() - 1));
+            const fs::path relative = folder.lexically_relative(images_.path());
+            if (!relative.empty() && *relative.begin() != "..") {
+                text += actionText(action::Done{relative.generic_string()}) + "\n";
+                continue;
+            }
+        }
+        text += line + "\n";
+    }
     return text;
 }
 

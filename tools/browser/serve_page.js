@@ -255,14 +255,15 @@ async function waitForFile(name) {
     await new Promise((r) => setTimeout(r, 300));
     const lines = fs.readFileSync(session, 'utf8');
     console.log(lines);
-    check(/^drag 7 .* view Z$/m.test(lines) && /^press /m.test(lines) && /^done folder ".*covers"$/m.test(lines)
+    check(/^drag 7 .* view Z$/m.test(lines) && /^press /m.test(lines) && /^done folder "covers"$/m.test(lines)
       && /^drag 0 .* view Y constrain hold first$/m.test(lines) && /^set "MaxSize" "0.05"$/m.test(lines),
       'the session holds the press, both drags (the second constrained), the edits and the folder chosen');
     check(!/^drag 0 .* hold second$/m.test(lines), 'one Shift drag held one axis throughout');
 
     const replay = path.join(out, 'replay.json');
     console.log(`running modeler run of the session (${elapsed()})`);
-    execFileSync(modeler, ['run', session, '-q', '-o', replay], { stdio: 'inherit', timeout: 90000 });
+    execFileSync(modeler, ['run', session, '--images', path.join(path.resolve(images), 'covers'), '-q', '-o', replay],
+      { stdio: 'inherit', timeout: 90000 });
     check(Buffer.compare(fs.readFileSync(json), fs.readFileSync(replay)) === 0,
       'modeler run of the downloaded session writes the downloaded .json byte for byte');
 
