@@ -44,5 +44,7 @@ scene.cycles.device = "CPU"
 scene.cycles.samples = 48
 scene.cycles.use_denoising = False
 scene.render.resolution_x, scene.render.resolution_y = 960, 540
+scene.render.image_settings.color_mode = "RGB"
+scene.render.image_settings.compression = 100
 scene.render.filepath = out
 bpy.ops.render.render(write_still=True)

@@ -133,6 +133,28 @@ check(undone == counts, "undoing a run leaves nothing of it: %s, before %s" % (u
 bpy.ops.mesh.varlobooks_shelf(box_min=(0, 0, 0), box_max=(1, 0.3, 0.5), seed=4, max_size=0.05)
 check(not orphans(), "a second run leaves nothing unused")
 
+# One object for the shelf: every point in it.
+bpy.ops.wm.read_factory_settings(use_empty=True)
+bpy.ops.preferences.addon_enable(module="varlobooks")
+bpy.ops.mesh.varlobooks_shelf(box_min=(0, 0, 0), box_max=(1, 0.3, 0.5), seed=4, merge=True)
+merged = list(bpy.data.collections["bookshelf"].objects)
+check(len(merged) == 1 and same_points(world_vertices(merged), points, 2e-6),
+      "One Object makes the whole shelf one object with every point")
+
+# Fit to Active Object: the box is the active object's bounds in the world.
+bpy.ops.wm.read_factory_settings(use_empty=True)
+bpy.ops.preferences.addon_enable(module="varlobooks")
+bpy.ops.mesh.primitive_cube_add(size=1, location=(5, 2, 0.5))
+bpy.context.active_object.scale = (2, 0.3, 1)
+bpy.context.view_layer.update()
+bpy.ops.mesh.varlobooks_shelf(fit_to_active=True, seed=1)
+fitted = world_vertices(list(bpy.data.collections["bookshelf"].objects))
+low, high = fitted.min(axis=0), fitted.max(axis=0)
+# (a book may stand a hair past the box, as the tool places it)
+check(low[0] >= 4 - 0.05 and high[0] <= 6 + 0.05 and low[2] >= -0.05 and high[2] <= 1 + 0.05
+      and high[0] - low[0] > 1.5, "Fit to Active Object fills the active object's bounds (x %.2f..%.2f)"
+      % (low[0], high[0]))
+
 bpy.ops.wm.save_as_mainfile(filepath=os.path.join(OUT, "shelf.blend"))
 if failures:
     print("%d checks failed" % len(failures))
