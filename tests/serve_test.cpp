@@ -302,6 +302,15 @@ TEST(Serve, EachActionIsASessionLineAndTheDownloadsReplayBitForBit) {
         EXPECT_TRUE(download->body == readFile(out + "/r." + format))
             << format << ": the page's download differs from modeler run of its session";
     }
+    // Played again by a page (a reload), the relative folder is the one
+    // offered: the same bytes.
+    const std::string json = served.get("/api/download/json")->body;
+    const nlohmann::json saved = {{"session", session->body},
+                                  {"steps", served.state().state["steps"]}};
+    auto again = served.client->Post("/api/start", saved.dump(), "application/json");
+    ASSERT_EQ(again->status, 200) << again->body;
+    served.token = readFrame(again->body).state["workspace"];
+    EXPECT_EQ(served.get("/api/download/json")->body, json);
     for (const char *format : {"obj", "gltf"}) {
         auto zipped = served.get(std::string("/api/download/") + format);
         ASSERT_TRUE(zipped && zipped->status == 200) << format;
