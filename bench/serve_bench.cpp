@@ -1,11 +1,13 @@
-// A handle drag through modeler serve's HTTP API, as the page makes it: one
-// pointer move on a shelf of about 1,000 books answered with the rebuilt
-// shelf, the tool's preview and handles, and the changed mesh in binary.
+// modeler serve's HTTP API as the page uses it: a handle drag (one pointer
+// move on a shelf of about 1,000 books answered with the rebuilt shelf, the
+// tool's preview and handles, and the changed mesh in binary), and undo.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -21,64 +23,85 @@ nlohmann::json stateOf(const std::string &frame) {
     return nlohmann::json::parse(frame.substr(4, length));
 }
 
+// modeler serve on a free port, serving on a thread of its own, with a
+// client whose page has started the tool; empty error() when it runs.
+class ServedPage {
+  public:
+    ServedPage() {
+        if (varlobooks_module_open(VARLOBOOKS_MODULE_PATH, &module_) != VARLOBOOKS_OK) {
+            error_ = varlobooks_module_error(module_);
+            return;
+        }
+        modeler::ServeOptions options;
+        options.port = 0;
+        options.webFolder = WEB_FOLDER;
+        options.objectName = "bench";
+        server_ = std::make_unique<modeler::WebServer>(module_, options);
+        if (auto error = server_->bind()) {
+            error_ = *error;
+            return;
+        }
+        serving_ = std::thread([this] { server_->run(); });
+        client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
+        client_->set_keep_alive(true);
+        client_->set_tcp_nodelay(true);  // as browsers send
+        auto started = client_->Post("/api/start", "", "text/plain");
+        headers_ = {{"X-Workspace", stateOf(started->body)["workspace"].get<std::string>()}};
+    }
+    ~ServedPage() {
+        client_.reset();
+        if (server_) server_->stop();
+        if (serving_.joinable()) serving_.join();
+        server_.reset();  // its page goes before the module's handle
+        varlobooks_module_close(module_);
+    }
+    const std::string &error() const { return error_; }
+    httplib::Result post(const std::string &path, const std::string &body) {
+        return client_->Post(path.c_str(), headers_, body, "text/plain");
+    }
+    httplib::Result get(const std::string &path) { return client_->Get(path.c_str(), headers_); }
+
+  private:
+    VarlobooksModule *module_ = nullptr;
+    std::unique_ptr<modeler::WebServer> server_;
+    std::thread serving_;
+    std::unique_ptr<httplib::Client> client_;
+    httplib::Headers headers_;
+    std::string error_;
+};
+
 void ServeDrag(benchmark::State &state) {
     const int books = static_cast<int>(state.range(0));
-    VarlobooksModule *module = nullptr;
-    if (varlobooks_module_open(VARLOBOOKS_MODULE_PATH, &module) != VARLOBOOKS_OK) {
-        state.SkipWithError(varlobooks_module_error(module));
-        varlobooks_module_close(module);
+    ServedPage page;
+    if (!page.error().empty()) {
+        state.SkipWithError(page.error().c_str());
         return;
     }
-    modeler::ServeOptions options;
-    options.port = 0;
-    options.webFolder = WEB_FOLDER;
-    options.objectName = "bench";
-    modeler::WebServer server(module, options);
-    if (auto error = server.bind()) {
-        varlobooks_module_close(module);
-        state.SkipWithError(error->c_str());
-        return;
-    }
-    std::thread serving([&server] { server.run(); });
-    {
-        httplib::Client client("127.0.0.1", server.port());
-        client.set_keep_alive(true);
-        client.set_tcp_nodelay(true);  // as browsers send
-        auto started = client.Post("/api/start", "", "text/plain");
-        const std::string token = stateOf(started->body)["workspace"];
-        const httplib::Headers headers = {{"X-Workspace", token}};
-        // In a box longer than 1 almost every book is MaxSize (0.08) thick.
-        const double length = books * 0.08;
-        client.Post("/api/action?gesture=begin", headers, "press 0 0 0", "text/plain");
-        auto placed = client.Post("/api/action", headers,
-                                  "move " + std::to_string(length) + " 0.5 0.3", "text/plain");
-        uint64_t held = stateOf(placed->body)["meshVersion"];
-        std::size_t bytes = 0, step = 0;
-        for (auto _ : state) {
-            // Each move a little further, as a pointer goes: a new box each time.
-            const double x = length + 0.001 * double(++step % 2);
-            const std::string line = "drag 7 " + std::to_string(x) + " 0.5 0.3 view Z";
-            auto answer = client.Post(("/api/action?have=" + std::to_string(held)).c_str(), headers,
-                                      line, "text/plain");
-            if (!answer || answer->status != 200) {
-                state.SkipWithError("the drag was refused");
-                break;
-            }
-            const nlohmann::json frame = stateOf(answer->body);
-            if (!frame["mesh"]) {
-                state.SkipWithError("no mesh came back");
-                break;
-            }
-            held = frame["meshVersion"];
-            bytes += answer->body.size();
+    // In a box longer than 1 almost every book is MaxSize (0.08) thick.
+    const double length = books * 0.08;
+    page.post("/api/action?gesture=begin", "press 0 0 0");
+    auto placed = page.post("/api/action", "move " + std::to_string(length) + " 0.5 0.3");
+    uint64_t held = stateOf(placed->body)["meshVersion"];
+    std::size_t bytes = 0, step = 0;
+    for (auto _ : state) {
+        // Each move a little further, as a pointer goes: a new box each time.
+        const double x = length + 0.001 * double(++step % 2);
+        const std::string line = "drag 7 " + std::to_string(x) + " 0.5 0.3 view Z";
+        auto answer = page.post("/api/action?have=" + std::to_string(held), line);
+        if (!answer || answer->status != 200) {
+            state.SkipWithError("the drag was refused");
+            break;
         }
-        state.counters["polygons"] =
-            double(stateOf(client.Get("/api/state", headers)->body)["polygons"]);
-        state.SetBytesProcessed(int64_t(bytes));
+        const nlohmann::json frame = stateOf(answer->body);
+        if (!frame["mesh"]) {
+            state.SkipWithError("no mesh came back");
+            break;
+        }
+        held = frame["meshVersion"];
+        bytes += answer->body.size();
     }
-    server.stop();
-    serving.join();
-    varlobooks_module_close(module);
+    state.counters["polygons"] = double(stateOf(page.get("/api/state")->body)["polygons"]);
+    state.SetBytesProcessed(int64_t(bytes));
 }
 BENCHMARK(ServeDrag)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -88,54 +111,29 @@ BENCHMARK(ServeDrag)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Timed: one undo and one redo, each answered with its frame.
 void ServeUndo(benchmark::State &state) {
     const int books = static_cast<int>(state.range(0));
-    VarlobooksModule *module = nullptr;
-    if (varlobooks_module_open(VARLOBOOKS_MODULE_PATH, &module) != VARLOBOOKS_OK) {
-        state.SkipWithError(varlobooks_module_error(module));
-        varlobooks_module_close(module);
+    ServedPage page;
+    if (!page.error().empty()) {
+        state.SkipWithError(page.error().c_str());
         return;
     }
-    modeler::ServeOptions options;
-    options.port = 0;
-    options.webFolder = WEB_FOLDER;
-    options.objectName = "bench";
-    modeler::WebServer server(module, options);
-    if (auto error = server.bind()) {
-        varlobooks_module_close(module);
-        state.SkipWithError(error->c_str());
-        return;
+    const double length = books * 0.08;
+    page.post("/api/action?gesture=begin", "press 0 0 0");
+    page.post("/api/action", "move " + std::to_string(length) + " 0.5 0.3");
+    page.post("/api/action", "set Rotation 5");
+    for (int step = 0; step < 40; ++step) {
+        const double x = length + 0.002 * step;
+        page.post(step ? "/api/action" : "/api/action?gesture=begin",
+                  "drag 7 " + std::to_string(x) + " 0.5 0.3 view Z");
     }
-    std::thread serving([&server] { server.run(); });
-    {
-        httplib::Client client("127.0.0.1", server.port());
-        client.set_keep_alive(true);
-        auto started = client.Post("/api/start", "", "text/plain");
-        const std::string token = stateOf(started->body)["workspace"];
-        const httplib::Headers headers = {{"X-Workspace", token}};
-        const double length = books * 0.08;
-        client.Post("/api/action?gesture=begin", headers, "press 0 0 0", "text/plain");
-        client.Post("/api/action", headers, "move " + std::to_string(length) + " 0.5 0.3",
-                    "text/plain");
-        client.Post("/api/action", headers, "set Rotation 5", "text/plain");
-        for (int step = 0; step < 40; ++step) {
-            const double x = length + 0.002 * step;
-            const std::string line = "drag 7 " + std::to_string(x) + " 0.5 0.3 view Z";
-            client.Post(step ? "/api/action" : "/api/action?gesture=begin", headers, line,
-                        "text/plain");
+    for (auto _ : state) {
+        auto undone = page.post("/api/undo", "");
+        auto redone = page.post("/api/redo", "");
+        if (!undone || undone->status != 200 || !redone || redone->status != 200) {
+            state.SkipWithError("undo or redo was refused");
+            break;
         }
-        for (auto _ : state) {
-            auto undone = client.Post("/api/undo", headers, "", "text/plain");
-            auto redone = client.Post("/api/redo", headers, "", "text/plain");
-            if (!undone || undone->status != 200 || !redone || redone->status != 200) {
-                state.SkipWithError("undo or redo was refused");
-                break;
-            }
-        }
-        state.counters["polygons"] =
-            double(stateOf(client.Get("/api/state", headers)->body)["polygons"]);
     }
-    server.stop();
-    serving.join();
-    varlobooks_module_close(module);
+    state.counters["polygons"] = double(stateOf(page.get("/api/state")->body)["polygons"]);
 }
 BENCHMARK(ServeUndo)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 

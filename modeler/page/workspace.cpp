@@ -134,7 +134,11 @@ std::optional<std::string> Workspace::act(const std::string &line, bool beginsGe
             clock_ = now;
         }
     }
-    auto error = playLine(line);
+    // Parsed and checked above: played as it is.
+    auto outcome = session_->playChecked(session, {std::string(), line});
+    ++meshVersion_;
+    std::optional<std::string> error;
+    if (outcome) error = outcome.message;
     if (newStep && session_->lines().size() > mark) {
         steps_.push_back(mark);
         redo_.clear();

@@ -471,7 +471,7 @@ void WebServer::State::routeResults() {
             const std::unique_ptr<VarlobooksFiles, FilesFree> files(made);
             auto download = downloadOf(files.get(), options.objectName + "." + format);
             if (auto *error = std::get_if<std::string>(&download)) return fail(res, 500, *error);
-            Download &file = std::get<Download>(download);
+            HttpDownload &file = std::get<HttpDownload>(download);
             res.set_header("Content-Disposition", "attachment; filename=\"" + file.name + "\"");
             res.set_content(std::move(file.bytes), file.contentType);
         }));

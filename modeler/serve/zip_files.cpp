@@ -67,8 +67,8 @@ std::variant<std::string, std::string> zipInMemory(std::vector<File> files) {
 
 }  // namespace
 
-std::variant<Download, std::string> downloadOf(const VarlobooksFiles *files,
-                                               const std::string &name) {
+std::variant<HttpDownload, std::string> downloadOf(const VarlobooksFiles *files,
+                                                   const std::string &name) {
     std::vector<File> list;
     for (std::size_t i = 0; i < varlobooks_files_count(files); ++i) {
         const char *fileName = nullptr;
@@ -86,12 +86,12 @@ std::variant<Download, std::string> downloadOf(const VarlobooksFiles *files,
     const auto type = kTypes.find(dot == std::string::npos ? "" : name.substr(dot));
     if (list.size() == 1 && type != kTypes.end()) {
         const File &file = list.front();
-        return Download{file.name, type->second,
-                        std::string(reinterpret_cast<const char *>(file.bytes), file.size)};
+        return HttpDownload{file.name, type->second,
+                            std::string(reinterpret_cast<const char *>(file.bytes), file.size)};
     }
     auto zipped = zipInMemory(std::move(list));
     if (zipped.index() == 1) return std::get<1>(zipped);
-    return Download{name + ".zip", "application/zip", std::move(std::get<0>(zipped))};
+    return HttpDownload{name + ".zip", "application/zip", std::move(std::get<0>(zipped))};
 }
 
 }  // namespace modeler

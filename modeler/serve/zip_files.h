@@ -9,7 +9,7 @@
 
 namespace modeler {
 
-struct Download {
+struct HttpDownload {
     std::string name;
     std::string contentType;
     std::string bytes;
@@ -17,7 +17,7 @@ struct Download {
 
 // files: an export's, named as name's; an error text when the archive
 // cannot be made.
-std::variant<Download, std::string> downloadOf(const VarlobooksFiles *files,
-                                               const std::string &name);
+std::variant<HttpDownload, std::string> downloadOf(const VarlobooksFiles *files,
+                                                   const std::string &name);
 
 }  // namespace modeler

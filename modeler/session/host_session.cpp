@@ -69,16 +69,22 @@ HostSession::Outcome HostSession::fill(const FillRequest &request) {
     return play(std::get<Session>(session));
 }
 
+std::optional<HostSession::Outcome> HostSession::refusal() const {
+    if (startError_) return Outcome{Status::Invalid, "the tool is not running: " + *startError_};
+    if (failed_) return Outcome{Status::Fault, "the tool stopped after a fault: " + *failed_};
+    return std::nullopt;
+}
+
 HostSession::Outcome HostSession::play(const Session &session,
                                        const std::vector<std::string> &lines) {
-    if (startError_) return {Status::Invalid, "the tool is not running: " + *startError_};
-    if (failed_) return {Status::Fault, "the tool stopped after a fault: " + *failed_};
+    if (auto refused = refusal()) return *refused;
     if (auto error = player_->check(session)) return {Status::Invalid, *error};
     return playChecked(session, lines);
 }
 
 HostSession::Outcome HostSession::playChecked(const Session &session,
                                               const std::vector<std::string> &lines) {
+    if (auto refused = refusal()) return *refused;
     for (const SessionAction &a : session.actions) {
         // A handle the tool does not have is the user's mistake, refused
         // before the tool is asked.
@@ -96,13 +102,7 @@ HostSession::Outcome HostSession::playChecked(const Session &session,
         formAnswer_.reset();
         auto error = player_->play(session, a);
         ++version_;
-        if (error) {
-            if (host_.faults().size() != faults) {
-                failed_ = error;
-                return {Status::Fault, *error};
-            }
-            return {Status::ActionFailed, *error};
-        }
+        if (error) return failedSince(faults, *error);
         // Written down as typed, but a folder as it was answered: the
         // images setting, a person's choice on the form, or the line's
         // folder taken from its base.
@@ -122,19 +122,20 @@ HostSession::Outcome HostSession::playChecked(const Session &session,
     return {};
 }
 
+HostSession::Outcome HostSession::failedSince(std::size_t faults, const std::string &error) {
+    // A fault of the plug-in ends the use; anything else was the action's.
+    if (host_.faults().size() == faults) return {Status::ActionFailed, error};
+    failed_ = error;
+    return {Status::Fault, error};
+}
+
 HostSession::Outcome HostSession::finish(const std::string &file) {
     if (!inUse()) return {};
-    if (failed_) return {Status::Fault, "the tool stopped after a fault: " + *failed_};
+    if (auto refused = refusal()) return *refused;
     const std::size_t faults = host_.faults().size();
     auto error = player_->finish(file);
     ++version_;
-    if (error) {
-        if (host_.faults().size() != faults) {
-            failed_ = error;
-            return {Status::Fault, *error};
-        }
-        return {Status::ActionFailed, *error};
-    }
+    if (error) return failedSince(faults, *error);
     lines_.push_back(actionText(action::Done{settings_.images}));
     return {};
 }

@@ -64,6 +64,8 @@ class HostSession {
     // A parsed session; lines: each action's text to write down, by the
     // action's line number (empty: made from the action).
     Outcome play(const Session &session, const std::vector<std::string> &lines = {});
+    // The same for a session already checked with player().check.
+    Outcome playChecked(const Session &session, const std::vector<std::string> &lines = {});
     // Leaves the tool if still in use, answering with the images setting.
     Outcome finish(const std::string &file);
     // After leaving with folder: warns when the tool made shells but gave
@@ -97,7 +99,9 @@ class HostSession {
     const SessionSettings &settings() const { return settings_; }
 
   private:
-    Outcome playChecked(const Session &session, const std::vector<std::string> &lines);
+    // Why nothing can be played: the tool did not start, or faulted.
+    std::optional<Outcome> refusal() const;
+    Outcome failedSince(std::size_t faults, const std::string &error);
 
     const LoadedModule &module_;
     SessionSettings settings_;
