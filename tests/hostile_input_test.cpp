@@ -2,9 +2,18 @@
 // paths, odd image folders, values out of range. Each case once failed.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "image_support.h"
 #include "support.h"
@@ -188,6 +197,62 @@ TEST(HostileImages, PipesBombsAndNonImagesAreRefusedWithAWarning) {
               std::string::npos)
         << told.output;
 }
+
+#ifndef _WIN32  // named pipes
+// A cover swapped for a pipe, or for a larger image, between the moment it
+// is looked at and the moment it is read: the file is opened once and
+// judged by what was opened, so no load waits on the pipe and none reads
+// an image other than the one it checked.
+TEST(HostileImages, AFileSwappedWhileItIsLoadedNeverBlocksTheLoad) {
+    const std::string folder = freshFolder("swapped_image");
+    const std::string cover = folder + "/cover.png", image = folder + "/image.png",
+                      pipe = folder + "/pipe.png", kept = folder + "/kept.fifo";
+    // One pipe, linked into the cover's place again and again: a writer
+    // opening it releases a load that waits on it.
+    ASSERT_TRUE(testing_support::writePng(image, 4, 4, 200, 10, 10));
+    ASSERT_EQ(mkfifo(kept.c_str(), 0600), 0);
+    const std::string png = testing_support::readFile(image);
+    std::atomic<bool> done{false};
+    // Swaps the cover between the image and a pipe, each put in place by a
+    // rename, as fast as it can.
+    std::thread swapper([&] {
+        for (int i = 0; !done; ++i) {
+            if (i % 2) {
+                std::ofstream(image, std::ios::binary) << png;
+                std::rename(image.c_str(), cover.c_str());
+            } else {
+                link(kept.c_str(), pipe.c_str());
+                std::rename(pipe.c_str(), cover.c_str());
+            }
+        }
+    });
+    int loaded = 0, refused = 0;
+    std::atomic<bool> stop{false};
+    auto loads = std::async(std::launch::async, [&] {
+        for (int i = 0; i < 20000 && !stop; ++i) {
+            modeler::Scene scene;
+            std::string why;
+            if (scene.loadImage(cover, why))
+                ++loaded;
+            else
+                ++refused;
+        }
+    });
+    const bool ended = loads.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    done = true;
+    stop = true;
+    swapper.join();
+    if (!ended) {
+        // A load waits on the pipe: a writer lets it go, so the test can end.
+        const int writer = open(kept.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+    }
+    loads.wait();
+    ASSERT_TRUE(ended) << "a load waited on a pipe put in the cover's place";
+    EXPECT_EQ(loaded + refused, 20000);
+    EXPECT_GT(loaded, 0) << "the image was never there when a load looked";
+}
+#endif
 
 TEST(HostileValues, WhatCanNeverWorkIsRefusedAndSilentNothingIsExplained) {
     const std::string out = freshFolder("hostile_values") + "/s.json";

@@ -1,5 +1,7 @@
 #include "modeler/model/scene.h"
 
+#include "modeler/model/regular_file.h"
+
 #include <stb/stb_image.h>
 
 #include <algorithm>
@@ -105,26 +107,13 @@ const Image *Scene::loadImage(const std::string &path, std::string &why) {
 }
 
 const Image *Scene::decodeImage(const std::string &path, std::string &why) {
-    // Only a regular file is opened: a pipe or device would block or never end.
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        why = "not a regular file";
-        return nullptr;
-    }
-    // Read once, whole: the header, the pixels and the bytes the exports
-    // copy all come from what was read here.
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxImageFileBytes) {
-        why = ec ? "cannot be read" : "a file larger than the host takes";
-        return nullptr;
-    }
-    std::vector<unsigned char> file(static_cast<std::size_t>(size));
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char *>(file.data()), std::streamsize(file.size()));
-    if (!in || in.peek() != std::ifstream::traits_type::eof()) {
-        why = "cannot be read (it changed while read)";
-        return nullptr;
-    }
+    // Opened once and checked through what was opened: a name checked and
+    // then opened again may by then lead to a pipe (which would block) or
+    // another file. The header, the pixels and the bytes the exports copy
+    // all come from what was read here.
+    auto read = readRegularFile(path, kMaxImageFileBytes, why);
+    if (!read) return nullptr;
+    std::vector<unsigned char> file = std::move(*read);
     // The header first, so that the size is known before anything is decoded.
     const int length = static_cast<int>(file.size());
     int width = 0, height = 0, channels = 0;
