@@ -63,14 +63,24 @@ void closeSystemLibrary(void *library) {
     FreeLibrary(static_cast<HMODULE>(library));
 }
 
-std::filesystem::path programFolder() {
+namespace {
+
+// The folder of the program (null) or loaded library's file; "." when the
+// system cannot tell.
+std::filesystem::path folderOfModule(HMODULE module) {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        const DWORD length = GetModuleFileNameW(module, buffer.data(), DWORD(buffer.size()));
         if (length == 0) return ".";
         if (length < buffer.size()) return std::filesystem::path(buffer.data()).parent_path();
         buffer.resize(buffer.size() * 2);
     }
+}
+
+}  // namespace
+
+std::filesystem::path programFolder() {
+    return folderOfModule(nullptr);
 }
 
 std::filesystem::path folderOf(const void *address) {
@@ -79,13 +89,7 @@ std::filesystem::path folderOf(const void *address) {
             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
             static_cast<LPCWSTR>(address), &module))
         return ".";
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(module, buffer.data(), DWORD(buffer.size()));
-        if (length == 0) return ".";
-        if (length < buffer.size()) return std::filesystem::path(buffer.data()).parent_path();
-        buffer.resize(buffer.size() * 2);
-    }
+    return folderOfModule(module);
 }
 
 bool stderrIsTerminal() {
