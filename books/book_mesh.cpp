@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "books/limits.h"
+#include "books/portable_trig.h"
 #include "books/roles.h"
 
 namespace varlobooks {
@@ -110,7 +111,7 @@ const std::vector<BookMeshBuilder::ArcAngle> &BookMeshBuilder::arcAngles(int n) 
         for (int k = 1; k <= n; ++k) {
             const double theta =
                 std::numbers::pi / 2 + std::numbers::pi * (1.0 - static_cast<double>(k) / (n + 1));
-            arc[k - 1] = {std::sin(theta), std::cos(theta)};
+            arc[k - 1] = {portableSin(theta), portableCos(theta)};
         }
     }
     return arc;

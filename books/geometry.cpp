@@ -3,6 +3,8 @@
 #include <cassert>
 #include <cmath>
 
+#include "books/portable_trig.h"
+
 namespace varlobooks {
 
 void setMatrix3(Matrix3 &m, double m0, double m1, double m2, double m3, double m4, double m5,
@@ -22,8 +24,8 @@ Matrix3 rotationAboutAxis(float degrees, int axis) {
     assert(axis >= 0 && axis <= 2);
     const double phi = static_cast<double>(degrees) * kRadiansPerDegree;
     // A row vector times the matrix of -phi turns by +phi.
-    const double cs = std::cos(-phi);
-    const double sn = std::sin(-phi);
+    const double cs = portableCos(-phi);
+    const double sn = portableSin(-phi);
     Matrix3 m;
     switch (axis) {
         case 0:
