@@ -41,7 +41,11 @@ Workspace::Workspace(const LoadedModule &module, const ServerRecord &server, Ima
     // done line recorded while it is played again.
     settings_.formAnswerer = [this](const PostedForm &form) -> std::optional<std::string> {
         if (replaying_) return replayAnswer_;
-        return leaveAnswerer_(form);
+        if (probe_) {
+            if (!*probe_) *probe_ = form;
+            return std::nullopt;
+        }
+        return leaveAnswer_;
     };
     session_ = freshSession();
     startError_ = session_->startError();
@@ -79,13 +83,7 @@ std::variant<std::unique_ptr<HostSession>, std::string> Workspace::played(
     return fresh;
 }
 
-Workspace::~Workspace() {
-    // A form still on the page is cancelled, so that the tool's thread ends
-    // before the host it uses.
-    bridge_.answer(std::nullopt);
-    bridge_.finish();
-    session_.reset();
-}
+Workspace::~Workspace() = default;
 
 std::optional<std::string> Workspace::playLine(const std::string &line) {
     auto outcome = session_->play(line, kPageFile, images_.path().string());
@@ -98,7 +96,7 @@ std::optional<std::string> Workspace::act(const std::string &line, bool beginsGe
     if (startError_) return "the tool is not running: " + *startError_;
     if (const auto &failed = session_->failure())
         return "the tool stopped after a fault: " + *failed;
-    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (asking_) return "the tool is being left";
     if (line.find_first_of("\n\r") != std::string::npos) return "expected one line";
     auto parsed = parseSession(line, kPageFile, images_.path().string());
     if (auto *error = std::get_if<std::string>(&parsed)) return *error;
@@ -159,7 +157,7 @@ bool leftIn(const std::vector<std::string> &lines) {
 
 std::optional<std::string> Workspace::undo() {
     if (startError_) return "the tool is not running: " + *startError_;
-    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (asking_) return "the tool is being left";
     if (steps_.empty()) return std::string("nothing to undo");
     const std::vector<std::string> &lines = session_->lines();
     if (leftIn(lines)) return std::string("the tool was left: start a new scene to use it again");
@@ -177,7 +175,7 @@ std::optional<std::string> Workspace::undo() {
 
 std::optional<std::string> Workspace::redo() {
     if (startError_) return "the tool is not running: " + *startError_;
-    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (asking_) return "the tool is being left";
     if (redo_.empty()) return std::string("nothing to redo");
     const std::size_t mark = session_->lines().size();
     std::string text;
@@ -196,7 +194,7 @@ std::optional<std::string> Workspace::redo() {
 
 std::optional<std::string> Workspace::replay(const std::string &text,
                                              const std::vector<std::size_t> &steps) {
-    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (asking_) return "the tool is being left";
     auto parsed = parseSession(text, kPageFile, images_.path().string());
     if (auto *error = std::get_if<std::string>(&parsed)) return *error;
     // The page's own lines: the object and the activation it starts with
@@ -255,42 +253,60 @@ std::optional<std::string> Workspace::leave() {
     if (startError_) return "the tool is not running: " + *startError_;
     if (const auto &failed = session_->failure())
         return "the tool stopped after a fault: " + *failed;
-    if (bridge_.stage() != FormBridge::Stage::Idle) return "the tool is being left";
+    if (asking_) return "the tool is being left";
     if (!session_->player().driver().inUse()) return "the tool is not in use";
-    bridge_.start([this](const FormAnswerer &ask) {
-        leaveAnswerer_ = ask;
-        leaveOutcome_ = session_->play(Session{kPageFile, {{1, action::Done{}, "done"}}});
-    });
-    if (bridge_.waitForQuestion() == FormBridge::Stage::Finished) return completeLeave();
-    return std::nullopt;
+    // The tool's form waits for the person, who answers in a later call.
+    // Rather than hold the tool in the middle of its done step (a thread
+    // of its own, which a browser's build has not), the step is first
+    // played on a copy of the session: the form it posts there is the one
+    // shown, and the answer is then given to the real step at once.
+    // Sessions replay exactly, so the copy asks what the real one would.
+    const std::vector<std::string> lines(session_->lines().begin() + 2, session_->lines().end());
+    auto copy = played(lines);
+    if (auto *error = std::get_if<std::string>(&copy)) return "cannot leave: " + *error;
+    std::optional<PostedForm> asked;
+    probe_ = &asked;
+    std::get<std::unique_ptr<HostSession>>(copy)->play(leaving());
+    probe_ = nullptr;
+    if (asked) {
+        asking_ = std::move(asked);
+        ++meshVersion_;
+        return std::nullopt;
+    }
+    return completeLeave(std::nullopt);
+}
+
+Session Workspace::leaving() {
+    return Session{kPageFile, {{1, action::Done{}, "done"}}};
 }
 
 std::optional<std::string> Workspace::answerForm(const std::optional<std::string> &folder) {
-    if (bridge_.stage() != FormBridge::Stage::Asking) return "no form is waiting for an answer";
+    if (!asking_) return "no form is waiting for an answer";
     std::optional<std::string> answer;
     if (folder) {
         auto path = images_.folder(*folder);
         if (!path) return "\"" + *folder + "\" is not one of the image folders offered";
         answer = path->string();
     }
-    bridge_.answer(answer);
-    auto error = completeLeave();
+    auto error = completeLeave(answer);
     // The command line says so too: a folder that gave no cover an image.
     if (!error && folder)
         session_->warnIfNoImageWent(*folder == "." ? "the image folder" : *folder);
     return error;
 }
 
-std::optional<std::string> Workspace::completeLeave() {
-    bridge_.finish();
+std::optional<std::string> Workspace::completeLeave(const std::optional<std::string> &answer) {
+    asking_.reset();
+    leaveAnswer_ = answer;
+    const HostSession::Outcome outcome = session_->play(leaving());
+    leaveAnswer_.reset();
     ++meshVersion_;
-    if (leaveOutcome_) return leaveOutcome_.message;
+    if (outcome) return outcome.message;
     return std::nullopt;
 }
 
 std::optional<PostedForm> Workspace::waitingForm() {
-    if (bridge_.stage() != FormBridge::Stage::Asking) return std::nullopt;
-    return bridge_.question();
+    return asking_;
 }
 
 const AssetModel &Workspace::asset() {
@@ -408,7 +424,7 @@ void writeMaterials(JsonWriter &out, const AssetModel &asset) {
 }  // namespace
 
 bool Workspace::showsTool() {
-    return bridge_.stage() == FormBridge::Stage::Idle;
+    return !asking_;
 }
 
 void Workspace::writeState(JsonWriter &out) {
@@ -448,7 +464,7 @@ void Workspace::writeState(JsonWriter &out) {
 }
 
 std::optional<Download> Workspace::texture(std::size_t index) {
-    if (bridge_.stage() != FormBridge::Stage::Idle) return std::nullopt;
+    if (asking_) return std::nullopt;
     const AssetModel &model = asset();
     if (index >= model.images.size()) return std::nullopt;
     const AssetImage &image = model.images[index];
@@ -457,7 +473,7 @@ std::optional<Download> Workspace::texture(std::size_t index) {
 }
 
 std::variant<ExportFiles, std::string> Workspace::download(const std::string &formatName) {
-    if (bridge_.stage() != FormBridge::Stage::Idle) return std::string("the tool is being left");
+    if (asking_) return std::string("the tool is being left");
     if (formatName.empty()) return std::string("no format given");
     return session_->exportFiles(objectName_ + "." + formatName, formatName);
 }

@@ -18,7 +18,6 @@
 #include "modeler/export/asset_model.h"
 #include "modeler/export/export_formats.h"
 #include "modeler/export/json_writer.h"
-#include "modeler/page/form_bridge.h"
 #include "modeler/page/image_folders.h"
 #include "modeler/session/host_session.h"
 
@@ -111,7 +110,9 @@ class Workspace {
     std::variant<std::unique_ptr<HostSession>, std::string> played(
         const std::vector<std::string> &lines);
     std::optional<std::string> playLine(const std::string &line);
-    std::optional<std::string> completeLeave();
+    // The done step, and playing it on the session with the form's answer.
+    static Session leaving();
+    std::optional<std::string> completeLeave(const std::optional<std::string> &answer);
     const AssetModel &asset();
 
     const LoadedModule &module_;
@@ -128,14 +129,14 @@ class Workspace {
     std::optional<std::string> startError_;
     std::optional<int64_t> clock_;
     std::function<int64_t()> wallClock_ = [] { return static_cast<int64_t>(std::time(nullptr)); };
-    // Leaving: the bridge's question, and how the done action ended.
-    // Written on the bridge's thread, read after it.
-    FormAnswerer leaveAnswerer_;
-    HostSession::Outcome leaveOutcome_;
+    // Leaving: the form the tool asks, the answer its done step is given,
+    // and while the step is tried on a copy, where the form it posts goes.
+    std::optional<PostedForm> asking_;
+    std::optional<std::string> leaveAnswer_;
+    std::optional<PostedForm> *probe_ = nullptr;
     uint64_t meshVersion_ = 1;
     uint64_t meshBytesVersion_ = 0;
     std::string meshBytes_;
-    FormBridge bridge_;  // last: its thread ends before the members it uses
 };
 
 }  // namespace modeler
