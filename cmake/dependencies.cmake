@@ -1,6 +1,6 @@
 # The libraries the program and the tests use, as the same targets on every
-# build: Debian's packages on Linux; for the Windows cross-build, the same
-# packages' headers compiled into the program (Debian ships tinygltf and
+# build: Debian's packages on Linux; for the Windows and WebAssembly
+# cross-builds, the same packages' headers compiled into the program (Debian ships tinygltf and
 # tinyobjloader as Linux libraries) and GoogleTest built from Debian's sources.
 
 find_package(Threads REQUIRED)
@@ -16,7 +16,15 @@ file(WRITE ${implementations}/stb.cpp
   "#define STB_IMAGE_IMPLEMENTATION\n#include <stb_image.h>\n"
   "#define STB_IMAGE_WRITE_IMPLEMENTATION\n#include <stb_image_write.h>\n")
 
+# fmt's shortest digits: where the C++ library cannot write floating point
+# itself (the WebAssembly build), and in the tests that prove both ways
+# write the same text. Header-only: nothing to ship.
+add_library(varlobooks_fmt INTERFACE)
+target_compile_definitions(varlobooks_fmt INTERFACE VARLOBOOKS_HAVE_FMT FMT_HEADER_ONLY)
+
 if(NOT CMAKE_CROSSCOMPILING)
+  find_package(fmt REQUIRED)
+  target_link_libraries(varlobooks_fmt INTERFACE fmt::fmt-header-only)
   find_package(CLI11 REQUIRED)
   find_package(TinyGLTF REQUIRED)
   find_package(nlohmann_json REQUIRED)
@@ -37,7 +45,7 @@ endif()
 # cross-compiler must not see the Linux C library's headers.
 set(linux_headers ${CMAKE_BINARY_DIR}/linux-headers)
 file(MAKE_DIRECTORY ${linux_headers})
-foreach(entry CLI nlohmann stb tiny_gltf.h tiny_obj_loader.h)
+foreach(entry CLI nlohmann stb tiny_gltf.h tiny_obj_loader.h fmt)
   if(NOT EXISTS /usr/include/${entry})
     message(FATAL_ERROR "/usr/include/${entry} is missing: run scripts/deps.sh")
   endif()
@@ -56,6 +64,13 @@ file(WRITE ${implementations}/tinyobjloader.cpp
 
 add_library(varlobooks_stb STATIC ${implementations}/stb.cpp)
 target_include_directories(varlobooks_stb SYSTEM PUBLIC ${linux_headers} ${linux_headers}/stb)
+
+if(EMSCRIPTEN)
+  target_include_directories(varlobooks_fmt SYSTEM INTERFACE ${linux_headers})
+  return()  # the browser's build has no tests or tools: stb and fmt are all it needs
+endif()
+# Windows' C++ library writes floating point itself.
+set_property(TARGET varlobooks_fmt PROPERTY INTERFACE_COMPILE_DEFINITIONS "")
 
 add_library(windows_tinygltf STATIC ${implementations}/tinygltf.cpp)
 target_include_directories(windows_tinygltf SYSTEM PUBLIC ${linux_headers})

@@ -10,6 +10,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libbenchmark-dev      # tests and benchmarks
   libcli11-dev                       # the modeler command line
+  libfmt-dev                         # shortest float text where the C++ library has none (WebAssembly)
   libcpp-httplib-dev libzip-dev      # modeler serve: HTTP, zipped downloads
   libstb-dev                         # decoding cover images, writing PNG
   libtinygltf-dev nlohmann-json3-dev # glTF export; JSON in the tests

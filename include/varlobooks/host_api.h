@@ -384,8 +384,7 @@ VARLOBOOKS_HOST_API void varlobooks_files_free(VarlobooksFiles *files);
  * The tool used by hand, one gesture at a time, as `modeler serve`'s page
  * uses it: a session whose lines come from a person, with the clock set
  * at each press, leaving through the tool's own form, and the page's view
- * of it all. One thread at a time per page, as for sessions; a page's form
- * is answered on another thread of the library's own while leaving. */
+ * of it all. One thread at a time per page, as for sessions. */
 
 typedef struct VarlobooksPage VarlobooksPage;
 

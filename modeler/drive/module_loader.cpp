@@ -21,17 +21,19 @@ constexpr int kMaxServers = 1024;  // a list this long has lost its end marker
 std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
     const std::string &path) {
     auto fail = [&path](const std::string &reason) { return path + ": " + reason; };
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status)) return fail("no such file");
-    if (!std::filesystem::is_regular_file(status)) return fail("not a file");
+    if (path.empty() || path != linkedModuleName()) {
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        if (!std::filesystem::exists(status)) return fail("no such file");
+        if (!std::filesystem::is_regular_file(status)) return fail("not a file");
 
-    // The system's loader trusts the file's own sizes: look first.
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
-                                           std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail()) return fail("cannot be read");
-    if (auto why = checkModuleImage(bytes)) return fail("not a loadable module (" + *why + ")");
+        // The system's loader trusts the file's own sizes: look first.
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                               std::istreambuf_iterator<char>());
+        if (!in.eof() && in.fail()) return fail("cannot be read");
+        if (auto why = checkModuleImage(bytes)) return fail("not a loadable module (" + *why + ")");
+    }
 
     std::unique_ptr<LoadedModule> module(new LoadedModule);
     module->path_ = path;

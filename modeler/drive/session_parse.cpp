@@ -246,9 +246,8 @@ std::string wordText(const std::string &word) {
 }
 
 std::string numberText(double value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
+    char text[kShortestRoom];
+    return std::string(text, writeShortest(text, value));
 }
 
 std::string pointText(const Vec3 &p) {

@@ -17,6 +17,10 @@ inline constexpr const char *kModuleSuffix = ".dll";
 inline constexpr const char *kModuleSuffix = ".so";
 #endif
 
+// The name of the module linked into this program, where the system has
+// no loader of its own (WebAssembly); empty where modules are files.
+std::string linkedModuleName();
+
 // Loads the library at path, its symbols kept to itself; null with the
 // system's reason in error.
 void *openSystemLibrary(const std::string &path, std::string &error);

@@ -6,6 +6,10 @@
 
 namespace modeler {
 
+std::string linkedModuleName() {
+    return {};
+}
+
 void *openSystemLibrary(const std::string &path, std::string &error) {
     // A path without a slash would be searched for on the library path.
     const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;

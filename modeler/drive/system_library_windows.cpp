@@ -8,6 +8,10 @@
 #include "modeler/model/wide_text.h"
 
 namespace modeler {
+
+std::string linkedModuleName() {
+    return {};
+}
 namespace {
 
 std::string systemMessage(DWORD code) {

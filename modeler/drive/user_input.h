@@ -8,6 +8,8 @@
 #include <optional>
 #include <string_view>
 
+#include "modeler/model/number_chars.h"
+
 namespace modeler {
 
 // A finite decimal number (a leading '+' allowed); nullopt for anything
@@ -16,7 +18,7 @@ namespace modeler {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     double value = 0;
     const char *end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    auto [ptr, ec] = readNumber(text.data(), end, value);
     if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value))
         return std::nullopt;
     return value;

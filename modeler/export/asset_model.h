@@ -85,7 +85,9 @@ class BlockList {
     T *claim(std::size_t count) {
         if (std::size_t(end_ - at_) < count) {
             const std::size_t size = std::max(kBlockValues, count);
-            blocks_.push_back(std::make_unique_for_overwrite<T[]>(size));
+            // Left uninitialised, as make_unique_for_overwrite would (which
+            // the WebAssembly build's C++ library lacks).
+            blocks_.push_back(std::unique_ptr<T[]>(new T[size]));
             at_ = blocks_.back().get();
             end_ = at_ + size;
         }

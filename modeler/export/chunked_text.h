@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "modeler/model/number_chars.h"
+
 namespace modeler {
 
 // A short piece of text made once and written many times (a vertex's part
@@ -121,7 +123,7 @@ class ChunkedText {
             // A small document is written without a cache.
             if (++uncachedNumbers_ < kNumbersBeforeCache) {
                 room(kNumberRoom);
-                at_ = std::to_chars(at_, at_ + kNumberRoom, value).ptr;
+                at_ = writeShortest(at_, value);
                 return;
             }
             texts.resize(std::size_t(1) << kCacheBits);
@@ -132,9 +134,10 @@ class ChunkedText {
         CachedText<Bits> &cached = texts[mixed >> (64 - kCacheBits)];
         if (cached.length == 0 || cached.bits != bits) {
             cached.bits = bits;
-            cached.length =
-                uint8_t(std::to_chars(cached.text, cached.text + sizeof cached.text, value).ptr -
-                        cached.text);
+            char text[kShortestRoom];
+            const auto length = std::size_t(writeShortest(text, value) - text);
+            std::memcpy(cached.text, text, length);
+            cached.length = uint8_t(length);
         }
         room(sizeof cached.text);
         std::memcpy(at_, cached.text, sizeof cached.text);

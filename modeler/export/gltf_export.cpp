@@ -10,6 +10,7 @@
 #include "modeler/export/asset_model.h"
 #include "modeler/export/chunked_text.h"
 #include "modeler/export/json_writer.h"
+#include "modeler/model/number_chars.h"
 
 namespace modeler {
 namespace {
@@ -268,10 +269,10 @@ class GltfBuilder {
     // A float as the double with the shortest text that reads back to it:
     // the bounds say the same in far fewer digits.
     static double shortDouble(float value) {
-        char text[32];
-        auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+        char text[kShortestRoom];
+        char *end = writeShortest(text, value);
         double result = value;
-        std::from_chars(text, end, result);
+        readNumber(text, end, result);
         return result;
     }
 

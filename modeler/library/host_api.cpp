@@ -49,6 +49,7 @@ VarlobooksStatus sessionOutcome(VarlobooksSession *s, const HostSession::Outcome
 
 // The module installed beside this library.
 std::string moduleBesideLibrary() {
+    if (std::string linked = modeler::linkedModuleName(); !linked.empty()) return linked;
     const std::string file = std::string(modeler::profile::kModuleName) + modeler::kModuleSuffix;
     return (modeler::folderOf(reinterpret_cast<const void *>(&varlobooks_host_version)) / file)
         .lexically_normal()

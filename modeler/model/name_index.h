@@ -63,7 +63,7 @@ class NameIndex {
         uint32_t hash = 0;
     };
     static uint32_t hashOf(std::string_view name) {
-        const std::size_t h = std::hash<std::string_view>{}(name);
+        const uint64_t h = std::hash<std::string_view>{}(name);
         return static_cast<uint32_t>(h ^ (h >> 32));
     }
     std::size_t mask() const { return slots_.size() - 1; }
