@@ -7,7 +7,9 @@
 #   - the tarball unpacked into a folder with a space in its path and run
 #     from there;
 #   - the Windows zip unzipped into an empty folder and run under wine, the
-#     DLL's exports and version resource checked.
+#     DLL's exports and version resource checked;
+#   - the static page unzipped and used by hand in Chromium from a static
+#     server, its sessions replayed by the tarball's modeler.
 # Usage: scripts/check_packages.sh [PACKAGES_FOLDER]   (default: build/packages)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,7 +41,8 @@ deb=$packages/varlobooks_${version}_amd64.deb
 tarball=$packages/varlobooks-$version-linux-x86_64.tar.gz
 zip=$packages/varlobooks-$version-windows-x64.zip
 addon=$packages/varlobooks-blender-$version.zip
-for file in "$deb" "$tarball" "$zip" "$addon"; do [[ -f $file ]] || fail "$file is missing"; done
+web=$packages/varlobooks-$version-web.zip
+for file in "$deb" "$tarball" "$zip" "$addon" "$web"; do [[ -f $file ]] || fail "$file is missing"; done
 
 step "lintian"
 # Kept warnings: maintscript-calls-ldconfig (CPack adds an ldconfig call for
@@ -133,6 +136,18 @@ for file in linux-x86_64/libvarlobooks_host.so linux-x86_64/varlobooks.so \
 done
 tests/blender/run_addon_test.sh "$source" "$addon" "$home/bin/modeler" "$work/blender" \
   >"$work/blender.log" 2>&1 || fail "the add-on's test in Blender: $(tail -20 "$work/blender.log")"
+
+step "the static page, unzipped and served as files"
+unzip -q "$web" -d "$work/web"
+page="$work/web/varlobooks-$version-web"
+for file in index.html app.js wasm_transport.js varlobooks.js varlobooks.wasm three.module.min.js \
+  fflate.js covers/index.json README.txt THIRD_PARTY_NOTICES; do
+  [[ -f $page/$file ]] || fail "the web zip lacks $file"
+done
+scripts/browser.sh
+node tools/browser/static_page.js "$page" "$home/bin/modeler" "$home/share/varlobooks/examples/covers" \
+  "$work/web out" "$home/lib/python3/dist-packages" >"$work/web.log" 2>&1 ||
+  fail "the static page: $(tail -20 "$work/web.log")"
 
 step "the Windows zip, under wine"
 unzipped="$work/windows user"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the exports need,
 # when any is missing. Safe to run again: it installs nothing that is there.
-# Usage: scripts/deps.sh [windows|packaging]
+# Usage: scripts/deps.sh [windows|packaging|web]
 #   windows: also the cross-build and wine; packaging: what scripts/package.sh
-#   and scripts/check_packages.sh need besides.
+#   and scripts/check_packages.sh need besides; web: the WebAssembly build.
 set -euo pipefail
 
 packages=(
@@ -26,6 +26,11 @@ if [[ ${1:-} == packaging ]]; then
     dpkg-dev file                    # the .deb: dpkg-shlibdeps reads its dependencies
     lintian                          # checking the .deb as Debian would
     zip unzip                        # the Windows package
+  )
+fi
+if [[ ${1:-} == web ]]; then
+  packages+=(
+    emscripten                       # the static page: the tool compiled to WebAssembly
   )
 fi
 if [[ ${1:-} == windows ]]; then

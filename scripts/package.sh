@@ -4,6 +4,7 @@
 #   build/packages/varlobooks_VERSION_amd64.deb
 #   build/packages/varlobooks-VERSION-windows-x64.zip
 #   build/packages/varlobooks-blender-VERSION.zip (the add-on, Linux and Windows)
+#   build/packages/varlobooks-VERSION-web.zip (the page as static files)
 #   build/packages/SHA256SUMS
 # Every file and timestamp inside comes from the commit (SOURCE_DATE_EPOCH),
 # so two runs from the same commit give the same bytes, wherever they build.
@@ -15,6 +16,7 @@ root=$(realpath -m "${1:-build}")
 
 scripts/deps.sh windows
 scripts/deps.sh packaging
+scripts/deps.sh web
 scripts/web.sh
 
 # One date for everything: the commit's, unless the caller gives one.
@@ -92,6 +94,24 @@ cp "$stage/varlobooks-$version-linux-x86_64/lib/varlobooks/libvarlobooks_host.so
 cp "$stage/$name/libvarlobooks_host.dll" "$stage/$name/varlobooks.dll" "$native/windows-x64/"
 settle "$addon"
 (cd "$addon" && find varlobooks | sort | zip -X -q -@ "$out/varlobooks-blender-$version.zip")
+
+echo "package.sh: building the static page (WebAssembly)" >&2
+web_build=$root/web-release
+log=$(mktemp)
+if ! { NODE_PATH=/usr/share/nodejs cmake --preset web -B "$web_build" -DVARLOBOOKS_REPRODUCIBLE=ON &&
+  NODE_PATH=/usr/share/nodejs cmake --build "$web_build"; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "package.sh: the web build failed (its output is above)" >&2
+  exit 1
+fi
+rm -f "$log"
+name=varlobooks-$version-web
+mkdir -p "$stage/$name"
+cp -r "$web_build/web-static/." "$stage/$name/"
+cp LICENSE THIRD_PARTY_NOTICES "$stage/$name/"
+sed "s/@VERSION@/$version/" packaging/web/README.txt >"$stage/$name/README.txt"
+settle "$stage/$name"
+(cd "$stage" && find "$name" | sort | zip -X -q -@ "$out/$name.zip")
 
 (cd "$out" && sha256sum -- *.tar.gz *.deb *.zip >SHA256SUMS)
 echo "package.sh: wrote, from $source:" >&2

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test. Usage: scripts/test.sh [default|sanitize|clang|windows]
+# Builds and runs every test. Usage: scripts/test.sh [default|sanitize|clang|windows|web]
+# web: installs emscripten, builds the static page (the tool in WebAssembly)
+# and runs its browser test against the default build's modeler.
 # windows: cross-builds with mingw-w64, runs the suite under wine, checks the
 # DLL's exports and imports, and compares the example shelves with the Linux
 # build's.
@@ -29,6 +31,18 @@ if [[ $preset == windows ]]; then
   ctest --preset windows -j "$(nproc)"
   scripts/build.sh default
   scripts/compare_systems.sh
+  exit
+fi
+
+if [[ $preset == web ]]; then
+  scripts/deps.sh
+  scripts/deps.sh web
+  scripts/browser.sh
+  scripts/web.sh
+  # Configured again now that emscripten is here: the suite gains StaticPage.
+  cmake --preset default >/dev/null
+  cmake --build --preset default
+  ctest --preset default -R '^StaticPage$' --output-on-failure
   exit
 fi
 

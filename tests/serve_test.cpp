@@ -629,13 +629,31 @@ TEST(Serve, UndoRedoAndAReplayedSessionGiveTheSameBytes) {
     // start an empty page and say why.
     for (const nlohmann::json &bad :
          {nlohmann::json{{"session", "activate\nsurface x\n"}},
-          nlohmann::json{{"session", session}, {"steps", {1}}},
-          nlohmann::json{{"session", "done folder \"/etc\"\n"}}, nlohmann::json{{"session", 3}},
+          nlohmann::json{{"session", session}, {"steps", {1}}}, nlohmann::json{{"session", 3}},
           nlohmann::json{{"steps", {2}}}}) {
         auto refused = served.client->Post("/api/start", bad.dump(), "application/json");
         EXPECT_TRUE(refused->status == 422 || refused->status == 400) << bad.dump();
         EXPECT_NE(refused->body.find("error"), std::string::npos);
     }
+
+    // A folder this server does not offer (another machine's, or one
+    // outside the image folder) is never read: the shelf comes back
+    // without covers, and the page says why.
+    const nlohmann::json elsewhere = {
+        {"session", "press 0 0 0\nmove 1 0.5 0.3\nend keep\ndone folder \"/etc\"\n"}};
+    auto played = served.client->Post("/api/start", elsewhere.dump(), "application/json");
+    ASSERT_EQ(played->status, 200) << played->body;
+    const nlohmann::json there = readFrame(played->body).state;
+    EXPECT_GT(there["polygons"].get<int>(), 0);
+    for (const nlohmann::json &material : there["materials"])
+        EXPECT_TRUE(material["texture"].is_null());
+    ASSERT_EQ(there["warnings"].size(), 1u);
+    EXPECT_NE(there["warnings"][0].get<std::string>().find("\"/etc\" the session left with is not "
+                                                           "offered here"),
+              std::string::npos);
+    served.token = there["workspace"];
+    const std::string text = served.get("/api/session")->body;
+    EXPECT_NE(text.find("\ndone cancel\n"), std::string::npos) << text;
 }
 
 TEST(Serve, APortInUseIsRefusedNotShared) {

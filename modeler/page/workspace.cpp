@@ -200,6 +200,7 @@ std::optional<std::string> Workspace::replay(const std::string &text,
     // The page's own lines: the object and the activation it starts with
     // are made here, and a done line may only name a folder offered.
     std::vector<std::string> lines;
+    std::optional<std::string> missing;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -220,8 +221,16 @@ std::optional<std::string> Workspace::replay(const std::string &text,
                     folder->lexically_normal() == fs::path(*done->folder).lexically_normal())
                     offered = folder;
             }
-            if (done->folder && !offered)
-                return "the session leaves with a folder this server does not offer";
+            // A folder not here (a page's own folder, a server started
+            // with other images): the tool is left without covers, and
+            // the page says so, rather than losing the whole shelf.
+            if (done->folder && !offered) {
+                const fs::path relative =
+                    fs::path(*done->folder).lexically_relative(images_.path());
+                missing = !images_.empty() && !relative.empty() && *relative.begin() != ".."
+                              ? relative.generic_string()
+                              : *done->folder;
+            }
             lines.push_back(actionText(action::Done{
                 offered ? std::optional<std::string>(offered->string()) : std::nullopt}));
             continue;
@@ -242,6 +251,9 @@ std::optional<std::string> Workspace::replay(const std::string &text,
     if (auto *error = std::get_if<std::string>(&fresh))
         return "cannot play the session again: " + *error;
     session_ = std::move(std::get<std::unique_ptr<HostSession>>(fresh));
+    if (missing)
+        session_->warn("the image folder \"" + *missing +
+                       "\" the session left with is not offered here: the covers have no images");
     steps_ = steps;
     redo_.clear();
     clock_.reset();

@@ -71,6 +71,8 @@ class HostSession {
     // After leaving with folder: warns when the tool made shells but gave
     // none an image from it (an empty folder, or none that decode).
     void warnIfNoImageWent(const std::string &folder);
+    // A warning of the host's own, kept and told as the tool's are.
+    void warn(const std::string &message) { host_.warn(message); }
 
     bool inUse();
     // Every action done so far, one a line, replaying to the same scene.

@@ -12,6 +12,7 @@ const { spawn, execFileSync } = require('child_process');
 const fs = require('fs');
 const path = require('path');
 const { requireChromium, launchChromium } = require('./chromium');
+const { check, within, elapsed, downloadsIn } = require('./page_steps');
 
 const [modeler, images, out] = process.argv.slice(2);
 if (!modeler || !images || !out) {
@@ -22,20 +23,7 @@ requireChromium();
 fs.rmSync(out, { recursive: true, force: true });
 const downloads = path.resolve(out, 'downloads');
 fs.mkdirSync(downloads, { recursive: true });
-
-const began = Date.now();
-const elapsed = () => `${((Date.now() - began) / 1000).toFixed(1)} s`;
-
-function check(ok, what) {
-  if (!ok) throw new Error(what);
-  console.log(`ok (${elapsed()}): ${what}`);
-}
-
-// Ends a promise that may never end (a browser that does not close).
-function within(seconds, promise, what) {
-  return Promise.race([promise, new Promise((_, reject) =>
-    setTimeout(() => reject(new Error(`${what} did not end within ${seconds} s`)), seconds * 1000).unref())]);
-}
+const { waitForFile } = downloadsIn(downloads);
 
 // Starts the server on a free port; resolves with its URL.
 function serve() {
@@ -49,15 +37,6 @@ function serve() {
     });
     child.on('exit', (code) => reject(new Error(`modeler serve ended (${code}) before serving`)));
   });
-}
-
-async function waitForFile(name) {
-  const file = path.join(downloads, name);
-  for (let i = 0; i < 200; ++i) {
-    if (fs.existsSync(file)) return file;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`the download ${name} did not arrive`);
 }
 
 (async () => {

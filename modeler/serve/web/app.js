@@ -8,6 +8,21 @@ import { Orbit } from './orbit.js';
 const $ = (id) => document.getElementById(id);
 
 // ---- talking to the host ----------------------------------------------
+// Over HTTP to modeler serve, or (the page served as static files) to the
+// host compiled to WebAssembly in this page, which answers the same
+// requests with the same bytes.
+
+const inProcess = document.documentElement.dataset.transport === 'wasm';
+let transport = { fetch: (url, options) => fetch(url, options) };
+if (inProcess) {
+  try {
+    $('status').textContent = 'loading the tool...';
+    transport = await (await import('./wasm_transport.js')).openInProcess();
+  } catch (error) {
+    $('status').textContent = `the tool could not be loaded: ${error.message || error}`;
+    throw error;
+  }
+}
 
 const link = { token: null, meshVersion: 0, inFlight: 0, queued: 0 };
 
@@ -63,7 +78,7 @@ async function call(method, path, { body, params = {} } = {}) {
 }
 
 async function exchange(method, url, body, headers) {
-  const response = await fetch(url, { method, body, headers });
+  const response = await transport.fetch(url, { method, body, headers });
   if (!response.ok) {
     let reason = `${response.status} ${response.statusText}`;
     try {
@@ -124,7 +139,7 @@ async function saveNow() {
   if (!lastState || lastState.actions === saving.actions || !link.token) return;
   if (!window.modelerPage.idle()) return saveSoon();
   try {
-    const response = await fetch('/api/session', { headers: { 'X-Workspace': link.token } });
+    const response = await transport.fetch('/api/session', { headers: { 'X-Workspace': link.token } });
     if (!response.ok) return;
     const session = await response.text();
     sessionStorage.setItem(storageKey, JSON.stringify({ session, steps: lastState.steps || [] }));
@@ -173,15 +188,27 @@ function materialFor(description) {
   if (description.texture !== null) {
     const key = `${link.meshVersion}:${description.texture}`;
     if (!textureCache.has(key)) {
-      const url = `/api/texture/${description.texture}?w=${link.token}&v=${link.meshVersion}`;
-      const texture = new THREE.TextureLoader().load(url, requestRender);
+      const texture = new THREE.Texture();
       texture.colorSpace = THREE.SRGBColorSpace;
       texture.wrapS = texture.wrapT = THREE.ClampToEdgeWrapping;
+      loadTexture(`/api/texture/${description.texture}?w=${link.token}&v=${link.meshVersion}`, texture);
       textureCache.set(key, texture);
     }
     material.map = textureCache.get(key);
   }
   return material;
+}
+
+// A cover's image, fetched through the transport and shown once decoded.
+async function loadTexture(url, texture) {
+  try {
+    const response = await transport.fetch(url, { headers: { 'X-Workspace': link.token } });
+    if (!response.ok) return;
+    texture.image = await createImageBitmap(await response.blob(), { imageOrientation: 'flipY' });
+    texture.flipY = false;  // flipped while decoded: a bitmap cannot be flipped on upload
+    texture.needsUpdate = true;
+    requestRender();
+  } catch (e) { /* the cover stays its colour */ }
 }
 
 function showMesh(mesh, state) {
@@ -808,14 +835,43 @@ function showForm(form) {
     name.textContent = field.label;
     const select = document.createElement('select');
     select.id = 'form-folder';
-    for (const folder of form.folders) select.append(new Option(folder === '.' ? '(the image folder itself)' : folder, folder));
-    if (!form.folders.length) select.append(new Option('no image folder was given to modeler serve', ''));
-    select.disabled = !form.folders.length;
+    // In this page's own file system the image folder holds only folders.
+    const folders = inProcess ? form.folders.filter((f) => f !== '.') : form.folders;
+    for (const folder of folders) select.append(new Option(folder === '.' ? '(the image folder itself)' : folder, folder));
+    if (!folders.length) select.append(new Option('no image folder was given to modeler serve', ''));
+    select.disabled = !folders.length;
+    if (pickedFolder && folders.includes(pickedFolder)) select.value = pickedFolder;
     label.append(name, select);
     fields.append(label);
+    if (inProcess) fields.append(folderPicker());
   }
-  $('form-ok').disabled = !form.folders.length;
+  $('form-ok').disabled = !fields.querySelector('select:not([disabled])');
   if (!dialog.open) dialog.showModal();
+}
+
+// The static page: a folder of the person's own images, read into the
+// page's file system and offered with the sample covers.
+let pickedFolder = null;
+function folderPicker() {
+  const label = document.createElement('label');
+  label.className = 'pick';
+  label.textContent = 'or your own images: ';
+  const input = document.createElement('input');
+  input.type = 'file';
+  input.webkitdirectory = true;
+  input.multiple = true;
+  input.id = 'form-pick';
+  input.addEventListener('change', async () => {
+    const added = await transport.addFolder(input.files);
+    if (!added) {
+      say('that folder holds no PNG, JPEG, GIF or BMP image', 'error');
+      return;
+    }
+    pickedFolder = added;
+    await refresh();
+  });
+  label.append(input);
+  return label;
 }
 
 $('form-dialog').addEventListener('close', async () => {
@@ -862,17 +918,23 @@ for (const button of document.querySelectorAll('[data-download]')) {
   button.addEventListener('click', () => download(button.dataset.download));
 }
 
+// A download's bytes and file name, as the Download buttons get them.
+async function fetchDownload(what) {
+  const path = what === 'session' ? '/api/session' : `/api/download/${encodeURIComponent(what)}`;
+  const response = await transport.fetch(path, { headers: { 'X-Workspace': link.token } });
+  if (!response.ok) throw new Error((await response.json()).error);
+  const name = /filename="([^"]+)"/.exec(response.headers.get('Content-Disposition') || '');
+  return { name: name ? name[1] : what, blob: await response.blob() };
+}
+
 async function download(what) {
-  const path = what === 'session' ? '/api/session' : `/api/download/${what}`;
   try {
-    const response = await fetch(path, { headers: { 'X-Workspace': link.token } });
-    if (!response.ok) throw new Error((await response.json()).error);
-    const name = /filename="([^"]+)"/.exec(response.headers.get('Content-Disposition') || '');
-    const url = URL.createObjectURL(await response.blob());
+    const { name, blob } = await fetchDownload(what);
+    const url = URL.createObjectURL(blob);
     if (lastState) saving.downloaded = lastState.actions;
     const a = document.createElement('a');
     a.href = url;
-    a.download = name ? name[1] : what;
+    a.download = name;
     document.body.append(a);
     a.click();
     a.remove();
@@ -903,4 +965,81 @@ window.modelerPage = {
   },
 };
 
-start(savedSession()).catch((error) => say(error.message, 'error'));
+// ---- a shelf as a link -------------------------------------------------
+// index.html#session= and the session's text in base64url (RFC 4648,
+// section 5, no padding): opening such a link plays the session again.
+
+const largestLink = 32 * 1024;
+
+function toBase64Url(text) {
+  const bytes = new TextEncoder().encode(text);
+  let binary = '';
+  for (let i = 0; i < bytes.length; i += 0x8000) binary += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+  return btoa(binary).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+}
+
+function fromBase64Url(text) {
+  if (!/^[A-Za-z0-9_-]*$/.test(text) || text.length % 4 === 1) throw new Error('the link\'s session is not base64url');
+  const binary = atob(text.replace(/-/g, '+').replace(/_/g, '/') + '='.repeat((4 - (text.length % 4)) % 4));
+  const bytes = Uint8Array.from(binary, (c) => c.charCodeAt(0));
+  return new TextDecoder('utf-8', { fatal: true }).decode(bytes);
+}
+
+// The page's address with its session, or why there is none.
+async function shelfLink() {
+  const response = await transport.fetch('/api/session', { headers: { 'X-Workspace': link.token } });
+  if (!response.ok) throw new Error((await response.json()).error);
+  const address = `${location.origin}${location.pathname}#session=${toBase64Url(await response.text())}`;
+  if (address.length > largestLink) {
+    throw new Error(`this shelf's link would be ${Math.ceil(address.length / 1024)} KB, more than the ` +
+      `${largestLink / 1024} KB that links may hold: download the session instead`);
+  }
+  return address;
+}
+
+$('copy-link').addEventListener('click', async () => {
+  try {
+    const address = await shelfLink();
+    try {
+      await navigator.clipboard.writeText(address);
+      say('the link to this shelf is copied');
+    } catch (e) {
+      prompt('The link to this shelf:', address);
+    }
+  } catch (error) {
+    say(error.message, 'error');
+  }
+});
+
+// The session a link opened with, taken off the address so that a reload
+// keeps the work done since (the tab's own copy then holds it).
+// Why a link's session could not be read, if it could not.
+let linkProblem = null;
+function linkedSession() {
+  const match = /^#session=(.*)$/.exec(location.hash);
+  if (!match) return null;
+  history.replaceState(null, '', location.pathname + location.search);
+  try {
+    return { session: fromBase64Url(match[1]), steps: [] };
+  } catch (error) {
+    linkProblem = `${error.message}: starting an empty scene`;
+    return null;
+  }
+}
+
+// For scripts and pages that embed this one: ready when the tool is
+// active and a linked session was played; a download's bytes.
+const opening = linkedSession();
+const ready = start(opening || (linkProblem ? null : savedSession())).then(() => {
+  if (linkProblem) say(linkProblem, 'error');
+});
+ready.catch((error) => say(error.message, 'error'));
+window.varlobooks = {
+  ready: ready.then(() => undefined),
+  async download(format) {
+    await ready;
+    const { blob } = await fetchDownload(format);
+    return new Uint8Array(await blob.arrayBuffer());
+  },
+  link: shelfLink,
+};
