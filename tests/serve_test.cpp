@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -477,6 +478,41 @@ TEST(Serve, ImagesComeOnlyFromUnderTheImageFolder) {
     EXPECT_EQ(served.client->Get("/package.json")->status, 404);
     EXPECT_EQ(served.client->Get("/appXjs")->status, 404);
     EXPECT_EQ(served.client->Get("/web/app.js")->status, 404);
+}
+
+// A folder swapped for a link to elsewhere while requests run: the file is
+// opened beneath the image folder's own descriptor, so no request is ever
+// answered with a file from outside (checking the name, then opening it
+// again, served one now and then).
+TEST(Serve, AFolderSwappedForALinkNeverServesAFileFromOutside) {
+    SKIP_WITHOUT_PAGE();
+    Served served;
+    const fs::path root = served.images;
+    const fs::path outside = testing_support::freshFolder("serve-outside");
+    fs::create_directory(root / "race");
+    std::ofstream(root / "race" / "cover.png", std::ios::binary) << "INSIDE";
+    std::ofstream(outside / "cover.png", std::ios::binary) << "OUTSIDE";
+    std::atomic<bool> racing{true};
+    std::thread swapper([&] {
+        std::error_code ec;
+        while (racing) {
+            fs::rename(root / "race", root / "race-real", ec);
+            fs::create_directory_symlink(outside, root / "race", ec);
+            fs::remove(root / "race", ec);
+            fs::rename(root / "race-real", root / "race", ec);
+        }
+    });
+    int served200 = 0, leaked = 0;
+    for (int i = 0; i < 3000; ++i) {
+        auto res = served.client->Get("/images/race/cover.png");
+        ASSERT_TRUE(res);
+        if (res->status == 200) ++served200;
+        if (res->body.find("OUTSIDE") != std::string::npos) ++leaked;
+    }
+    racing = false;
+    swapper.join();
+    EXPECT_EQ(leaked, 0) << "of " << served200 << " answered";
+    EXPECT_GT(served200, 0) << "the folder itself is served when it is there";
 }
 
 TEST(Serve, RequestsMustNameThisServer) {

@@ -17,15 +17,6 @@ bool writableInSession(const std::string &name) {
            findInvalidUtf8(name) == std::string::npos;  // a session is UTF-8
 }
 
-// Whether path, canonical, lies within root (or is root).
-bool within(const fs::path &root, const fs::path &path) {
-    auto r = root.begin(), p = path.begin();
-    for (; r != root.end(); ++r, ++p) {
-        if (p == path.end() || *r != *p) return false;
-    }
-    return true;
-}
-
 void collect(const fs::path &root, const fs::path &folder, const std::string &prefix, int depth,
              std::vector<std::string> &out) {
     std::error_code ec;
@@ -68,24 +59,21 @@ std::optional<fs::path> ImageRoot::folder(const std::string &relative) const {
     return root_ / fs::path(relative);
 }
 
-std::optional<fs::path> ImageRoot::file(const std::string &relative) const {
-    if (root_.empty() || relative.empty()) return std::nullopt;
-    if (relative.find('\0') != std::string::npos || relative.find('\\') != std::string::npos)
+std::optional<std::vector<std::string>> ImageRoot::segmentsOf(const std::string &relative) {
+    if (relative.empty() || relative.find('\0') != std::string::npos ||
+        relative.find('\\') != std::string::npos)
         return std::nullopt;
-    fs::path path = root_;
+    std::vector<std::string> segments;
     std::size_t start = 0;
     while (start <= relative.size()) {
         std::size_t slash = relative.find('/', start);
         if (slash == std::string::npos) slash = relative.size();
-        const std::string segment = relative.substr(start, slash - start);
+        std::string segment = relative.substr(start, slash - start);
         if (segment.empty() || segment == "." || segment == "..") return std::nullopt;
-        path /= segment;
+        segments.push_back(std::move(segment));
         start = slash + 1;
     }
-    std::error_code ec;
-    const fs::path real = fs::canonical(path, ec);
-    if (ec || !within(root_, real) || !fs::is_regular_file(real, ec)) return std::nullopt;
-    return real;
+    return segments;
 }
 
 }  // namespace modeler

@@ -3,6 +3,7 @@
 // outside it can be named: no "..", no link that leads out.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,10 +27,16 @@ class ImageRoot {
     std::vector<std::string> folders() const;
     // The absolute folder for a name folders() gave; nullopt for any other.
     std::optional<std::filesystem::path> folder(const std::string &relative) const;
-    // The regular file that relative (decoded, '/'-separated) names under
-    // the root, after every link is followed; nullopt when it leaves the
-    // root, is not a regular file, or has a segment "..", "." or empty.
-    std::optional<std::filesystem::path> file(const std::string &relative) const;
+    // The bytes of the regular file that relative (decoded, '/'-separated)
+    // names under the root, of at most largest bytes; nullopt when it
+    // leaves the root, is not a regular file, is larger, or has a segment
+    // "..", "." or empty. The file is opened beneath the root's own open
+    // folder, never by a name checked before (a folder swapped for a link
+    // in between cannot lead out), and judged by what was opened. POSIX
+    // systems only, as modeler serve.
+    std::optional<std::string> readFile(const std::string &relative, std::uintmax_t largest) const;
+    // relative's segments, or nullopt for a name readFile refuses at once.
+    static std::optional<std::vector<std::string>> segmentsOf(const std::string &relative);
 
   private:
     std::filesystem::path root_;

@@ -339,14 +339,10 @@ void WebServer::State::routeFiles() {
                 return fail(res, 400, "encoded separators are not allowed in a path");
         }
         const std::string relative = req.matches[1];
-        auto path = images.file(relative);
-        if (!path) return fail(res, 404, "no such image under the image folder");
-        const std::string type = contentTypeFor(path->extension().string());
-        std::error_code ec;
-        if (!isImageType(type) || fs::file_size(*path, ec) > kLargestImage || ec)
-            return fail(res, 404, "not an image the page can show");
-        auto bytes = readFileBytes(*path);
-        if (!bytes) return fail(res, 404, "the image cannot be read");
+        const std::string type = contentTypeFor(fs::path(relative).extension().string());
+        if (!isImageType(type)) return fail(res, 404, "not an image the page can show");
+        auto bytes = images.readFile(relative, kLargestImage);
+        if (!bytes) return fail(res, 404, "no such image under the image folder");
         res.set_content(std::move(*bytes), type);
     });
 }
