@@ -121,6 +121,15 @@ TEST(Loader, BrokenDescriptorsAndFailedStartupsAreRefusedCleanly) {
     } cases[] = {
         {"fixture_no_startup", "descriptor lacks startup or server list"},
         {"fixture_endless_list", "server list has no end"},
+        // Pointers that lie, refused before anything is read or called.
+        {"fixture_servers_at_0x10", "its server list is not in its data"},
+        {"fixture_servers_in_code", "its server list is not in its data"},
+        {"fixture_class_name_garbage",
+         "server entry 0's class or name is not a text in its memory"},
+        {"fixture_startup_elsewhere", "the descriptor's startup or shutdown is not in its code"},
+        {"fixture_activate_elsewhere", "server entry 0's activation function is not in its code"},
+        {"fixture_descriptor_function",
+         "its descriptor (" MODULE_DESCRIPTOR_SYMBOL ") is not a record in its data"},
         {"fixture_startup_fails", "module startup failed"},
         {"fixture_other_server", ""},
     };

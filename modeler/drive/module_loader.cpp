@@ -1,6 +1,7 @@
 #include "modeler/drive/module_loader.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,52 @@ namespace modeler {
 namespace {
 
 constexpr int kMaxServers = 1024;  // a list this long has lost its end marker
+
+// What each part of a module's memory may be used as, so that nothing its
+// descriptor points at is read or called before it is known to be the
+// module's own: records and text in its readable data, functions in its
+// code. Where the system cannot tell (a module linked into the program),
+// everything passes.
+class ModuleMemory {
+  public:
+    explicit ModuleMemory(std::optional<std::vector<MappedSegment>> segments)
+        : segments_(std::move(segments)) {}
+
+    // size bytes of a record at p, in readable memory that is not code.
+    bool data(const void *p, std::size_t size) const {
+        if (!segments_) return true;
+        const auto begin = reinterpret_cast<uintptr_t>(p);
+        const MappedSegment *s = segmentOf(begin);
+        return s && s->readable && !s->executable && size <= s->end - begin;
+    }
+    // A function at address.
+    bool code(uintptr_t address) const {
+        if (!segments_) return true;
+        const MappedSegment *s = segmentOf(address);
+        return s && s->executable;
+    }
+    // A NUL-terminated text at p, wholly in readable memory.
+    bool text(const char *p) const {
+        if (!segments_) return true;
+        const auto begin = reinterpret_cast<uintptr_t>(p);
+        const MappedSegment *s = segmentOf(begin);
+        return s && s->readable && std::memchr(p, '\0', s->end - begin) != nullptr;
+    }
+
+  private:
+    const MappedSegment *segmentOf(uintptr_t address) const {
+        for (const MappedSegment &s : *segments_) {
+            if (address >= s.begin && address < s.end) return &s;
+        }
+        return nullptr;
+    }
+    std::optional<std::vector<MappedSegment>> segments_;
+};
+
+template <typename Function>
+uintptr_t addressOf(Function *function) {
+    return reinterpret_cast<uintptr_t>(function);
+}
 
 }  // namespace
 
@@ -40,10 +87,13 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
     std::string why;
     module->handle_ = openSystemLibrary(path, why);
     if (!module->handle_) return fail("not a loadable shared object (" + why + ")");
-    module->descriptor_ = static_cast<const ModuleDescriptor *>(
+    const ModuleMemory memory(mappedSegments(module->handle_));
+    const auto *d = static_cast<const ModuleDescriptor *>(
         findSystemSymbol(module->handle_, MODULE_DESCRIPTOR_SYMBOL));
-    const ModuleDescriptor *d = module->descriptor_;
     if (!d) return fail("no module descriptor (" MODULE_DESCRIPTOR_SYMBOL ")");
+    if (!memory.data(d, sizeof *d))
+        return fail("its descriptor (" MODULE_DESCRIPTOR_SYMBOL ") is not a record in its data");
+    module->descriptor_ = d;
     if (d->sysSync != MODULE_SYNC_WORD) {
         return fail("wrong synchronisation word " + hex(d->sysSync) + ", expected " +
                     hex(MODULE_SYNC_WORD));
@@ -57,15 +107,26 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
                     hex(MODULE_MACHINE_TYPE) + ")");
     }
     if (!d->startup || !d->serverDefs) return fail("descriptor lacks startup or server list");
+    if (!memory.code(addressOf(d->startup)) ||
+        (d->shutdown && !memory.code(addressOf(d->shutdown)))) {
+        module->descriptor_ = nullptr;  // its shutdown is not called either
+        return fail("the descriptor's startup or shutdown is not in its code");
+    }
 
     // Check the server list before anything of the module runs.
     for (const ServerRecord *s = d->serverDefs;; ++s) {
+        const std::string entry = "server entry " + std::to_string(module->servers_.size());
+        if (!memory.data(s, sizeof *s))
+            return fail(s == d->serverDefs ? std::string("its server list is not in its data")
+                                           : entry + " is not in its data (the list has no end)");
         if (!s->className && !s->name && !s->activate && !s->tagInfo) break;
         if (module->servers_.size() == kMaxServers) return fail("server list has no end");
-        if (!s->className || !s->name || !s->activate) {
-            return fail("server entry " + std::to_string(module->servers_.size()) +
-                        " lacks a class, name or activation function");
-        }
+        if (!s->className || !s->name || !s->activate)
+            return fail(entry + " lacks a class, name or activation function");
+        if (!memory.text(s->className) || !memory.text(s->name))
+            return fail(entry + "'s class or name is not a text in its memory");
+        if (!memory.code(addressOf(s->activate)))
+            return fail(entry + "'s activation function is not in its code");
         module->servers_.push_back({s->className, s->name, s});
     }
     module->moduleData_ = d->startup();
@@ -75,6 +136,9 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
     }
     module->setClock_ = reinterpret_cast<ModuleSetClockFunc *>(
         findSystemSymbol(module->handle_, MODULE_CLOCK_SYMBOL));
+    // A clock symbol that is not a function of its own is no clock.
+    if (module->setClock_ && !memory.code(addressOf(module->setClock_)))
+        module->setClock_ = nullptr;
     module->claimClock();
     module->readOnly_ = readOnlySegments(module->handle_, module->descriptor_);
     module->readVersion();

@@ -3,7 +3,9 @@
 // go to a terminal.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,14 @@ void *openSystemLibrary(const std::string &path, std::string &error);
 // The address of the library's exported symbol, or null.
 void *findSystemSymbol(void *library, const char *name);
 void closeSystemLibrary(void *library);
+// A part of a loaded library's memory, and what it may be used as.
+struct MappedSegment {
+    uintptr_t begin, end;  // [begin, end)
+    bool readable, writable, executable;
+};
+// The segments the system mapped for library; nullopt where it cannot tell
+// (a module linked into the program).
+std::optional<std::vector<MappedSegment>> mappedSegments(void *library);
 // The library's read-only segments (its constants and string literals):
 // address is any address within the library, such as one of its symbols.
 std::vector<MemoryRange> readOnlySegments(void *library, const void *address);

@@ -47,6 +47,11 @@ void *findSystemSymbol(void *library, const char *name) {
 
 void closeSystemLibrary(void *) {}
 
+// The module is this program's own code: there is nothing to check it by.
+std::optional<std::vector<MappedSegment>> mappedSegments(void *) {
+    return std::nullopt;
+}
+
 // WebAssembly has no read-only memory: of the module's constants, only its
 // version text is known to stay as it is.
 std::vector<MemoryRange> readOnlySegments(void *, const void *) {

@@ -2,6 +2,8 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "modeler/drive/system_library.h"
 
 namespace modeler {
@@ -29,31 +31,43 @@ void closeSystemLibrary(void *library) {
     dlclose(library);
 }
 
-std::vector<MemoryRange> readOnlySegments(void *, const void *address) {
+std::optional<std::vector<MappedSegment>> mappedSegments(void *library) {
+    // The library's own link map names where it was mapped; its program
+    // headers then say what each part of it is.
+    link_map *map = nullptr;
+    if (!library || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map)
+        return std::vector<MappedSegment>{};
     struct Search {
-        uintptr_t address;
-        std::vector<MemoryRange> ranges;
-    } search{reinterpret_cast<uintptr_t>(address), {}};
+        ElfW(Addr) base;
+        const char *name;
+        std::vector<MappedSegment> segments;
+    } search{map->l_addr, map->l_name, {}};
     dl_iterate_phdr(
         [](dl_phdr_info *info, size_t, void *data) {
             auto &search = *static_cast<Search *>(data);
-            bool holds = false;
-            std::vector<MemoryRange> readOnly;
+            if (info->dlpi_addr != search.base || !info->dlpi_name || !search.name ||
+                std::strcmp(info->dlpi_name, search.name) != 0)
+                return 0;
             for (int i = 0; i < info->dlpi_phnum; ++i) {
                 const ElfW(Phdr) &segment = info->dlpi_phdr[i];
                 if (segment.p_type != PT_LOAD) continue;
                 const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
-                const uintptr_t end = begin + segment.p_memsz;
-                if (search.address >= begin && search.address < end) holds = true;
-                if ((segment.p_flags & PF_R) && !(segment.p_flags & PF_W))
-                    readOnly.push_back({begin, end});
+                search.segments.push_back(
+                    {begin, begin + segment.p_memsz, (segment.p_flags & PF_R) != 0,
+                     (segment.p_flags & PF_W) != 0, (segment.p_flags & PF_X) != 0});
             }
-            if (!holds) return 0;
-            search.ranges = std::move(readOnly);
             return 1;  // found: stop
         },
         &search);
-    return search.ranges;
+    return search.segments;
+}
+
+std::vector<MemoryRange> readOnlySegments(void *library, const void *) {
+    std::vector<MemoryRange> ranges;
+    for (const MappedSegment &s : mappedSegments(library).value_or(std::vector<MappedSegment>{})) {
+        if (s.readable && !s.writable) ranges.push_back({s.begin, s.end});
+    }
+    return ranges;
 }
 
 std::filesystem::path programFolder() {

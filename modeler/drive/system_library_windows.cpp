@@ -39,21 +39,30 @@ void *openSystemLibrary(const std::string &path, std::string &error) {
     return reinterpret_cast<void *>(library);
 }
 
-std::vector<MemoryRange> readOnlySegments(void *library, const void *) {
-    // The loaded image's own section table: sections that may be read but
-    // never written.
+std::optional<std::vector<MappedSegment>> mappedSegments(void *library) {
+    // The loaded image's own section table.
     const auto base = reinterpret_cast<uintptr_t>(library);
     const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-    if (!library || dos->e_magic != IMAGE_DOS_SIGNATURE) return {};
+    if (!library || dos->e_magic != IMAGE_DOS_SIGNATURE) return std::vector<MappedSegment>{};
     const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-    if (nt->Signature != IMAGE_NT_SIGNATURE) return {};
-    std::vector<MemoryRange> ranges;
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return std::vector<MappedSegment>{};
+    std::vector<MappedSegment> segments;
     const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(nt);
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
         const DWORD flags = section->Characteristics;
-        if (!(flags & IMAGE_SCN_MEM_READ) || (flags & IMAGE_SCN_MEM_WRITE)) continue;
         const uintptr_t begin = base + section->VirtualAddress;
-        ranges.push_back({begin, begin + section->Misc.VirtualSize});
+        segments.push_back({begin, begin + section->Misc.VirtualSize,
+                            (flags & IMAGE_SCN_MEM_READ) != 0, (flags & IMAGE_SCN_MEM_WRITE) != 0,
+                            (flags & IMAGE_SCN_MEM_EXECUTE) != 0});
+    }
+    return segments;
+}
+
+std::vector<MemoryRange> readOnlySegments(void *library, const void *) {
+    // Sections that may be read but never written.
+    std::vector<MemoryRange> ranges;
+    for (const MappedSegment &s : mappedSegments(library).value_or(std::vector<MappedSegment>{})) {
+        if (s.readable && !s.writable) ranges.push_back({s.begin, s.end});
     }
     return ranges;
 }
