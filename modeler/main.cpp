@@ -119,6 +119,29 @@ void warnOfEmptyResults(const VarlobooksSummary &summary, const Common &common) 
     }
 }
 
+// While the outputs are written, SIGINT, SIGTERM and SIGHUP wait: the
+// export stages each file beside its target and renames it into place, and
+// a signal in between would leave the staged files behind. A signal that
+// came meanwhile takes effect as soon as the writing ends, which is short.
+class SignalsWaitForTheOutputs {
+  public:
+#ifndef _WIN32
+    SignalsWaitForTheOutputs() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&held, signal);
+        sigprocmask(SIG_BLOCK, &held, &before_);
+    }
+    ~SignalsWaitForTheOutputs() {
+        sigprocmask(SIG_SETMASK, &before_, nullptr);
+    }
+
+  private:
+    sigset_t before_{};
+#endif
+};
+
 // Every output written at once: a run that fails leaves every earlier file
 // as it was.
 std::optional<std::string> writeOutputs(VarlobooksSession *session,
@@ -131,8 +154,11 @@ std::optional<std::string> writeOutputs(VarlobooksSession *session,
     // Large exports take a moment: say so on a terminal.
     const bool progress = stderrIsTerminal() && !common.quiet && summary.polygons > kLargeExport;
     if (progress) std::cerr << "modeler: writing ..." << std::flush;
-    const VarlobooksStatus status =
-        varlobooks_session_export(session, paths.data(), formats.data(), paths.size());
+    VarlobooksStatus status;
+    {
+        const SignalsWaitForTheOutputs waiting;
+        status = varlobooks_session_export(session, paths.data(), formats.data(), paths.size());
+    }
     if (progress) std::cerr << (status != VARLOBOOKS_OK ? " failed\n" : " done\n");
     if (status != VARLOBOOKS_OK) return std::string(varlobooks_session_error(session));
     return std::nullopt;
