@@ -1,6 +1,9 @@
 // The loader on good and bad module files, and the modeler command's errors.
 
+#include <cstring>
 #include <fstream>
+#include <iostream>
+#include <vector>
 
 #include "support.h"
 
@@ -169,3 +172,64 @@ TEST(Loader, EveryTruncationOfTheModuleIsRefusedOrLoadsWhole) {
     EXPECT_GT(refused, 10);
     EXPECT_EQ(testing_support::runModeler("info '" + path + "'").status, loaded ? 0 : 1);
 }
+
+#ifndef _WIN32
+// Modules whose dynamic section, symbol tables or relocations are corrupt:
+// loaded first in a trial process, none of them crashes or aborts the host
+// inside the system's loader (without the trial, a third of them did).
+TEST(Loader, NoCorruptModuleCrashesTheHost) {
+    const std::string original = FIXTURE_DIR "/fixture_other_server" MODULE_SUFFIX;
+    std::ifstream in(original, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 0x1000u);
+    // The loader's tables: from the program headers' end to the first page
+    // (hash tables, dynamic symbols and strings, relocations), and the
+    // dynamic section.
+    uint64_t programHeaders = 0;
+    uint16_t headerSize = 0, headerCount = 0;
+    std::memcpy(&programHeaders, &bytes[0x20], 8);
+    std::memcpy(&headerSize, &bytes[0x36], 2);
+    std::memcpy(&headerCount, &bytes[0x38], 2);
+    std::vector<std::pair<std::size_t, std::size_t>> regions = {
+        {programHeaders + std::size_t(headerSize) * headerCount, 0x1000}};
+    for (uint16_t i = 0; i < headerCount; ++i) {
+        const std::size_t at = programHeaders + std::size_t(i) * headerSize;
+        uint32_t type = 0;
+        uint64_t offset = 0, size = 0;
+        std::memcpy(&type, &bytes[at], 4);
+        std::memcpy(&offset, &bytes[at + 8], 8);
+        std::memcpy(&size, &bytes[at + 32], 8);
+        if (type == 2 /* PT_DYNAMIC */) regions.push_back({offset, offset + size});
+    }
+    const std::string folder = testing_support::freshFolder("corrupt-modules");
+    uint64_t state = 0x2545F4914F6CDD1Dull;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    int loaded = 0, refused = 0, crashedApart = 0;
+    for (int mutant = 0; mutant < 300; ++mutant) {
+        std::vector<unsigned char> changed = bytes;
+        const auto &[from, to] = regions[next() % regions.size()];
+        for (uint64_t n = 1 + next() % 4; n > 0; --n)
+            changed[from + next() % (to - from)] ^= static_cast<unsigned char>(1u << (next() % 8));
+        const std::string path = folder + "/mutant" + std::to_string(mutant) + MODULE_SUFFIX;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(changed.data()), std::streamsize(changed.size()));
+        const std::string error = loadError(path);
+        if (error == "loaded") {
+            ++loaded;
+        } else {
+            ++refused;
+            EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+            if (error.find("in a trial process") != std::string::npos) ++crashedApart;
+        }
+    }
+    std::cout << loaded << " mutants loaded, " << refused << " refused, " << crashedApart
+              << " of them after crashing their trial\n";
+    EXPECT_GT(crashedApart, 0) << "the mutants reach the loader's crashes";
+}
+#endif

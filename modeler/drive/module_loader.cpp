@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "modeler/drive/module_file_check.h"
+#include "modeler/drive/module_trial.h"
 #include "modeler/drive/system_library.h"
 #include "modeler/services/hex_text.h"
 #include "modeler/services/service_host.h"
@@ -65,8 +66,8 @@ uintptr_t addressOf(Function *function) {
 
 }  // namespace
 
-std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
-    const std::string &path) {
+std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(const std::string &path,
+                                                                            Trial trial) {
     auto fail = [&path](const std::string &reason) { return path + ": " + reason; };
     if (path.empty() || path != linkedModuleName()) {
         std::error_code ec;
@@ -80,6 +81,9 @@ std::variant<std::unique_ptr<LoadedModule>, std::string> LoadedModule::load(
                                                std::istreambuf_iterator<char>());
         if (!in.eof() && in.fail()) return fail("cannot be read");
         if (auto why = checkModuleImage(bytes)) return fail("not a loadable module (" + *why + ")");
+        if (trial == Trial::Apart) {
+            if (auto why = tryModuleApart(path)) return fail(*why);
+        }
     }
 
     std::unique_ptr<LoadedModule> module(new LoadedModule);

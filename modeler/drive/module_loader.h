@@ -24,10 +24,13 @@ struct ServerInfo {
 
 class LoadedModule {
   public:
+    // Apart: loaded first in a trial process of its own (module_trial.h);
+    // InProcess: here only (the trial itself).
+    enum class Trial { Apart, InProcess };
     // The module at path, started; or a one-line error naming the file and
     // the reason.
     [[nodiscard]] static std::variant<std::unique_ptr<LoadedModule>, std::string> load(
-        const std::string &path);
+        const std::string &path, Trial trial = Trial::Apart);
     ~LoadedModule();
     LoadedModule(const LoadedModule &) = delete;
     LoadedModule &operator=(const LoadedModule &) = delete;
