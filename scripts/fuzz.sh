@@ -9,14 +9,15 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(module_file session tool image_folder)
+((${#targets[@]})) || targets=(module_file session tool image_folder page)
 
 scripts/deps.sh
 scripts/web.sh
 # The fuzz targets alone: the rest of the fuzz preset's build (the program,
 # the module, the tools) is not run here.
 log=$(mktemp)
-if ! { cmake --preset fuzz && cmake --build --preset fuzz --target "${targets[@]/%/_fuzz}"; } \
+if ! { cmake --preset fuzz && cmake --build --preset fuzz --target "${targets[@]/%/_fuzz}" \
+  varlobooks varlobooks-module-trial; } \
   >"$log" 2>&1; then
   cat "$log" >&2
   rm -f "$log"
