@@ -17,10 +17,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (modeler::checkModuleImage({data, size})) return 0;
-    static const std::string path =
-        (std::filesystem::temp_directory_path() /
-         ("varlobooks-module-fuzz-" + std::to_string(getpid()) + ".so"))
-            .string();
+    static const std::string path = (std::filesystem::temp_directory_path() /
+                                     ("varlobooks-module-fuzz-" + std::to_string(getpid()) + ".so"))
+                                        .string();
     std::ofstream(path, std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
     (void)modeler::LoadedModule::load(path);

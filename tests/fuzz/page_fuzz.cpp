@@ -44,8 +44,8 @@ struct Setting {
         if (!server) finding("no tool in the module");
         images = fs::temp_directory_path() / ("varlobooks-page-fuzz-" + std::to_string(getpid()));
         fs::remove_all(images);
-        folderNames = {"covers", "caf\xe9", "dir\xfe", "quote\"d", "a b", "nested/deeper", "..",
-                       "/etc", "", "covers/../covers"};
+        folderNames = {"covers",        "caf\xe9", "dir\xfe", "quote\"d", "a b",
+                       "nested/deeper", "..",      "/etc",    "",         "covers/../covers"};
         for (const char *made : {"covers", "caf\xe9", "dir\xfe", "a b", "nested/deeper"}) {
             fs::create_directories(images / made);
             fs::copy_file(SOURCE_DIR "/examples/covers/cover01.png", images / made / "c\xe9.png");
@@ -76,10 +76,11 @@ std::string anyNumber(FuzzedDataProvider &in) {
 }
 
 std::string anyLine(FuzzedDataProvider &in) {
-    static const char *const kWords[] = {"press", "move", "drag", "set",     "end",
+    static const char *const kWords[] = {"press", "move",  "drag", "set",    "end",
                                          "event", "clock", "done", "object", "activate"};
-    static const char *const kLabels[] = {"\"MaxSize\"", "\"Rotation\"", "\"Type\"",
-                                          "\"Surface Prefix\"", "\"Axis\"", "\"Book Segments\""};
+    static const char *const kLabels[] = {"\"MaxSize\"", "\"Rotation\"",
+                                          "\"Type\"",    "\"Surface Prefix\"",
+                                          "\"Axis\"",    "\"Book Segments\""};
     if (in.ConsumeIntegralInRange(0, 9) == 0) return in.ConsumeRandomLengthString(4096);
     std::string line = kWords[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kWords) - 1)];
     const int words = in.ConsumeIntegralInRange(0, 6);
@@ -117,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static Setting setting;
     FuzzedDataProvider in(data, size);
     modeler::SessionSettings settings;
-    const std::string objectName = in.ConsumeBool() ? "bookshelf" : in.ConsumeRandomLengthString(64);
+    const std::string objectName =
+        in.ConsumeBool() ? "bookshelf" : in.ConsumeRandomLengthString(64);
     modeler::Workspace page(*setting.module, *setting.server, modeler::ImageRoot(setting.images),
                             objectName, settings);
     int64_t now = 1000;

@@ -31,4 +31,32 @@ function downloadsIn(folder) {
   return { waitForFile };
 }
 
-module.exports = { check, within, elapsed, downloadsIn };
+// A person's gestures on the page of modeler serve (or the static page),
+// each waited out until the page has sent everything.
+function gestures(page) {
+  const settle = () => page.waitForFunction(() => window.modelerPage.idle());
+  const state = () => page.evaluate(() => window.modelerPage.state());
+  return {
+    settle,
+    state,
+    // Drags handle from where it shows in view (0 Top, 1 Perspective, 2
+    // Front, 3 Side) by dx, dy pixels.
+    async dragHandle(handle, view, dx, dy, steps = 12) {
+      const from = await page.evaluate((h, v) => window.modelerPage.screenOf(h, v), handle, view);
+      await page.mouse.move(from[0], from[1]);
+      await page.mouse.down();
+      await page.mouse.move(from[0] + dx, from[1] + dy, { steps });
+      await page.mouse.up();
+      await settle();
+    },
+    // Types text into the panel's field label and sends it.
+    async typeInto(label, text) {
+      await page.click(`input[data-label="${label}"]`, { clickCount: 3 });
+      await page.keyboard.type(text);
+      await page.keyboard.press('Enter');
+      await settle();
+    },
+  };
+}
+
+module.exports = { check, within, elapsed, downloadsIn, gestures };

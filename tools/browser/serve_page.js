@@ -12,7 +12,7 @@ const { spawn, execFileSync } = require('child_process');
 const fs = require('fs');
 const path = require('path');
 const { requireChromium, launchChromium } = require('./chromium');
-const { check, within, elapsed, downloadsIn } = require('./page_steps');
+const { check, within, elapsed, downloadsIn, gestures } = require('./page_steps');
 
 const [modeler, images, out] = process.argv.slice(2);
 if (!modeler || !images || !out) {
@@ -54,8 +54,7 @@ function serve() {
 
     await page.goto(url);
     await page.waitForFunction(() => window.modelerPage && window.modelerPage.state() && window.modelerPage.idle());
-    const settle = () => page.waitForFunction(() => window.modelerPage.idle());
-    const state = () => page.evaluate(() => window.modelerPage.state());
+    const { settle, state, dragHandle, typeInto } = gestures(page);
 
     // Press in the Top view (top left) and pull out the box's far corner,
     // on a slow link: the release comes before the press is answered, and
@@ -82,12 +81,7 @@ function serve() {
     // the Front view (bottom left) to make the box taller and longer.
     await page.click('#frame');
     const before = s.handles[7].position;
-    const from = await page.evaluate(() => window.modelerPage.screenOf(7, 2));
-    await page.mouse.move(from[0], from[1]);
-    await page.mouse.down();
-    await page.mouse.move(from[0] + 60, from[1] - 80, { steps: 12 });
-    await page.mouse.up();
-    await settle();
+    await dragHandle(7, 2, 60, -80);
     s = await state();
     const corner = s.handles[7].position;
     check(corner[0] > before[0] + 0.01 && corner[1] > before[1] + 0.01 && corner[2] === before[2],
@@ -132,12 +126,6 @@ function serve() {
     // The panel shows what the tool holds, and says why it refused an edit.
     const field = (label) => page.$eval(`input[data-label="${label}"]`, (e) => e.value);
     const message = () => page.$eval('#message', (e) => e.textContent);
-    const typeInto = async (label, text) => {
-      await page.click(`input[data-label="${label}"]`, { clickCount: 3 });
-      await page.keyboard.type(text);
-      await page.keyboard.press('Enter');
-      await settle();
-    };
     await typeInto('MaxSize', 'abc');
     check(await field('MaxSize') === '0.05' && /MaxSize takes a finite number: "abc" is not one/.test(await message()),
       `"abc" in MaxSize is refused in words and the field shows the tool's 0.05 (${await message()})`);

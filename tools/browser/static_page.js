@@ -16,7 +16,7 @@ const fs = require('fs');
 const path = require('path');
 const { requireChromium, launchChromium } = require('./chromium');
 const { serveFolder } = require('./static_server');
-const { check, within, elapsed, downloadsIn } = require('./page_steps');
+const { check, within, elapsed, downloadsIn, gestures } = require('./page_steps');
 
 const [folder, modeler, covers, out, pythonPath] = process.argv.slice(2);
 if (!folder || !modeler || !covers || !out || !pythonPath) {
@@ -56,8 +56,7 @@ const benchRuns = 10;
     await page.evaluate(() => window.varlobooks.ready);
     const readyMs = Date.now() - loading;
     check(true, `the page is ready, the tool active, ${readyMs} ms after it was asked for`);
-    const settle = () => page.waitForFunction(() => window.modelerPage.idle());
-    const state = () => page.evaluate(() => window.modelerPage.state());
+    const { settle, state, dragHandle, typeInto } = gestures(page);
 
     // Press in the Top view and pull out the box's far corner.
     const canvas = await page.$('#canvas');
@@ -75,24 +74,13 @@ const benchRuns = 10;
     // Drag corner handle 7 up and right in the Front view.
     await page.click('#frame');
     const before = s.handles[7].position;
-    const from = await page.evaluate(() => window.modelerPage.screenOf(7, 2));
-    await page.mouse.move(from[0], from[1]);
-    await page.mouse.down();
-    await page.mouse.move(from[0] + 60, from[1] - 80, { steps: 12 });
-    await page.mouse.up();
-    await settle();
+    await dragHandle(7, 2, 60, -80);
     s = await state();
     const corner = s.handles[7].position;
     check(corner[0] > before[0] + 0.01 && corner[1] > before[1] + 0.01,
       `handle 7 was dragged up and right (${before.map((v) => v.toFixed(3))} -> ${corner.map((v) => v.toFixed(3))})`);
 
     // The panel: a tilt (sines and cosines in the geometry), a larger book.
-    const typeInto = async (label, text) => {
-      await page.click(`input[data-label="${label}"]`, { clickCount: 3 });
-      await page.keyboard.type(text);
-      await page.keyboard.press('Enter');
-      await settle();
-    };
     await typeInto('Rotation', '17');
     await typeInto('MaxSize', '0.06');
     s = await state();
