@@ -123,9 +123,9 @@ void warnOfEmptyResults(const VarlobooksSummary &summary, const Common &common) 
 // export stages each file beside its target and renames it into place, and
 // a signal in between would leave the staged files behind. A signal that
 // came meanwhile takes effect as soon as the writing ends, which is short.
+#ifndef _WIN32
 class SignalsWaitForTheOutputs {
   public:
-#ifndef _WIN32
     SignalsWaitForTheOutputs() {
         sigset_t held;
         sigemptyset(&held);
@@ -133,12 +133,12 @@ class SignalsWaitForTheOutputs {
             sigaddset(&held, signal);
         sigprocmask(SIG_BLOCK, &held, &before_);
     }
-    ~SignalsWaitForTheOutputs() {
-        sigprocmask(SIG_SETMASK, &before_, nullptr);
-    }
+    ~SignalsWaitForTheOutputs() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
 
   private:
     sigset_t before_{};
+};
+#endif
 #endif
 };
 
@@ -156,7 +156,9 @@ std::optional<std::string> writeOutputs(VarlobooksSession *session,
     if (progress) std::cerr << "modeler: writing ..." << std::flush;
     VarlobooksStatus status;
     {
+#ifndef _WIN32
         const SignalsWaitForTheOutputs waiting;
+#endif
         status = varlobooks_session_export(session, paths.data(), formats.data(), paths.size());
     }
     if (progress) std::cerr << (status != VARLOBOOKS_OK ? " failed\n" : " done\n");
