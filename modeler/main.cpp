@@ -139,8 +139,6 @@ class SignalsWaitForTheOutputs {
     sigset_t before_{};
 };
 #endif
-#endif
-};
 
 // Every output written at once: a run that fails leaves every earlier file
 // as it was.
