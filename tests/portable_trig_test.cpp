@@ -72,6 +72,12 @@ std::vector<double> testAngles() {
 }  // namespace
 
 TEST(PortableTrig, WithinOneUnitInTheLastPlaceOfTheSystemsOwn) {
+#ifdef _WIN32
+    // mingw-w64's sine reduces by the x87's 66-bit pi: near a multiple of
+    // pi it is off by far more than an ulp (sin(pi) by 1.6e11 ulps), so it
+    // is no reference. The fingerprint below still holds there.
+    GTEST_SKIP() << "mingw-w64's sin and cos are not accurate near multiples of pi";
+#endif
     for (const double a : testAngles()) {
         ASSERT_LE(ulpsApart(portableSin(a), std::sin(a)), 1u) << std::hexfloat << a;
         ASSERT_LE(ulpsApart(portableCos(a), std::cos(a)), 1u) << std::hexfloat << a;
