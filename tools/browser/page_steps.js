@@ -18,8 +18,12 @@ function within(seconds, promise, what) {
     setTimeout(() => reject(new Error(`${what} did not end within ${seconds} s`)), seconds * 1000).unref())]);
 }
 
-// The files downloaded into folder, waited for by name.
-function downloadsIn(folder) {
+// A fresh output folder OUT with OUT/downloads, where the browser drops
+// the files the page downloads; each is waited for by name.
+function freshOutput(out) {
+  fs.rmSync(out, { recursive: true, force: true });
+  const folder = path.resolve(out, 'downloads');
+  fs.mkdirSync(folder, { recursive: true });
   async function waitForFile(name) {
     const file = path.join(folder, name);
     for (let i = 0; i < 200; ++i) {
@@ -28,7 +32,14 @@ function downloadsIn(folder) {
     }
     throw new Error(`the download ${name} did not arrive`);
   }
-  return { waitForFile };
+  return { downloads: folder, waitForFile };
+}
+
+// Adds each console error, page error and failed request of page to errors.
+function watchErrors(page, errors) {
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(String(e)));
+  page.on('requestfailed', (r) => errors.push(`failed: ${r.url()}`));
 }
 
 // A person's gestures on the page of modeler serve (or the static page),
@@ -59,4 +70,4 @@ function gestures(page) {
   };
 }
 
-module.exports = { check, within, elapsed, downloadsIn, gestures };
+module.exports = { check, within, elapsed, freshOutput, watchErrors, gestures };

@@ -12,7 +12,7 @@ const { spawn, execFileSync } = require('child_process');
 const fs = require('fs');
 const path = require('path');
 const { requireChromium, launchChromium } = require('./chromium');
-const { check, within, elapsed, downloadsIn, gestures } = require('./page_steps');
+const { check, within, elapsed, freshOutput, watchErrors, gestures } = require('./page_steps');
 
 const [modeler, images, out] = process.argv.slice(2);
 if (!modeler || !images || !out) {
@@ -20,10 +20,7 @@ if (!modeler || !images || !out) {
   process.exit(2);
 }
 requireChromium();
-fs.rmSync(out, { recursive: true, force: true });
-const downloads = path.resolve(out, 'downloads');
-fs.mkdirSync(downloads, { recursive: true });
-const { waitForFile } = downloadsIn(downloads);
+const { downloads, waitForFile } = freshOutput(out);
 
 // Starts the server on a free port; resolves with its URL.
 function serve() {
@@ -46,9 +43,7 @@ function serve() {
     const page = await browser.newPage();
     await page.setViewport({ width: 1400, height: 900 });
     const errors = [];
-    page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
-    page.on('pageerror', (e) => errors.push(String(e)));
-    page.on('requestfailed', (r) => errors.push(`failed: ${r.url()}`));
+    watchErrors(page, errors);
     const cdp = await page.createCDPSession();
     await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
 

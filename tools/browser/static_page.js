@@ -16,7 +16,7 @@ const fs = require('fs');
 const path = require('path');
 const { requireChromium, launchChromium } = require('./chromium');
 const { serveFolder } = require('./static_server');
-const { check, within, elapsed, downloadsIn, gestures } = require('./page_steps');
+const { check, within, elapsed, freshOutput, watchErrors, gestures } = require('./page_steps');
 
 const [folder, modeler, covers, out, pythonPath] = process.argv.slice(2);
 if (!folder || !modeler || !covers || !out || !pythonPath) {
@@ -24,10 +24,7 @@ if (!folder || !modeler || !covers || !out || !pythonPath) {
   process.exit(2);
 }
 requireChromium();
-fs.rmSync(out, { recursive: true, force: true });
-const downloads = path.resolve(out, 'downloads');
-fs.mkdirSync(downloads, { recursive: true });
-const { waitForFile } = downloadsIn(downloads);
+const { downloads, waitForFile } = freshOutput(out);
 
 // The shelf the speed is measured on: about 1,000 books.
 const benchBox = [0, 0, 0, 80, 0.5, 0.3];
@@ -41,12 +38,7 @@ const benchRuns = 10;
     const page = await browser.newPage();
     await page.setViewport({ width: 1400, height: 900 });
     const errors = [];
-    const watch = (p) => {
-      p.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
-      p.on('pageerror', (e) => errors.push(String(e)));
-      p.on('requestfailed', (r) => errors.push(`failed: ${r.url()}`));
-    };
-    watch(page);
+    watchErrors(page, errors);
     const cdp = await page.createCDPSession();
     await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
 
@@ -146,7 +138,7 @@ const benchRuns = 10;
     const link = await page.evaluate(() => window.varlobooks.link());
     check(/#session=[A-Za-z0-9_-]+$/.test(link), `the page's link (${link.length} characters) carries its session in base64url`);
     const second = await browser.newPage();
-    watch(second);
+    watchErrors(second, errors);
     await second.goto(link);
     await second.waitForFunction(() => window.varlobooks);
     await second.evaluate(() => window.varlobooks.ready);
