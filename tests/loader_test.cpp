@@ -174,6 +174,18 @@ TEST(Loader, EveryTruncationOfTheModuleIsRefusedOrLoadsWhole) {
 }
 
 #ifndef _WIN32
+// A module that ends the process while it starts, with status 0, must not
+// pass its trial for one that loaded: the host would load it and end too.
+TEST(Loader, AModuleThatEndsItsTrialEarlyIsRefused) {
+    const std::string path = FIXTURE_DIR "/fixture_startup_exits" MODULE_SUFFIX;
+    const testing_support::CommandResult info = testing_support::runModeler("info '" + path + "'");
+    EXPECT_EQ(info.status, 1) << info.output;
+    EXPECT_NE(info.output.find(path + ": it ended its trial process before it had loaded and "
+                                      "started"),
+              std::string::npos)
+        << info.output;
+}
+
 // Modules whose dynamic section, symbol tables or relocations are corrupt:
 // loaded first in a trial process, none of them crashes or aborts the host
 // inside the system's loader (without the trial, a third of them did).

@@ -11,6 +11,10 @@ namespace modeler {
 
 // The helper program that makes the trial, beside this code.
 inline constexpr const char *kModuleTrialProgram = "varlobooks-module-trial";
+// The line the trial writes last, once the module has loaded, started and
+// been shut down and unloaded. Exit status 0 alone does not say it: a
+// module's own code may end the process early with status 0.
+inline constexpr const char *kModuleTrialPassed = "varlobooks-module-trial: passed";
 
 // Why the module at path failed its trial (the loader's own one-line
 // error, or the signal that ended the trial), or nullopt when it loaded

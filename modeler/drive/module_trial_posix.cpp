@@ -82,9 +82,15 @@ std::optional<std::string> tryModuleApart(const std::string &path) {
         return std::string("the system's loader failed on it in a trial process (signal ") +
                (name ? std::string("SIG") + name : std::to_string(WTERMSIG(status))) + ")";
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return std::nullopt;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
+    const std::string passed = kModuleTrialPassed;
+    const bool saidPassed = text.size() >= passed.size() &&
+                            text.compare(text.size() - passed.size(), passed.size(), passed) == 0;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        if (saidPassed) return std::nullopt;
+        return std::string("it ended its trial process before it had loaded and started");
+    }
     // The trial says "PATH: reason", as the host would.
     const std::string prefix = path + ": ";
     if (text.rfind(prefix, 0) == 0) text.erase(0, prefix.size());
