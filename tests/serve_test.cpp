@@ -378,18 +378,23 @@ TEST(Serve, BadRequestsAre4xxWithAReasonAndChangeNothing) {
     served.act("move 1 1 1");
 }
 
-// The first reply a raw connection gets to request, within a few seconds;
-// the request's body need not be finished.
-std::string rawAnswer(int port, const std::string &request) {
+// A raw connection to the server on the loopback; -1 when refused.
+int connectTo(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return "no connection";
-    }
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+// The first reply a raw connection gets to request, within a few seconds;
+// the request's body need not be finished.
+std::string rawAnswer(int port, const std::string &request) {
+    const int fd = connectTo(port);
+    if (fd < 0) return "no connection";
     timeval wait{5, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
@@ -440,6 +445,80 @@ TEST(Serve, BodiesThatCouldBeLargeAreRefusedBeforeTheyAreRead) {
     }
     // The page's own requests still pass.
     served.act("press 0 0 0", true);
+}
+
+// A request line or headers beyond bounds are refused as they arrive, not
+// read whole first (a 200 MiB request line once cost 230 MB).
+TEST(Serve, RequestHeadsOutOfBoundsAreRefusedBeforeTheyAreRead) {
+    SKIP_WITHOUT_PAGE();
+    Served served;
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(served.server->port()) + "\r\n";
+    std::string manyHeaders = "GET / HTTP/1.1\r\n" + host;
+    for (int i = 0; i < 150; ++i)
+        manyHeaders += "X-Header-" + std::to_string(i) + ": b\r\n";
+    const std::string bigHeader = "X-Big: " + std::string(8200, 'Q') + "\r\n";
+    std::string largeHead = "GET / HTTP/1.1\r\n" + host;
+    for (int i = 0; i < 20; ++i)
+        largeHead += "X-Part-" + std::to_string(i) + ": " + std::string(4000, 'Q') + "\r\n";
+    struct Case {
+        const char *what;
+        std::string request;
+        const char *status;
+    };
+    const Case cases[] = {
+        {"long request line", "GET /" + std::string(4 << 20, 'Q'), " 414 "},
+        {"many headers", manyHeaders + "\r\n", " 431 "},
+        {"long header", "GET / HTTP/1.1\r\n" + host + bigHeader + "\r\n", " 431 "},
+        {"large head", largeHead + "\r\n", " 431 "},
+    };
+    for (const Case &c : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer = rawAnswer(served.server->port(), c.request);
+        EXPECT_NE(answer.substr(0, 16).find(c.status), std::string::npos)
+            << c.what << ": " << answer.substr(0, 200);
+        EXPECT_EQ(answer.find("QQQQ"), std::string::npos) << c.what << ": the request is echoed";
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << c.what;
+    }
+    EXPECT_EQ(served.client->Get("/")->status, 200);
+}
+
+// Far more slow and idle clients than the server has threads: the page is
+// still served, and at once.
+TEST(Serve, SlowAndIdleClientsLeaveThePageServed) {
+    SKIP_WITHOUT_PAGE();
+    Served served;
+    std::vector<int> idle, slow;
+    for (int i = 0; i < 300; ++i)
+        idle.push_back(connectTo(served.server->port()));
+    for (int i = 0; i < 40; ++i)
+        slow.push_back(connectTo(served.server->port()));
+    std::atomic<bool> dripping{true};
+    std::thread drip([&] {
+        const std::string request = "GET / HTTP/1.1\r\nX-Slow: " + std::string(200, 's');
+        for (std::size_t at = 0; dripping && at < request.size(); ++at) {
+            for (int fd : slow)
+                (void)!::send(fd, &request[at], 1, MSG_NOSIGNAL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int i = 0; i < 5; ++i) {
+        httplib::Client fresh("127.0.0.1", served.server->port());
+        fresh.set_read_timeout(std::chrono::seconds(3));
+        const auto start = std::chrono::steady_clock::now();
+        auto res = fresh.Get("/");
+        ASSERT_TRUE(res) << "no answer while slow clients wait";
+        EXPECT_EQ(res->status, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    }
+    served.start();
+    served.act("press 0 0 0", true);
+    dripping = false;
+    drip.join();
+    for (int fd : idle)
+        ::close(fd);
+    for (int fd : slow)
+        ::close(fd);
 }
 
 TEST(Serve, ImagesComeOnlyFromUnderTheImageFolder) {
@@ -766,6 +845,9 @@ TEST(ServeCommand, StopsPromptlyWhileClientsDrip) {
     const std::size_t at = stopped.output.find("ms=");
     ASSERT_NE(at, std::string::npos) << stopped.output;
     EXPECT_LT(std::stoi(stopped.output.substr(at + 3)), 6000) << stopped.output;
+    // The connections are closed by the server, not cut by the stop.
+    EXPECT_EQ(stopped.output.find("connections still open were cut"), std::string::npos)
+        << stopped.output;
 }
 
 }  // namespace

@@ -14,10 +14,12 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <string_view>
 #include <thread>
 
 #include "modeler/page/image_folders.h"
 #include "modeler/serve/file_bytes.h"
+#include "modeler/serve/gated_http_server.h"
 #include "modeler/serve/zip_files.h"
 
 namespace modeler {
@@ -87,8 +89,12 @@ void fail(httplib::Response &res, int status, const std::string &reason) {
 // chunked body or one of no stated length whatever its size: such a
 // request is refused here, before its body is read. The status and reason,
 // or nullopt for a request whose body may be read.
+std::size_t largestBodyFor(std::string_view path) {
+    return path == "/api/start" ? kLargestSession : kLargestRequest;
+}
+
 std::optional<std::pair<int, std::string>> bodyRefused(const httplib::Request &req) {
-    const std::size_t largest = req.path == "/api/start" ? kLargestSession : kLargestRequest;
+    const std::size_t largest = largestBodyFor(req.path);
     if (req.has_header("Transfer-Encoding"))
         return std::pair{411, std::string("send the body with its Content-Length, not in chunks")};
     const bool hasBody = req.method == "POST" || req.method == "PUT" || req.method == "PATCH";
@@ -129,7 +135,7 @@ struct WebServer::State {
     VarlobooksModule *module;
     ServeOptions options;
     ImageRoot images;
-    httplib::Server http;
+    GatedHttpServer http;
     std::map<std::string, StaticFile> files;
     std::set<std::string> allowedHosts;
     int port = 0;
@@ -141,7 +147,13 @@ struct WebServer::State {
     std::unique_ptr<VarlobooksPage, PageFree> page;
     std::string token;
 
-    State(VarlobooksModule *m, ServeOptions o) : module(m), options(std::move(o)) {}
+    State(VarlobooksModule *m, ServeOptions o)
+        : module(m),
+          options(std::move(o)),
+          // The gate sees the raw target: its path is what precedes any query.
+          http(options.limits, [](std::string_view target) {
+              return largestBodyFor(target.substr(0, target.find('?')));
+          }) {}
 
     // What the page shows next: the state as JSON, then the mesh when the
     // page does not hold the current one.
@@ -522,7 +534,7 @@ int WebServer::port() const {
 bool WebServer::run() {
     State &s = *state_;
     s.running = true;
-    const bool ok = s.stopping ? true : s.http.listen_after_bind();
+    const bool ok = s.stopping ? true : s.http.serve();
     s.ended = true;
     return ok;
 }

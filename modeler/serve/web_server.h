@@ -7,16 +7,18 @@
 #include <optional>
 #include <string>
 
+#include "modeler/serve/request_gate.h"
 #include "varlobooks/host_api.h"
 
 namespace modeler {
 
 struct ServeOptions {
     std::string host = "127.0.0.1";
-    int port = 8471;         // 0: any free port
-    std::string images;      // the folder the form's folders come from
-    std::string webFolder;   // the page's files
-    std::string objectName;  // the edited object's, and the downloads'
+    int port = 8471;          // 0: any free port
+    std::string images;       // the folder the form's folders come from
+    std::string webFolder;    // the page's files
+    std::string objectName;   // the edited object's, and the downloads'
+    ConnectionLimits limits;  // what a client may send, and how slowly
 };
 
 class WebServer {

@@ -1,0 +1,149 @@
+#include "modeler/serve/gated_http_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string_view>
+
+namespace modeler {
+namespace {
+
+// One request at a time drives the page; the others serve its files.
+constexpr std::size_t kWorkers = 4;
+
+// A gathered request, read from memory; the answer goes to the socket,
+// within the time the client is given to take it.
+class GatheredStream final : public httplib::Stream {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    GatheredStream(int socket, std::string_view request, Clock::time_point deadline)
+        : socket_(socket), request_(request), deadline_(deadline) {}
+
+    bool is_readable() const override { return read_ < request_.size(); }
+    bool is_writable() const override { return !failed_; }
+
+    ssize_t read(char *ptr, size_t size) override {
+        const std::size_t n = std::min(size, request_.size() - read_);
+        std::memcpy(ptr, request_.data() + read_, n);
+        read_ += n;
+        return static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char *ptr, size_t size) override {
+        // An answer's head is written whole in one call.
+        const std::string_view data(ptr, size);
+        if (data.rfind("HTTP/1.1 ", 0) == 0 && data.find("\r\nConnection: close\r\n") != data.npos)
+            closes_ = true;
+        while (!failed_) {
+            const ssize_t sent = ::send(socket_, ptr, size, MSG_NOSIGNAL);
+            if (sent >= 0) return sent;
+            if (errno == EINTR) continue;
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+            if ((errno != EAGAIN && errno != EWOULDBLOCK) || left <= 0) break;
+            pollfd ready{socket_, POLLOUT, 0};
+            ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 1000)));
+        }
+        failed_ = true;
+        return -1;
+    }
+
+    void get_remote_ip_and_port(std::string &ip, int &port) const override {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            describe(address, ip, port);
+    }
+    void get_local_ip_and_port(std::string &ip, int &port) const override {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getsockname(socket_, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            describe(address, ip, port);
+    }
+    socket_t socket() const override { return socket_; }
+
+    // The answer said the connection closes, or could not be written.
+    bool ends() const { return closes_ || failed_; }
+
+  private:
+    static void describe(const sockaddr_storage &address, std::string &ip, int &port) {
+        char text[INET6_ADDRSTRLEN] = "";
+        if (address.ss_family == AF_INET) {
+            const auto &v4 = reinterpret_cast<const sockaddr_in &>(address);
+            ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+            port = ntohs(v4.sin_port);
+        } else if (address.ss_family == AF_INET6) {
+            const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(address);
+            ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+            port = ntohs(v6.sin6_port);
+        }
+        ip = text;
+    }
+
+    int socket_;
+    std::string_view request_;
+    std::size_t read_ = 0;
+    Clock::time_point deadline_;
+    bool closes_ = false;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+GatedHttpServer::GatedHttpServer(ConnectionLimits limits, RequestGate::LargestBody largestBody)
+    : limits_(limits), largestBody_(std::move(largestBody)) {
+    // The library's own threads only accept and hand each connection over.
+    new_task_queue = [] { return new httplib::ThreadPool(1); };
+    set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.idle).count());
+}
+
+GatedHttpServer::~GatedHttpServer() {
+    closeConnections();
+}
+
+bool GatedHttpServer::serve() {
+    workers_ = std::make_unique<httplib::ThreadPool>(kWorkers);
+    gate_ = std::make_unique<RequestGate>(limits_, largestBody_, [this](GatheredRequest request) {
+        // A task is copied: the request goes in a shared box.
+        auto box = std::make_shared<GatheredRequest>(std::move(request));
+        workers_->enqueue([this, box] { answer(std::move(*box)); });
+    });
+    // The library listens with a backlog of 5: a page opening its six
+    // connections at once, or a burst of clients, would wait a second for
+    // the system to try again. Listening again sets the backlog.
+    ::listen(svr_sock_, SOMAXCONN);
+    const bool served = listen_after_bind();
+    closeConnections();
+    return served;
+}
+
+void GatedHttpServer::closeConnections() {
+    std::call_once(closed_, [this] {
+        closing_ = true;
+        if (gate_) gate_->stop();
+        if (workers_) workers_->shutdown();
+    });
+}
+
+bool GatedHttpServer::process_and_close_socket(socket_t socket) {
+    gate_->admit(Connection(socket));
+    return true;
+}
+
+void GatedHttpServer::answer(GatheredRequest request) {
+    if (closing_) return;
+    GatheredStream stream(request.connection.socket(), request.bytes,
+                          GatheredStream::Clock::now() + limits_.answer);
+    bool clientCloses = false;
+    const bool answered = process_request(stream, closing_, clientCloses, nullptr);
+    if (!answered || clientCloses || stream.ends() || request.bodyLeftUnread || closing_) return;
+    gate_->admit(std::move(request.connection));
+}
+
+}  // namespace modeler

@@ -1,0 +1,43 @@
+// The page's HTTP server: Debian's cpp-httplib for parsing, routing and
+// answering, with its connections kept by a RequestGate instead of its own
+// threads. The library reads a request on a worker thread, byte by byte as
+// the client sends it, with no bound on the request line or the headers: a
+// few slow clients held every worker. Here the gate gathers each request
+// whole first, and a worker only answers it.
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "modeler/serve/request_gate.h"
+
+namespace modeler {
+
+class GatedHttpServer : public httplib::Server {
+  public:
+    GatedHttpServer(ConnectionLimits limits, RequestGate::LargestBody largestBody);
+    ~GatedHttpServer() override;
+
+    // Listens until stop(), as listen_after_bind, then closes every
+    // connection and ends the workers once a request being answered is
+    // done. The threads start here, so they take the signal mask of the
+    // thread that serves.
+    bool serve();
+
+  private:
+    bool process_and_close_socket(socket_t socket) override;
+    void answer(GatheredRequest request);
+    void closeConnections();
+
+    const ConnectionLimits limits_;
+    const RequestGate::LargestBody largestBody_;
+    std::atomic<bool> closing_{false};
+    std::once_flag closed_;
+    std::unique_ptr<httplib::ThreadPool> workers_;
+    std::unique_ptr<RequestGate> gate_;  // hands requests to the workers
+};
+
+}  // namespace modeler
