@@ -113,6 +113,50 @@ TEST(RequestGate, HandsOnWholeRequestsOnlyAndKeepsWhatCameAhead) {
     ::close(client);
 }
 
+// An answer goes out as its client takes it, while the gate goes on with
+// the others; then the connection waits for its next request, or closes.
+TEST(RequestGate, AnswersGoOutAsTheClientTakesThem) {
+    ConnectionLimits limits;
+    limits.answer = 1000ms;
+    Gate gate(limits);
+    const int reader = gate.connect();
+    const int stalled = gate.connect();
+    send(reader, kGet);
+    send(stalled, kGet);
+    auto first = gate.next();
+    auto second = gate.next();
+    ASSERT_TRUE(first && second);
+    const std::string large(8 << 20, 'a');
+    // Which request came from which client does not matter: both get the
+    // same answer; one client reads it, the other never does.
+    gate.gate.answer(std::move(first->connection), large, false);
+    gate.gate.answer(std::move(second->connection), large, false);
+    send(reader, kGet);
+    std::string got;
+    char buffer[65536];
+    while (got.size() < large.size()) {
+        const ssize_t n = ::recv(reader, buffer, sizeof buffer, 0);
+        ASSERT_GT(n, 0);
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(got, large);
+    // The reader's next request, sent while its answer went out.
+    auto next = gate.next();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->bytes, kGet);
+    gate.gate.answer(std::move(next->connection), "last", true);
+    EXPECT_EQ(readToEnd(reader), "last");
+    // The client that never read is cut once its time is up.
+    std::this_thread::sleep_for(1200ms);
+    std::size_t taken = 0;
+    for (ssize_t n; (n = ::recv(stalled, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        taken += static_cast<std::size_t>(n);
+    EXPECT_LT(taken, large.size());
+    EXPECT_EQ(readToEnd(stalled, 500ms).find("<still open>"), std::string::npos);
+    ::close(reader);
+    ::close(stalled);
+}
+
 TEST(RequestGate, BodiesItWillNotHoldAreLeftUnreadForTheServerToRefuse) {
     ConnectionLimits limits;
     limits.mostBuffered = 1500;

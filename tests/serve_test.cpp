@@ -483,15 +483,25 @@ TEST(Serve, RequestHeadsOutOfBoundsAreRefusedBeforeTheyAreRead) {
 }
 
 // Far more slow and idle clients than the server has threads: the page is
-// still served, and at once.
+// still served, and at once. Some send slowly, some ask for much and never
+// read it.
 TEST(Serve, SlowAndIdleClientsLeaveThePageServed) {
     SKIP_WITHOUT_PAGE();
     Served served;
-    std::vector<int> idle, slow;
+    std::vector<int> idle, slow, unread;
     for (int i = 0; i < 300; ++i)
         idle.push_back(connectTo(served.server->port()));
     for (int i = 0; i < 40; ++i)
         slow.push_back(connectTo(served.server->port()));
+    std::string asks;
+    for (int i = 0; i < 30; ++i) {
+        asks += "GET /three.module.min.js HTTP/1.1\r\nHost: 127.0.0.1:" +
+                std::to_string(served.server->port()) + "\r\n\r\n";
+    }
+    for (int i = 0; i < 8; ++i) {
+        unread.push_back(connectTo(served.server->port()));
+        (void)!::send(unread.back(), asks.data(), asks.size(), MSG_NOSIGNAL);
+    }
     std::atomic<bool> dripping{true};
     std::thread drip([&] {
         const std::string request = "GET / HTTP/1.1\r\nX-Slow: " + std::string(200, 's');
@@ -515,10 +525,10 @@ TEST(Serve, SlowAndIdleClientsLeaveThePageServed) {
     served.act("press 0 0 0", true);
     dripping = false;
     drip.join();
-    for (int fd : idle)
-        ::close(fd);
-    for (int fd : slow)
-        ::close(fd);
+    for (const auto *clients : {&idle, &slow, &unread}) {
+        for (int fd : *clients)
+            ::close(fd);
+    }
 }
 
 TEST(Serve, ImagesComeOnlyFromUnderTheImageFolder) {

@@ -2,10 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string_view>
@@ -16,17 +14,15 @@ namespace {
 // One request at a time drives the page; the others serve its files.
 constexpr std::size_t kWorkers = 4;
 
-// A gathered request, read from memory; the answer goes to the socket,
-// within the time the client is given to take it.
+// A gathered request, read from memory; its answer is kept for the gate
+// to send, so that a client slow to read holds no worker.
 class GatheredStream final : public httplib::Stream {
   public:
-    using Clock = std::chrono::steady_clock;
-
-    GatheredStream(int socket, std::string_view request, Clock::time_point deadline)
-        : socket_(socket), request_(request), deadline_(deadline) {}
+    explicit GatheredStream(int socket, std::string_view request)
+        : socket_(socket), request_(request) {}
 
     bool is_readable() const override { return read_ < request_.size(); }
-    bool is_writable() const override { return !failed_; }
+    bool is_writable() const override { return true; }
 
     ssize_t read(char *ptr, size_t size) override {
         const std::size_t n = std::min(size, request_.size() - read_);
@@ -40,18 +36,8 @@ class GatheredStream final : public httplib::Stream {
         const std::string_view data(ptr, size);
         if (data.rfind("HTTP/1.1 ", 0) == 0 && data.find("\r\nConnection: close\r\n") != data.npos)
             closes_ = true;
-        while (!failed_) {
-            const ssize_t sent = ::send(socket_, ptr, size, MSG_NOSIGNAL);
-            if (sent >= 0) return sent;
-            if (errno == EINTR) continue;
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-            if ((errno != EAGAIN && errno != EWOULDBLOCK) || left <= 0) break;
-            pollfd ready{socket_, POLLOUT, 0};
-            ::poll(&ready, 1, static_cast<int>(std::min<long long>(left, 1000)));
-        }
-        failed_ = true;
-        return -1;
+        answer_.append(data);
+        return static_cast<ssize_t>(size);
     }
 
     void get_remote_ip_and_port(std::string &ip, int &port) const override {
@@ -68,8 +54,9 @@ class GatheredStream final : public httplib::Stream {
     }
     socket_t socket() const override { return socket_; }
 
-    // The answer said the connection closes, or could not be written.
-    bool ends() const { return closes_ || failed_; }
+    // The answer said the connection closes after it.
+    bool closes() const { return closes_; }
+    std::string takeAnswer() { return std::move(answer_); }
 
   private:
     static void describe(const sockaddr_storage &address, std::string &ip, int &port) {
@@ -89,9 +76,8 @@ class GatheredStream final : public httplib::Stream {
     int socket_;
     std::string_view request_;
     std::size_t read_ = 0;
-    Clock::time_point deadline_;
+    std::string answer_;
     bool closes_ = false;
-    bool failed_ = false;
 };
 
 }  // namespace
@@ -138,12 +124,14 @@ bool GatedHttpServer::process_and_close_socket(socket_t socket) {
 
 void GatedHttpServer::answer(GatheredRequest request) {
     if (closing_) return;
-    GatheredStream stream(request.connection.socket(), request.bytes,
-                          GatheredStream::Clock::now() + limits_.answer);
+    GatheredStream stream(request.connection.socket(), request.bytes);
     bool clientCloses = false;
     const bool answered = process_request(stream, closing_, clientCloses, nullptr);
-    if (!answered || clientCloses || stream.ends() || request.bodyLeftUnread || closing_) return;
-    gate_->admit(std::move(request.connection));
+    // The request's share of the budget goes as its answer takes one.
+    request.share = BufferShare();
+    const bool thenClose =
+        !answered || clientCloses || stream.closes() || request.bodyLeftUnread || closing_;
+    gate_->answer(std::move(request.connection), stream.takeAnswer(), thenClose);
 }
 
 }  // namespace modeler

@@ -1,9 +1,10 @@
 // The page's HTTP server: Debian's cpp-httplib for parsing, routing and
 // answering, with its connections kept by a RequestGate instead of its own
 // threads. The library reads a request on a worker thread, byte by byte as
-// the client sends it, with no bound on the request line or the headers: a
-// few slow clients held every worker. Here the gate gathers each request
-// whole first, and a worker only answers it.
+// the client sends it, with no bound on the request line or the headers,
+// and writes the answer as fast as the client reads it: a few slow clients
+// held every worker. Here the gate gathers each request whole first, a
+// worker makes its answer in memory, and the gate sends it.
 #pragma once
 
 #include <httplib.h>

@@ -111,9 +111,10 @@ HeadFacts readFacts(std::string_view head) {
 }  // namespace
 
 struct RequestGate::Waiting {
-    // Idle: no request begun. Head, Body: a request arriving. Closing: a
-    // refusal sent, what still comes is read and dropped.
-    enum class Phase { Idle, Head, Body, Closing };
+    // Idle: no request begun. Head, Body: a request arriving. Sending: its
+    // answer going out. Closing: the last answer sent, what still comes is
+    // read and dropped.
+    enum class Phase { Idle, Head, Body, Sending, Closing };
 
     explicit Waiting(Connection c) : connection(std::move(c)) {}
 
@@ -126,7 +127,30 @@ struct RequestGate::Waiting {
     std::size_t lines = 0;      // whole lines of the head so far
     std::size_t wanted = 0;     // the head and the body
     bool bodyLeftUnread = false;
-    BufferShare share;
+    std::string outgoing;  // the answer being sent
+    std::size_t sent = 0;
+    bool thenClose = false;
+    BufferShare share;  // of the request, or of the answer
+
+    void waitForNext(Clock::time_point idleUntil) {
+        phase = Phase::Idle;
+        deadline = idleUntil;
+        scanned = lineStart = lines = wanted = sent = 0;
+        bodyLeftUnread = thenClose = false;
+        outgoing.clear();
+        outgoing.shrink_to_fit();
+        share = BufferShare();
+    }
+    void close(Clock::time_point drainUntil) {
+        ::shutdown(connection.socket(), SHUT_WR);
+        phase = Phase::Closing;
+        deadline = drainUntil;
+        connection.unread.clear();
+        connection.unread.shrink_to_fit();
+        outgoing.clear();
+        outgoing.shrink_to_fit();
+        share = BufferShare();
+    }
 };
 
 BufferShare &BufferShare::operator=(BufferShare &&other) noexcept {
@@ -160,9 +184,13 @@ RequestGate::~RequestGate() {
 }
 
 void RequestGate::admit(Connection connection) {
+    answer(std::move(connection), {}, false);
+}
+
+void RequestGate::answer(Connection connection, std::string bytes, bool thenClose) {
     std::lock_guard lock(mutex_);
     if (stopping_) return;  // closed as it goes
-    admitted_.push_back(std::move(connection));
+    admitted_.push_back({std::move(connection), std::move(bytes), thenClose});
     const char byte = 1;
     (void)!::write(wake_[1], &byte, 1);
 }
@@ -191,8 +219,19 @@ void RequestGate::run() {
         takeAdmitted(waiting);
         polled.assign(1, pollfd{wake_[0], POLLIN, 0});
         Clock::time_point next = Clock::time_point::max();
+        // Past the budget no new request is read until answers have gone,
+        // which is looked at again soon: a worker gives its share back
+        // without a word to this thread.
+        const bool reading = *buffered_ <= limits_.mostBuffered;
+        if (!reading) next = Clock::now() + std::chrono::milliseconds(50);
         for (const auto &w : waiting) {
-            polled.push_back(pollfd{w->connection.socket(), POLLIN, 0});
+            short events = POLLIN;
+            if (w->phase == Waiting::Phase::Sending) {
+                events = POLLOUT;
+            } else if (w->phase != Waiting::Phase::Closing && !reading) {
+                events = 0;
+            }
+            polled.push_back(pollfd{w->connection.socket(), events, 0});
             next = std::min(next, w->deadline);
         }
         int timeout = -1;
@@ -207,11 +246,13 @@ void RequestGate::run() {
             while (::read(wake_[0], drained, sizeof drained) > 0) {
             }
         }
-        kept.clear();
         for (std::size_t i = 0; i < waiting.size(); ++i) {
             Waiting &w = *waiting[i];
             bool keep = true;
-            if (polled[i + 1].revents) keep = receive(w) && advance(w);
+            if (polled[i + 1].revents) {
+                keep =
+                    w.phase == Waiting::Phase::Sending ? sendAnswer(w) : receive(w) && advance(w);
+            }
             if (keep && Clock::now() >= w.deadline) {
                 keep = w.phase == Waiting::Phase::Head || w.phase == Waiting::Phase::Body;
                 if (keep) refuse(w, 408, "the request did not arrive in time");
@@ -219,23 +260,37 @@ void RequestGate::run() {
             if (keep) kept.push_back(std::move(waiting[i]));
         }
         waiting.swap(kept);
+        kept.clear();  // what was not kept is closed now, not at the next wake
     }
 }
 
 void RequestGate::takeAdmitted(std::vector<std::unique_ptr<Waiting>> &waiting) {
-    std::vector<Connection> taken;
+    std::vector<Returning> taken;
     {
         std::lock_guard lock(mutex_);
         taken.swap(admitted_);
     }
-    for (Connection &connection : taken) {
-        const int flags = ::fcntl(connection.socket(), F_GETFL);
-        if (flags < 0 || ::fcntl(connection.socket(), F_SETFL, flags | O_NONBLOCK) < 0) continue;
+    for (Returning &r : taken) {
+        const int socket = r.connection.socket();
+        const int flags = ::fcntl(socket, F_GETFL);
+        if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) continue;
         if (waiting.size() >= limits_.mostConnections) evictFor(waiting);
-        auto w = std::make_unique<Waiting>(std::move(connection));
-        w->deadline = Clock::now() + limits_.idle;
-        // A request sent ahead of its turn may be here whole already.
-        if (advance(*w)) waiting.push_back(std::move(w));
+        auto w = std::make_unique<Waiting>(std::move(r.connection));
+        bool keep = true;
+        if (r.answer.empty()) {
+            w->deadline = Clock::now() + limits_.idle;
+            // A request sent ahead of its turn may be here whole already.
+            keep = !r.thenClose && advance(*w);
+        } else {
+            *buffered_ += r.answer.size();
+            w->share = BufferShare(buffered_, r.answer.size());
+            w->outgoing = std::move(r.answer);
+            w->thenClose = r.thenClose;
+            w->phase = Waiting::Phase::Sending;
+            w->deadline = Clock::now() + limits_.answer;
+            keep = sendAnswer(*w);  // most answers go out whole at once
+        }
+        if (keep) waiting.push_back(std::move(w));
     }
 }
 
@@ -269,6 +324,26 @@ bool RequestGate::receive(Waiting &w) {
     if (w.phase != Waiting::Phase::Closing)
         w.connection.unread.append(buffer, static_cast<std::size_t>(n));
     return true;
+}
+
+bool RequestGate::sendAnswer(Waiting &w) {
+    while (w.sent < w.outgoing.size()) {
+        const ssize_t n = ::send(w.connection.socket(), w.outgoing.data() + w.sent,
+                                 w.outgoing.size() - w.sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            w.sent += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        }
+    }
+    if (w.thenClose) {
+        w.close(Clock::now() + kDrainTime);
+        return true;
+    }
+    w.waitForNext(Clock::now() + limits_.idle);
+    return advance(w);
 }
 
 bool RequestGate::advance(Waiting &w) {
@@ -380,12 +455,7 @@ void RequestGate::refuse(Waiting &w, int status, const char *reason) {
         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
         "\r\nConnection: close\r\n\r\n" + body;
     (void)!::send(w.connection.socket(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    ::shutdown(w.connection.socket(), SHUT_WR);
-    w.phase = Waiting::Phase::Closing;
-    w.deadline = Clock::now() + kDrainTime;
-    w.connection.unread.clear();
-    w.connection.unread.shrink_to_fit();
-    w.share = BufferShare();
+    w.close(Clock::now() + kDrainTime);
 }
 
 }  // namespace modeler

@@ -1,8 +1,10 @@
 // Every connection of modeler serve waits here, costing no thread, until a
 // whole request has arrived on it: a head within bounds, then the body its
 // Content-Length states. Only then does a worker thread take the request,
-// so clients that are slow, idle or never finish hold no worker, and the
-// page is served while they wait. One thread polls them all.
+// and its answer comes back here to be sent as the client takes it. So
+// clients that are slow to send, slow to read, idle or never finish hold
+// no worker, and the page is served while they wait. One thread polls them
+// all.
 #pragma once
 
 #include <atomic>
@@ -29,11 +31,12 @@ struct ConnectionLimits {
     std::chrono::milliseconds head{10000};
     // ...and its body at no less than this rate on top.
     std::size_t bodyBytesPerSecond = 64 * 1024;
-    // A response must be taken by the client within this.
+    // An answer must be taken by the client within this.
     std::chrono::milliseconds answer{30000};
     // Open connections; one more closes the one that waited longest.
     std::size_t mostConnections = 256;
-    // Bodies held at once, waiting or being answered.
+    // Requests and answers held at once; past it, a body is refused and
+    // no new request is read until answers have gone.
     std::size_t mostBuffered = 64u << 20;
 };
 
@@ -96,8 +99,12 @@ class RequestGate {
     RequestGate(const RequestGate &) = delete;
     RequestGate &operator=(const RequestGate &) = delete;
 
-    // A new connection, or one back after its answer; any thread.
+    // A new connection; any thread.
     void admit(Connection connection);
+    // A connection back with the answer to its request; once the client
+    // has taken it, the connection waits for the next request, or closes
+    // when thenClose. Any thread.
+    void answer(Connection connection, std::string bytes, bool thenClose);
     // Closes every waiting connection; later ones are closed as they come.
     void stop();
 
@@ -105,12 +112,19 @@ class RequestGate {
 
   private:
     struct Waiting;
+    struct Returning {
+        Connection connection;
+        std::string answer;
+        bool thenClose = false;
+    };
     using Clock = std::chrono::steady_clock;
 
     void run();
     void takeAdmitted(std::vector<std::unique_ptr<Waiting>> &waiting);
     // Reads what arrived; false when the connection is done with.
     bool receive(Waiting &w);
+    // Sends what the client takes of its answer; false when done with.
+    bool sendAnswer(Waiting &w);
     // Moves a connection on as far as its bytes allow; false when done with.
     bool advance(Waiting &w);
     bool readHead(Waiting &w);
@@ -123,7 +137,7 @@ class RequestGate {
     const std::shared_ptr<std::atomic<std::size_t>> buffered_;
 
     std::mutex mutex_;
-    std::vector<Connection> admitted_;
+    std::vector<Returning> admitted_;
     bool stopping_ = false;
     int wake_[2] = {-1, -1};
     std::thread thread_;
