@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(module_file session tool image_folder page)
+((${#targets[@]})) || targets=(module_file session tool image_folder page request_gate)
 
 scripts/deps.sh
 scripts/web.sh
