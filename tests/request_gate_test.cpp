@@ -274,6 +274,30 @@ TEST(RequestGate, OneConnectionTooManyClosesTheOneIdleLongest) {
     send(newest, kGet);
     EXPECT_TRUE(gate.next());
 
+    // An answer on its way goes last: a request half sent goes before it.
+    {
+        ConnectionLimits two;
+        two.mostConnections = 2;
+        Gate small(two);
+        const int answered = small.connect();
+        send(answered, kGet);
+        auto request = small.next();
+        ASSERT_TRUE(request);
+        small.gate.answer(std::move(request->connection), std::string(8 << 20, 'a'), false);
+        const int half = small.connect();
+        send(half, "GET / HT");
+        std::this_thread::sleep_for(20ms);
+        const int third = small.connect();
+        EXPECT_EQ(readToEnd(half, 1000ms), "");
+        pollfd ready{answered, POLLIN, 0};
+        EXPECT_EQ(::poll(&ready, 1, 1000), 1);
+        char byte = 0;
+        EXPECT_EQ(::recv(answered, &byte, 1, 0), 1);
+        EXPECT_EQ(byte, 'a');
+        for (int client : {answered, half, third})
+            ::close(client);
+    }
+
     // A stopped gate closes what waits, and what comes later.
     gate.gate.stop();
     EXPECT_EQ(readToEnd(busy, 500ms), "");

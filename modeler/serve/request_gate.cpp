@@ -295,7 +295,8 @@ void RequestGate::takeAdmitted(std::vector<std::unique_ptr<Waiting>> &waiting) {
 }
 
 // The connection that has waited longest for the least: one being refused,
-// then an idle one, then the request that began first.
+// then an idle one, then the request that began first, and only then an
+// answer on its way (the soonest due).
 void RequestGate::evictFor(std::vector<std::unique_ptr<Waiting>> &waiting) {
     auto rank = [](const Waiting &w) {
         switch (w.phase) {
@@ -303,6 +304,8 @@ void RequestGate::evictFor(std::vector<std::unique_ptr<Waiting>> &waiting) {
                 return std::pair{0, w.deadline};
             case Waiting::Phase::Idle:
                 return std::pair{1, w.deadline};
+            case Waiting::Phase::Sending:
+                return std::pair{3, w.deadline};
             default:
                 return std::pair{2, w.begun};
         }
