@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <string_view>
@@ -11,11 +12,24 @@
 namespace modeler {
 namespace {
 
-// One request at a time drives the page; the others serve its files.
-constexpr std::size_t kWorkers = 4;
+// Besides the page's own thread, these serve its files and images.
+constexpr std::size_t kFileWorkers = 3;
 
-// A gathered request, read from memory; its answer is kept for the gate
-// to send, so that a client slow to read holds no worker.
+// The target of a whole request: what its request line names.
+std::string_view targetOf(std::string_view request) {
+    const std::string_view line = request.substr(0, request.find('\n'));
+    const std::size_t start = line.find(' ');
+    if (start == std::string_view::npos) return {};
+    const std::string_view rest = line.substr(start + 1);
+    return rest.substr(0, rest.find(' '));
+}
+
+// A gathered request, read from memory. Its answer goes out as far as the
+// socket takes it at once; the rest is kept for the gate to send, so that
+// a client slow to read holds no worker. (Keeping it all would copy every
+// frame, and free it on the gate's thread, where the allocator gives the
+// memory back to the system: the next frame faulted it in again, which
+// doubled the time to make one.)
 class GatheredStream final : public httplib::Stream {
   public:
     explicit GatheredStream(int socket, std::string_view request)
@@ -36,7 +50,20 @@ class GatheredStream final : public httplib::Stream {
         const std::string_view data(ptr, size);
         if (data.rfind("HTTP/1.1 ", 0) == 0 && data.find("\r\nConnection: close\r\n") != data.npos)
             closes_ = true;
-        answer_.append(data);
+        std::size_t sent = 0;
+        while (answer_.empty() && sent < size) {
+            const ssize_t n = ::send(socket_, ptr + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                sent += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                break;
+            } else {
+                return -1;  // the client has gone: the connection closes
+            }
+        }
+        answer_.append(data.substr(sent));
         return static_cast<ssize_t>(size);
     }
 
@@ -56,7 +83,8 @@ class GatheredStream final : public httplib::Stream {
 
     // The answer said the connection closes after it.
     bool closes() const { return closes_; }
-    std::string takeAnswer() { return std::move(answer_); }
+    // What the socket did not take at once.
+    std::string takeRest() { return std::move(answer_); }
 
   private:
     static void describe(const sockaddr_storage &address, std::string &ip, int &port) {
@@ -82,8 +110,9 @@ class GatheredStream final : public httplib::Stream {
 
 }  // namespace
 
-GatedHttpServer::GatedHttpServer(ConnectionLimits limits, RequestGate::LargestBody largestBody)
-    : limits_(limits), largestBody_(std::move(largestBody)) {
+GatedHttpServer::GatedHttpServer(ConnectionLimits limits, RequestGate::LargestBody largestBody,
+                                 DrivesPage drivesPage)
+    : limits_(limits), largestBody_(std::move(largestBody)), drivesPage_(std::move(drivesPage)) {
     // The library's own threads only accept and hand each connection over.
     new_task_queue = [] { return new httplib::ThreadPool(1); };
     set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.idle).count());
@@ -94,11 +123,14 @@ GatedHttpServer::~GatedHttpServer() {
 }
 
 bool GatedHttpServer::serve() {
-    workers_ = std::make_unique<httplib::ThreadPool>(kWorkers);
+    pageWorker_ = std::make_unique<httplib::ThreadPool>(1);
+    fileWorkers_ = std::make_unique<httplib::ThreadPool>(kFileWorkers);
     gate_ = std::make_unique<RequestGate>(limits_, largestBody_, [this](GatheredRequest request) {
         // A task is copied: the request goes in a shared box.
         auto box = std::make_shared<GatheredRequest>(std::move(request));
-        workers_->enqueue([this, box] { answer(std::move(*box)); });
+        httplib::ThreadPool &workers =
+            drivesPage_(targetOf(box->bytes)) ? *pageWorker_ : *fileWorkers_;
+        workers.enqueue([this, box] { answer(std::move(*box)); });
     });
     // The library listens with a backlog of 5: a page opening its six
     // connections at once, or a burst of clients, would wait a second for
@@ -113,7 +145,8 @@ void GatedHttpServer::closeConnections() {
     std::call_once(closed_, [this] {
         closing_ = true;
         if (gate_) gate_->stop();
-        if (workers_) workers_->shutdown();
+        if (pageWorker_) pageWorker_->shutdown();
+        if (fileWorkers_) fileWorkers_->shutdown();
     });
 }
 
@@ -131,7 +164,7 @@ void GatedHttpServer::answer(GatheredRequest request) {
     request.share = BufferShare();
     const bool thenClose =
         !answered || clientCloses || stream.closes() || request.bodyLeftUnread || closing_;
-    gate_->answer(std::move(request.connection), stream.takeAnswer(), thenClose);
+    gate_->answer(std::move(request.connection), stream.takeRest(), thenClose);
 }
 
 }  // namespace modeler

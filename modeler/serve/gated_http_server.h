@@ -10,8 +10,10 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "modeler/serve/request_gate.h"
 
@@ -19,7 +21,15 @@ namespace modeler {
 
 class GatedHttpServer : public httplib::Server {
   public:
-    GatedHttpServer(ConnectionLimits limits, RequestGate::LargestBody largestBody);
+    // Tells by its target whether a request drives the page. Those are
+    // answered one at a time, in order, on a thread of their own: they
+    // take the page's lock anyway, and the page's memory then stays with
+    // one thread's allocator (spread over four, a drag's frame took twice
+    // as long to make, its memory faulted in anew each time).
+    using DrivesPage = std::function<bool(std::string_view target)>;
+
+    GatedHttpServer(ConnectionLimits limits, RequestGate::LargestBody largestBody,
+                    DrivesPage drivesPage);
     ~GatedHttpServer() override;
 
     // Listens until stop(), as listen_after_bind, then closes every
@@ -35,9 +45,10 @@ class GatedHttpServer : public httplib::Server {
 
     const ConnectionLimits limits_;
     const RequestGate::LargestBody largestBody_;
+    const DrivesPage drivesPage_;
     std::atomic<bool> closing_{false};
     std::once_flag closed_;
-    std::unique_ptr<httplib::ThreadPool> workers_;
+    std::unique_ptr<httplib::ThreadPool> pageWorker_, fileWorkers_;
     std::unique_ptr<RequestGate> gate_;  // hands requests to the workers
 };
 

@@ -277,10 +277,12 @@ void RequestGate::takeAdmitted(std::vector<std::unique_ptr<Waiting>> &waiting) {
         if (waiting.size() >= limits_.mostConnections) evictFor(waiting);
         auto w = std::make_unique<Waiting>(std::move(r.connection));
         bool keep = true;
-        if (r.answer.empty()) {
+        if (r.answer.empty() && r.thenClose) {
+            w->close(Clock::now() + kDrainTime);  // its answer is out already
+        } else if (r.answer.empty()) {
             w->deadline = Clock::now() + limits_.idle;
             // A request sent ahead of its turn may be here whole already.
-            keep = !r.thenClose && advance(*w);
+            keep = advance(*w);
         } else {
             *buffered_ += r.answer.size();
             w->share = BufferShare(buffered_, r.answer.size());

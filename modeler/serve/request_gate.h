@@ -101,9 +101,9 @@ class RequestGate {
 
     // A new connection; any thread.
     void admit(Connection connection);
-    // A connection back with the answer to its request; once the client
-    // has taken it, the connection waits for the next request, or closes
-    // when thenClose. Any thread.
+    // A connection back with what is left to send of the answer to its
+    // request (maybe nothing); once the client has taken it, the connection
+    // waits for the next request, or closes when thenClose. Any thread.
     void answer(Connection connection, std::string bytes, bool thenClose);
     // Closes every waiting connection; later ones are closed as they come.
     void stop();

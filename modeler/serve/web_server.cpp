@@ -151,9 +151,12 @@ struct WebServer::State {
         : module(m),
           options(std::move(o)),
           // The gate sees the raw target: its path is what precedes any query.
-          http(options.limits, [](std::string_view target) {
-              return largestBodyFor(target.substr(0, target.find('?')));
-          }) {}
+          http(
+              options.limits,
+              [](std::string_view target) {
+                  return largestBodyFor(target.substr(0, target.find('?')));
+              },
+              [](std::string_view target) { return target.rfind("/api/", 0) == 0; }) {}
 
     // What the page shows next: the state as JSON, then the mesh when the
     // page does not hold the current one.
